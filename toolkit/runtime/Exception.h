@@ -1,0 +1,51 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+// Base of every error the program raises. The message is the fixed text the
+// user sees in the error box, so each subclass builds it from one format.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : m_message(std::move(message)) {}
+    const std::string& Message() const { return m_message; }
+    const char* what() const noexcept override { return m_message.c_str(); }
+
+private:
+    std::string m_message;
+};
+
+class EStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// `Cannot open file "%s". %s`: full path, then the system's text for the error.
+class EFOpenError : public EStreamError {
+public:
+    EFOpenError(const std::string& fileName, int systemError);
+};
+
+// `Cannot create file "%s". %s`.
+class EFCreateError : public EStreamError {
+public:
+    EFCreateError(const std::string& fileName, int systemError);
+};
+
+class EReadError : public EStreamError {
+public:
+    EReadError() : EStreamError("Stream read error") {}
+};
+
+class EWriteError : public EStreamError {
+public:
+    EWriteError() : EStreamError("Stream write error") {}
+};
+
+// An I/O failure reported with the runtime's numeric code, e.g. "I/O error 103".
+class EInOutError : public Exception {
+public:
+    EInOutError(std::string message, int errorCode)
+        : Exception(std::move(message)), ErrorCode(errorCode) {}
+    int ErrorCode;
+};

@@ -1,0 +1,78 @@
+#include "toolkit/runtime/TFileStream.h"
+
+#include "toolkit/runtime/Exception.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileName(fileName) {
+    if (mode == fmCreate) {
+        m_fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            throw EFCreateError(fileName, errno);
+        return;
+    }
+    int flags = O_RDONLY;
+    if ((mode & 3) == fmOpenWrite)
+        flags = O_WRONLY;
+    else if ((mode & 3) == fmOpenReadWrite)
+        flags = O_RDWR;
+    m_fd = ::open(fileName.c_str(), flags | O_CLOEXEC);
+    if (m_fd < 0)
+        throw EFOpenError(fileName, errno);
+    if ((mode & 0xF0) == fmShareExclusive || (mode & 0xF0) == fmShareDenyWrite) {
+        // Advisory only; a failure to lock does not stop the open.
+        (void)::flock(m_fd, ((mode & 0xF0) == fmShareExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int32_t TFileStream::Read(void* buffer, int32_t count) {
+    int32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(m_fd, static_cast<char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            m_lastError = errno;
+        if (n <= 0)
+            break;
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+int32_t TFileStream::Write(const void* buffer, int32_t count) {
+    int32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(m_fd, static_cast<const char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            m_lastError = errno;
+        if (n <= 0)
+            break;
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    return ::lseek(m_fd, offset, whence);
+}
+
+void TFileStream::SetSize(int64_t size) {
+    if (::ftruncate(m_fd, size) != 0)
+        throw EWriteError();
+    if (Position() > size)
+        Seek(size, TSeekOrigin::soBeginning);
+}
