@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TFileStream;
+
+// The receive queue of the socket component: bytes come out in the order
+// they were appended. The oldest bytes sit in one memory block whose size is
+// fixed at creation; what does not fit goes to a spill file in the temporary
+// directory (name beginning "Buf"). When a read empties the memory block while
+// the file still holds bytes, a short-lived worker thread moves the oldest
+// file bytes back into the block.
+//
+// Threads: the buffer belongs to one thread. The only other thread is the
+// refill worker, and the busy flag is the only link between them: the owner
+// sets it before starting the worker, the worker clears it as its last step
+// (release), and every operation polls it (acquire) in 50 ms sleeps before
+// touching the data. Count() may be read at any time; a refill never changes it.
+class TKvFifoBuffer {
+public:
+    // The memory block gets 5 % of the available physical memory, rounded
+    // down to a multiple of 1,024 and at least 65,536 bytes. It is reserved,
+    // not touched: resident memory grows with the bytes actually held.
+    TKvFifoBuffer();
+    // A buffer with the given memory capacity (at least 1), for tests.
+    explicit TKvFifoBuffer(int32_t capacity);
+    ~TKvFifoBuffer();
+    TKvFifoBuffer(const TKvFifoBuffer&) = delete;
+    TKvFifoBuffer& operator=(const TKvFifoBuffer&) = delete;
+
+    // The capacity rule applied to an amount of available memory in bytes.
+    static int32_t CapacityFor(uint32_t availableBytes);
+
+    // Unread bytes held, memory part plus file part.
+    int32_t Count() const { return m_count; }
+    int32_t Capacity() const { return m_capacity; }
+    // Full path of the spill file; empty while there is none.
+    const std::string& TempFileName() const { return m_tempFileName; }
+
+    // Stores all length bytes at the tail; nothing for length <= 0. Raises
+    // "Can't read the source buffer" for an unusable source range and refuses
+    // (storing nothing) an append that would take Count past 2^31 - 1.
+    void Append(const void* source, int32_t length);
+    // Copies up to length bytes (at most Count) from the head and removes
+    // them; returns the number copied. "Can't write to the destination buffer"
+    // for an unusable destination range of the full length.
+    int32_t Extract(void* destination, int32_t length);
+    // As Extract, but nothing is removed.
+    int32_t Peek(void* destination, int32_t length);
+    // Bytes from the head up to and including the first occurrence of the
+    // zero-terminated delimiter; 0 when there is none (a zero byte ahead of it
+    // hides it, and nothing is found while the memory part is empty); -1 when
+    // fewer bytes are held than the delimiter is long or it is longer than
+    // 65,535 bytes.
+    int32_t Search(const char* delimiter);
+    // Drops all data and deletes the spill file.
+    void Clear();
+
+private:
+    class TBlock;
+    struct TRefill;
+
+    void WaitWhileBusy() const;
+    void Reset();
+    void CreateTempFile();
+    void DropTempFile();
+    int32_t Copy(char* destination, int32_t length, bool remove);
+    int32_t ReadFile(int64_t position, char* destination, int32_t length);
+    static void Refill(void* buffer);
+
+    int32_t m_count { 0 };
+    int32_t m_capacity { 0 };
+    std::unique_ptr<TBlock> m_block;
+    int32_t m_memUnread { 0 };
+    int32_t m_memWritePos { 0 };
+    int32_t m_memReadPos { 0 };
+    std::string m_tempFileName;
+    std::unique_ptr<TFileStream> m_tempFile;
+    int32_t m_fileUnread { 0 };
+    // 64-bit: a spill file that is never emptied keeps growing past 2 GiB
+    // even though it never holds more than Count unread bytes.
+    int64_t m_fileWritePos { 0 };
+    int64_t m_fileReadPos { 0 };
+    std::atomic<uint8_t> m_busy { 0 };
+};
