@@ -1,15 +1,290 @@
 #include "net/KvFifoBuffer.h"
 
+#include "net/TSimpleThread.h"
+#include "platform/Kernel.h"
 #include "toolkit/runtime/TFileStream.h"
 
-class TKvFifoBuffer::TBlock {};
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
 
-TKvFifoBuffer::TKvFifoBuffer() : TKvFifoBuffer(CapacityFor(0)) {}
-TKvFifoBuffer::TKvFifoBuffer(int32_t capacity) : m_capacity(capacity) {}
-TKvFifoBuffer::~TKvFifoBuffer() = default;
-int32_t TKvFifoBuffer::CapacityFor(uint32_t) { return 65536; }
-void TKvFifoBuffer::Append(const void*, int32_t) {}
-int32_t TKvFifoBuffer::Extract(void*, int32_t) { return 0; }
-int32_t TKvFifoBuffer::Peek(void*, int32_t) { return 0; }
-int32_t TKvFifoBuffer::Search(const char*) { return 0; }
-void TKvFifoBuffer::Clear() {}
+namespace {
+
+constexpr int32_t kMinimumCapacity = 0x10000;
+constexpr size_t kLongestDelimiter = 65535;
+constexpr int32_t kFileChunk = 65535;
+constexpr uint32_t kPollMilliseconds = 50;
+
+// Offset just past the first occurrence of the delimiter in data[0, size),
+// searched as zero-terminated text: nothing at or after the first zero byte
+// counts. -1 when there is none. The delimiter itself holds no zero byte.
+int64_t FindText(const char* data, size_t size, const char* delimiter, size_t length) {
+    if (const void* zero = std::memchr(data, 0, size))
+        size = static_cast<size_t>(static_cast<const char*>(zero) - data);
+    if (length == 0 || size < length)
+        return -1;
+    const void* match = ::memmem(data, size, delimiter, length);
+    return match ? static_cast<const char*>(match) - data + static_cast<int64_t>(length) : -1;
+}
+
+} // namespace
+
+// The memory part: capacity + 1 bytes of address space, mapped without
+// reserving swap and without touching the pages, so a large capacity costs
+// nothing until bytes are actually held. The byte at index capacity is zero
+// and stays so: a text search from any read position stops there at the latest.
+class TKvFifoBuffer::TBlock {
+public:
+    explicit TBlock(int32_t capacity) : m_size(static_cast<size_t>(capacity) + 1) {
+        void* data = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (data == MAP_FAILED)
+            RaiseLastOSError();
+        m_data = static_cast<char*>(data);
+        m_data[capacity] = 0;
+    }
+    ~TBlock() { ::munmap(m_data, m_size); }
+    TBlock(const TBlock&) = delete;
+    TBlock& operator=(const TBlock&) = delete;
+
+    char* Data() const { return m_data; }
+
+private:
+    size_t m_size;
+    char* m_data { nullptr };
+};
+
+int32_t TKvFifoBuffer::CapacityFor(uint32_t availableBytes) {
+    // 5 % truncated: the same as multiplying by 0.05 for every 32-bit amount.
+    const auto tenth = static_cast<int32_t>(static_cast<uint64_t>(availableBytes) * 5 / 100);
+    const int32_t capacity = tenth - tenth % 1024;
+    return std::max(capacity, kMinimumCapacity);
+}
+
+TKvFifoBuffer::TKvFifoBuffer() : TKvFifoBuffer(CapacityFor(GetAvailablePhysicalMemory())) {}
+
+TKvFifoBuffer::TKvFifoBuffer(int32_t capacity) : m_capacity(std::max(capacity, 1)) { Reset(); }
+
+TKvFifoBuffer::~TKvFifoBuffer() {
+    WaitWhileBusy();
+    DropTempFile();
+}
+
+void TKvFifoBuffer::WaitWhileBusy() const {
+    while (m_busy.load(std::memory_order_acquire) != 0)
+        Sleep(kPollMilliseconds);
+}
+
+void TKvFifoBuffer::Reset() {
+    m_block.reset();
+    m_block = std::make_unique<TBlock>(m_capacity);
+    m_count = 0;
+    m_memUnread = m_memWritePos = m_memReadPos = 0;
+    m_fileUnread = 0;
+    m_fileWritePos = m_fileReadPos = 0;
+    m_busy.store(0, std::memory_order_release);
+}
+
+void TKvFifoBuffer::Clear() {
+    WaitWhileBusy();
+    DropTempFile();
+    Reset();
+}
+
+void TKvFifoBuffer::DropTempFile() {
+    if (!m_tempFile)
+        return;
+    m_tempFile.reset();
+    ::unlink(m_tempFileName.c_str());
+    m_tempFileName.clear();
+}
+
+void TKvFifoBuffer::CreateTempFile() {
+    const std::string name = GetTempFileName(GetTempPath(), "Buf");
+    if (name.empty())
+        throw Exception("Can't create a temporary file");
+    m_tempFileName = name;
+    m_tempFile = std::make_unique<TFileStream>(name, fmOpenReadWrite | fmShareExclusive);
+    m_tempFile->SetSize(1024);
+    m_fileUnread = 0;
+    m_fileWritePos = m_fileReadPos = 0;
+}
+
+void TKvFifoBuffer::Append(const void* source, int32_t length) {
+    WaitWhileBusy();
+    if (length <= 0)
+        return;
+    if (IsBadReadPtr(source, static_cast<size_t>(length)))
+        throw Exception("Can't read the source buffer");
+    if (length > std::numeric_limits<int32_t>::max() - m_count)
+        throw Exception("The receive buffer cannot hold more than 2147483647 bytes");
+
+    const char* bytes = static_cast<const char*>(source);
+    const int32_t m = std::min(length, m_capacity - m_memWritePos);
+    std::memcpy(m_block->Data() + m_memWritePos, bytes, static_cast<size_t>(m));
+    m_memUnread += m;
+    m_memWritePos += m;
+    m_count += m;
+    if (m == length)
+        return;
+
+    if (!m_tempFile)
+        CreateTempFile();
+    const int32_t rest = length - m;
+    m_tempFile->Seek(m_fileWritePos, TSeekOrigin::soBeginning);
+    m_tempFile->WriteBuffer(bytes + m, rest);
+    m_fileUnread += rest;
+    m_fileWritePos += rest;
+    m_count += rest;
+}
+
+int32_t TKvFifoBuffer::ReadFile(int64_t position, char* destination, int32_t length) {
+    if (length <= 0)
+        return 0;
+    m_tempFile->Seek(position, TSeekOrigin::soBeginning);
+    return std::max(m_tempFile->Read(destination, length), 0);
+}
+
+// Extract and Peek: the memory bytes first, then the file bytes.
+int32_t TKvFifoBuffer::Copy(char* destination, int32_t length, bool remove) {
+    WaitWhileBusy();
+    if (length <= 0 || m_count <= 0)
+        return 0;
+    if (IsBadWritePtr(destination, static_cast<size_t>(length)))
+        throw Exception("Can't write to the destination buffer");
+
+    const int32_t wanted = std::min(length, m_count);
+    const int32_t m = std::min(wanted, m_memUnread);
+    if (m > 0)
+        std::memcpy(destination, m_block->Data() + m_memReadPos, static_cast<size_t>(m));
+    int32_t f = 0;
+    if (m_tempFile && m < wanted)
+        f = ReadFile(m_fileReadPos, destination + m, std::min(wanted - m, m_fileUnread));
+    if (!remove)
+        return m + f;
+
+    m_memUnread -= m;
+    m_memReadPos += m;
+    m_fileUnread -= f;
+    m_fileReadPos += f;
+    m_count -= m + f;
+    if (m_memUnread == 0) {
+        m_memWritePos = m_memReadPos = 0;
+        if (m_fileUnread > 0)
+            StartRefill();
+    }
+    return m + f;
+}
+
+int32_t TKvFifoBuffer::Extract(void* destination, int32_t length) {
+    return Copy(static_cast<char*>(destination), length, true);
+}
+
+int32_t TKvFifoBuffer::Peek(void* destination, int32_t length) {
+    return Copy(static_cast<char*>(destination), length, false);
+}
+
+void TKvFifoBuffer::StartRefill() {
+    // The flag goes up before the worker exists, so no operation of the owner
+    // can slip in between the emptying and the refill.
+    m_busy.store(1, std::memory_order_release);
+    try {
+        TSimpleThread::Start(&TKvFifoBuffer::Refill, this);
+    } catch (...) {
+        // Without a worker the file bytes would never come back and every
+        // later call would wait for ever: move them on this thread instead.
+        Refill(this);
+    }
+}
+
+void TKvFifoBuffer::Refill(void* buffer) {
+    auto* self = static_cast<TKvFifoBuffer*>(buffer);
+    if (self->m_tempFile) {
+        const int32_t n = std::min(self->m_capacity, self->m_fileUnread);
+        int32_t g = 0;
+        try {
+            g = self->ReadFile(self->m_fileReadPos, self->m_block->Data(), n);
+        } catch (...) {
+            g = 0;
+        }
+        self->m_memUnread = self->m_memWritePos = g;
+        self->m_memReadPos = 0;
+        self->m_fileUnread -= g;
+        if (self->m_fileUnread > 0) {
+            self->m_fileReadPos += g;
+        } else {
+            self->m_fileWritePos = self->m_fileReadPos = 0;
+        }
+    }
+    self->m_busy.store(0, std::memory_order_release);
+}
+
+int32_t TKvFifoBuffer::Search(const char* delimiter) {
+    const size_t length = delimiter ? std::strlen(delimiter) : 0;
+    // While a refill runs the memory part is empty as far as the owner is
+    // concerned; the worker is filling it, so it is not looked at.
+    if (m_busy.load(std::memory_order_acquire) != 0 || m_memUnread < 1)
+        return 0;
+    if (static_cast<size_t>(m_count) < length || length > kLongestDelimiter)
+        return -1;
+    WaitWhileBusy();
+    if (length == 0)
+        return 0;
+    const auto L = static_cast<int32_t>(length);
+
+    // Memory stretch.
+    if (m_memUnread >= L) {
+        const int64_t r = FindText(m_block->Data() + m_memReadPos,
+                                   static_cast<size_t>(m_memUnread), delimiter, length);
+        if (r > 0)
+            return static_cast<int32_t>(r);
+    }
+    if (m_fileUnread <= 0)
+        return 0;
+
+    // Boundary window: a delimiter that starts in memory and ends in the file.
+    std::vector<char> window;
+    int32_t fileBytes = L - 1;
+    if (m_count == L) {
+        window.assign(m_block->Data() + m_memReadPos, m_block->Data() + m_memReadPos + m_memUnread);
+        fileBytes = m_fileUnread;
+    } else if (m_memUnread < L) {
+        window.assign(m_block->Data() + m_memReadPos, m_block->Data() + m_memReadPos + m_memUnread);
+    } else {
+        window.assign(m_block->Data() + m_capacity - (L - 1), m_block->Data() + m_capacity);
+    }
+    const size_t memoryBytes = window.size();
+    window.resize(memoryBytes + static_cast<size_t>(fileBytes));
+    const int32_t got = ReadFile(m_fileReadPos, window.data() + memoryBytes, fileBytes);
+    window.resize(memoryBytes + static_cast<size_t>(got));
+    const int64_t r = FindText(window.data(), window.size(), delimiter, length);
+    if (r > 0)
+        return static_cast<int32_t>(m_memUnread >= L ? m_memUnread - (L - 1) + r : r);
+
+    if (m_fileUnread < L)
+        return 0;
+    return SearchFileStretch(delimiter, L);
+}
+
+// The file part in chunks of up to 65,535 bytes, each searched by itself: a
+// delimiter that spans two chunks is not found.
+int32_t TKvFifoBuffer::SearchFileStretch(const char* delimiter, int32_t length) {
+    std::vector<char> chunk(static_cast<size_t>(std::min(kFileChunk, m_fileUnread)));
+    int32_t before = 0;
+    while (before < m_fileUnread) {
+        const int32_t want = std::min(kFileChunk, m_fileUnread - before);
+        const int32_t got = ReadFile(m_fileReadPos + before, chunk.data(), want);
+        if (got <= 0)
+            break;
+        const int64_t r = FindText(chunk.data(), static_cast<size_t>(got), delimiter,
+                                   static_cast<size_t>(length));
+        if (r > 0)
+            return m_memUnread + before + static_cast<int32_t>(r);
+        before += got;
+    }
+    return 0;
+}

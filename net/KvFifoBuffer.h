@@ -61,14 +61,15 @@ public:
 
 private:
     class TBlock;
-    struct TRefill;
 
     void WaitWhileBusy() const;
     void Reset();
+    void StartRefill();
     void CreateTempFile();
     void DropTempFile();
     int32_t Copy(char* destination, int32_t length, bool remove);
     int32_t ReadFile(int64_t position, char* destination, int32_t length);
+    int32_t SearchFileStretch(const char* delimiter, int32_t length);
     static void Refill(void* buffer);
 
     int32_t m_count { 0 };
