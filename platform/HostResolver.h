@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The name service behind WSAAsyncGetHostByName. The library calls the
+// installed resolver on a worker thread, one call per lookup; the system
+// resolver asks getaddrinfo for IPv4 stream addresses. Tests install their
+// own resolver so that no lookup ever leaves the machine, and so that they
+// can play a lookup that fails or never answers.
+
+struct HostLookupResult {
+    // 0, or the socket library's error number: WSAHOST_NOT_FOUND (11001),
+    // WSATRY_AGAIN (11002), WSANO_RECOVERY (11003), WSANO_DATA (11004).
+    int error = 0;
+    std::string officialName;
+    std::vector<std::string> aliases;
+    // IPv4 addresses in network byte order, first one first.
+    std::vector<std::array<std::uint8_t, 4>> addresses;
+};
+
+class HostResolver {
+public:
+    virtual ~HostResolver() = default;
+    // Called on a worker thread; may block as long as it likes. A lookup
+    // whose answer is no longer wanted (cancelled, window destroyed, library
+    // cleaned up) still runs to its end; its result is then dropped.
+    virtual HostLookupResult Resolve(const std::string& name) = 0;
+};
+
+// getaddrinfo with AF_INET; the canonical name becomes the official name.
+class SystemHostResolver : public HostResolver {
+public:
+    HostLookupResult Resolve(const std::string& name) override;
+};
+
+// Installs the resolver used by lookups that start from now on (a lookup in
+// progress keeps the one it started with); null restores the system
+// resolver. Returns the one that was installed.
+std::shared_ptr<HostResolver> SetHostResolver(std::shared_ptr<HostResolver> resolver);
+std::shared_ptr<HostResolver> CurrentHostResolver();
+
+// Installs a resolver for the lifetime of the guard, then puts back the one
+// that was there.
+class ScopedHostResolver {
+public:
+    explicit ScopedHostResolver(std::shared_ptr<HostResolver> resolver)
+        : m_previous(SetHostResolver(std::move(resolver))) {}
+    ~ScopedHostResolver() { SetHostResolver(std::move(m_previous)); }
+    ScopedHostResolver(const ScopedHostResolver&) = delete;
+    ScopedHostResolver& operator=(const ScopedHostResolver&) = delete;
+
+private:
+    std::shared_ptr<HostResolver> m_previous;
+};
