@@ -1,6 +1,7 @@
 #include "tools/demosite/TDemoPicture.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -27,7 +28,8 @@ void PaintSky(QPainter& painter, const TDemoWallpaper& wallpaper, const QRectF& 
 
 void PaintSun(QPainter& painter, const TDemoWallpaper& wallpaper, const QRectF& area,
               QRandomGenerator& random) {
-    const QPointF centre(area.width() * (0.15 + 0.7 * random.generateDouble()),
+    // Right of centre, clear of the number in the top-left corner.
+    const QPointF centre(area.width() * (0.55 + 0.3 * random.generateDouble()),
                          area.height() * (0.3 + 0.25 * random.generateDouble()));
     const qreal radius = area.height() * 0.12;
     QRadialGradient glow(centre, radius * 3.5);
@@ -86,26 +88,29 @@ void PaintHills(QPainter& painter, const TDemoWallpaper& wallpaper, const QRectF
     }
 }
 
+// The number sits in the top-left corner, where it stays in view even when
+// a large picture is shown unscaled in a small pane.
 void PaintLabel(QPainter& painter, const TDemoWallpaper& wallpaper, const QRectF& area) {
+    const qreal margin = area.height() * 0.05;
     QFont numberFont(QStringLiteral("DejaVu Sans"));
     numberFont.setBold(true);
-    numberFont.setPixelSize(qRound(area.height() * 0.28));
-    const QRectF numberBox = area.adjusted(0, 0, -area.width() * 0.05, -area.height() * 0.08);
+    numberFont.setPixelSize(qRound(area.height() * 0.2));
+    const QFontMetricsF numberMetrics(numberFont);
+    const QRectF numberBox(margin, margin, area.width() - 2 * margin, numberMetrics.height());
     const QString number = QString::number(wallpaper.Number);
     painter.setFont(numberFont);
     painter.setPen(WithAlpha(Qt::black, 90));
-    const qreal shadow = area.height() * 0.008;
-    painter.drawText(numberBox.translated(shadow, shadow), Qt::AlignRight | Qt::AlignBottom,
-                     number);
-    painter.setPen(WithAlpha(Qt::white, 225));
-    painter.drawText(numberBox, Qt::AlignRight | Qt::AlignBottom, number);
+    const qreal shadow = area.height() * 0.006;
+    painter.drawText(numberBox.translated(shadow, shadow), Qt::AlignLeft | Qt::AlignTop, number);
+    painter.setPen(WithAlpha(Qt::white, 230));
+    painter.drawText(numberBox, Qt::AlignLeft | Qt::AlignTop, number);
 
     QFont captionFont(QStringLiteral("DejaVu Sans"));
     captionFont.setPixelSize(qRound(area.height() * 0.035));
     painter.setFont(captionFont);
-    painter.setPen(WithAlpha(Qt::white, 200));
-    const QRectF captionBox = area.adjusted(area.width() * 0.04, 0, 0, -area.height() * 0.05);
-    painter.drawText(captionBox, Qt::AlignLeft | Qt::AlignBottom,
+    const QRectF captionBox(margin * 1.15, numberBox.bottom(), area.width() - 2 * margin,
+                            QFontMetricsF(captionFont).height());
+    painter.drawText(captionBox, Qt::AlignLeft | Qt::AlignTop,
                      QStringLiteral("%1  \u00b7  %2 \u00d7 %3")
                          .arg(wallpaper.Title)
                          .arg(wallpaper.Size.width())
