@@ -17,12 +17,13 @@ namespace {
 constexpr int32_t kMinimumCapacity = 0x10000;
 constexpr size_t kLongestDelimiter = 65535;
 constexpr int32_t kFileChunk = 65535;
-constexpr uint32_t kPollMilliseconds = 50;
 
 // Offset just past the first occurrence of the delimiter in data[0, size),
 // searched as zero-terminated text: nothing at or after the first zero byte
 // counts. -1 when there is none. The delimiter itself holds no zero byte.
 int64_t FindText(const char* data, size_t size, const char* delimiter, size_t length) {
+    if (length == 0 || size < length)
+        return -1;
     if (const void* zero = std::memchr(data, 0, size))
         size = static_cast<size_t>(static_cast<const char*>(zero) - data);
     if (length == 0 || size < length)
@@ -67,7 +68,10 @@ int32_t TKvFifoBuffer::CapacityFor(uint32_t availableBytes) {
 
 TKvFifoBuffer::TKvFifoBuffer() : TKvFifoBuffer(CapacityFor(GetAvailablePhysicalMemory())) {}
 
-TKvFifoBuffer::TKvFifoBuffer(int32_t capacity) : m_capacity(std::max(capacity, 1)) { Reset(); }
+TKvFifoBuffer::TKvFifoBuffer(int32_t capacity, uint32_t pollMilliseconds)
+    : m_capacity(std::max(capacity, 1)), m_pollMilliseconds(pollMilliseconds) {
+    Reset();
+}
 
 TKvFifoBuffer::~TKvFifoBuffer() {
     WaitWhileBusy();
@@ -76,7 +80,7 @@ TKvFifoBuffer::~TKvFifoBuffer() {
 
 void TKvFifoBuffer::WaitWhileBusy() const {
     while (m_busy.load(std::memory_order_acquire) != 0)
-        Sleep(kPollMilliseconds);
+        Sleep(m_pollMilliseconds);
 }
 
 void TKvFifoBuffer::Reset() {

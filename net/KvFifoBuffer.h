@@ -25,8 +25,9 @@ public:
     // down to a multiple of 1,024 and at least 65,536 bytes. It is reserved,
     // not touched: resident memory grows with the bytes actually held.
     TKvFifoBuffer();
-    // A buffer with the given memory capacity (at least 1), for tests.
-    explicit TKvFifoBuffer(int32_t capacity);
+    // For tests: the given memory capacity (at least 1), and optionally a
+    // shorter poll interval so that long operation sequences run quickly.
+    explicit TKvFifoBuffer(int32_t capacity, uint32_t pollMilliseconds = 50);
     ~TKvFifoBuffer();
     TKvFifoBuffer(const TKvFifoBuffer&) = delete;
     TKvFifoBuffer& operator=(const TKvFifoBuffer&) = delete;
@@ -86,4 +87,5 @@ private:
     int64_t m_fileWritePos { 0 };
     int64_t m_fileReadPos { 0 };
     std::atomic<uint8_t> m_busy { 0 };
+    uint32_t m_pollMilliseconds { 50 };
 };

@@ -1,0 +1,89 @@
+#include "net/KvExtstr.h"
+
+#include <gtest/gtest.h>
+
+TEST(StringList, KeepsLinesInOrderAndJoinsThemWithCrLf) {
+    TStringList list;
+    EXPECT_EQ(list.Add("one"), 0);
+    EXPECT_EQ(list.Add("two"), 1);
+    list.Insert(0, "zero");
+    list.Put(2, "TWO");
+    EXPECT_EQ(list.Text(), "zero\r\none\r\nTWO\r\n");
+    EXPECT_EQ(list.IndexOf("two"), 2);
+    list.Delete(1);
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[1], "TWO");
+    EXPECT_THROW(list.Delete(2), EStringListError);
+    EXPECT_THROW(list[-1], EStringListError);
+
+    list.SetText("a\r\nb\nc\rd\r\n\r\ne");
+    EXPECT_EQ(list.Count(), 6);
+    EXPECT_EQ(list.Text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+    list.Clear();
+    EXPECT_EQ(list.Text(), "");
+
+    SCOPED_TRACE("name=value lines");
+    list.SetValues("Key", "1");
+    list.SetValues("key", "2");
+    EXPECT_EQ(list.Text(), "key=2\r\n");
+    EXPECT_EQ(list.Values("KEY"), "2");
+    EXPECT_EQ(list.Names(0), "key");
+    list.SetValues("KEY", "");
+    EXPECT_EQ(list.Count(), 0);
+
+    SCOPED_TRACE("sorted mode");
+    list.SetText("pear\r\napple\r\nFig");
+    list.SetSorted(true);
+    EXPECT_EQ(list.Text(), "apple\r\nFig\r\npear\r\n");
+    EXPECT_EQ(list.Add("banana"), 1);
+    int index = -1;
+    EXPECT_TRUE(list.Find("FIG", index));
+    EXPECT_EQ(index, 2);
+    EXPECT_FALSE(list.Find("cherry", index));
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(list.IndexOf("PEAR"), 3);
+}
+
+TEST(HeaderList, SetsFindsAndDeletesLinesByName) {
+    TExStringList list;
+    list.Add("GET http://host/x HTTP/1.0");
+    list.Add("Accept */*");
+    EXPECT_EQ(list.IndexOfHeader("Accept */*"), -1); // no colon, no name
+    EXPECT_EQ(list.IndexOfHeader("GET http"), 0);     // the request line's name
+    EXPECT_EQ(list.IndexOfHeader("GET"), -1);
+
+    list.SetHeaderValue("Host", "a");
+    EXPECT_EQ(list.Text(), "GET http://host/x HTTP/1.0\r\nAccept */*\r\nHost: a\r\n");
+    list.Add("User-Agent: x");
+    list.SetHeaderValue("host", "b:81");
+    EXPECT_EQ(list[2], "host: b:81");
+    EXPECT_EQ(list.IndexOfHeader("HOST"), 2);
+    list.SetHeaderValue("HOST", "");
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list[2], "User-Agent: x");
+    list.SetHeaderValue("Cookie", "");
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.IndexOfHeader("user-agent"), 2);
+    EXPECT_EQ(list.IndexOfHeader(""), -1);
+    list.Add(": empty name");
+    EXPECT_EQ(list.IndexOfHeader(""), 3);
+}
+
+TEST(HeaderList, SortedListIsSearchedByHalving) {
+    TExStringList list;
+    EXPECT_EQ(list.IndexOfHeader("a"), -1);
+    list.SetSorted(true);
+    EXPECT_EQ(list.IndexOfHeader("a"), -1);
+    for (const char* line : { "Host: h", "Accept: */*", "Cookie: c", "User-Agent: u", "Date: d" })
+        list.Add(line);
+    ASSERT_EQ(list.Text(), "Accept: */*\r\nCookie: c\r\nDate: d\r\nHost: h\r\nUser-Agent: u\r\n");
+    const char* names[] = { "accept", "COOKIE", "Date", "host", "user-agent" };
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(list.IndexOfHeader(names[i]), i) << names[i];
+    EXPECT_EQ(list.IndexOfHeader("Age"), -1);
+    EXPECT_EQ(list.IndexOfHeader("Zzz"), -1);
+    EXPECT_EQ(list.IndexOfHeader("Dat"), -1);
+    // Without a colon a line has the empty name in a sorted list.
+    list.Add("nocolon");
+    EXPECT_EQ(list.IndexOfHeader("nocolon"), -1);
+}

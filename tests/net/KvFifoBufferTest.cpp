@@ -1,0 +1,295 @@
+#include "net/KvFifoBuffer.h"
+#include "platform/Kernel.h"
+#include "tests/net/FifoModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sys/mman.h>
+
+namespace {
+
+// Points TMPDIR at a fresh directory for the test's spill files.
+class FifoBuffer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        const char* old = std::getenv("TMPDIR");
+        m_oldTmp = old ? old : "";
+        m_hadTmp = old != nullptr;
+        setenv("TMPDIR", m_dir.path().toLocal8Bit().constData(), 1);
+    }
+    void TearDown() override {
+        if (m_hadTmp)
+            setenv("TMPDIR", m_oldTmp.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    QStringList SpillFiles() const { return QDir(m_dir.path()).entryList(QDir::Files); }
+    std::string Dir() const { return m_dir.path().toStdString() + "/"; }
+
+    QTemporaryDir m_dir;
+    std::string m_oldTmp;
+    bool m_hadTmp { false };
+};
+
+void Append(TKvFifoBuffer& buffer, const std::string& bytes) {
+    buffer.Append(bytes.data(), static_cast<int32_t>(bytes.size()));
+}
+
+std::string Extract(TKvFifoBuffer& buffer, int32_t length) {
+    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(static_cast<size_t>(buffer.Extract(out.data(), length)));
+    return out;
+}
+
+std::string Peek(TKvFifoBuffer& buffer, int32_t length) {
+    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(static_cast<size_t>(buffer.Peek(out.data(), length)));
+    return out;
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+} // namespace
+
+TEST(FifoBufferCapacity, FivePercentRoundedDownToKiBAndAtLeast64KiB) {
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(536870912u), 26843136);
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(0), 65536);
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(1310719u), 65536);
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(1331200u), 66560);
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(1331199u), 65536);
+    EXPECT_EQ(TKvFifoBuffer::CapacityFor(0xFFFFFFFFu), 214748160);
+    TKvFifoBuffer buffer;
+    EXPECT_EQ(buffer.Capacity(), TKvFifoBuffer::CapacityFor(GetAvailablePhysicalMemory()));
+}
+
+TEST(FifoBufferCapacity, MemoryBlockIsReservedNotTouched) {
+    const long before = ResidentKiB();
+    TKvFifoBuffer buffer(256 * 1024 * 1024);
+    const std::string bytes(4096, 'x');
+    Append(buffer, bytes);
+    EXPECT_LT(ResidentKiB() - before, 32 * 1024);
+    EXPECT_EQ(Extract(buffer, 4096), bytes);
+}
+
+TEST_F(FifoBuffer, FreshBufferHoldsNothing) {
+    TKvFifoBuffer buffer(16);
+    char bytes[8];
+    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_EQ(buffer.Extract(bytes, 8), 0);
+    EXPECT_EQ(buffer.Peek(bytes, 8), 0);
+    EXPECT_EQ(buffer.Search("\n"), 0);
+    EXPECT_EQ(buffer.Search("a long delimiter"), 0);
+}
+
+TEST_F(FifoBuffer, SpillsOnlyPastCapacityAndKeepsOrderAcrossRefills) {
+    TKvFifoBuffer buffer(8);
+    Append(buffer, "01234567");
+    EXPECT_EQ(buffer.TempFileName(), "");
+    EXPECT_TRUE(SpillFiles().isEmpty());
+
+    Append(buffer, "8");
+    ASSERT_EQ(SpillFiles().size(), 1);
+    EXPECT_TRUE(SpillFiles().front().startsWith("Buf"));
+    EXPECT_EQ(buffer.TempFileName(), Dir() + SpillFiles().front().toStdString());
+    std::ifstream spill(buffer.TempFileName(), std::ios::binary);
+    EXPECT_EQ(spill.get(), '8');
+
+    Append(buffer, "9abcdefghijklmnopq");
+    EXPECT_EQ(buffer.Count(), 27);
+    EXPECT_EQ(Peek(buffer, 3), "012");
+    EXPECT_EQ(Peek(buffer, 12), "0123456789ab");
+    EXPECT_EQ(buffer.Count(), 27);
+    // Across the seam: memory bytes first, then file bytes; the memory part
+    // is now empty and a refill starts, which the next call waits for.
+    EXPECT_EQ(Extract(buffer, 10), "0123456789");
+    EXPECT_EQ(buffer.Count(), 17);
+    EXPECT_EQ(Extract(buffer, 3), "abc");
+    EXPECT_EQ(Extract(buffer, 5), "defgh");
+    Append(buffer, "rs");
+    EXPECT_EQ(Extract(buffer, 100), "ijklmnopqrs");
+    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_EQ(Extract(buffer, 1), "");
+}
+
+TEST_F(FifoBuffer, SearchFindsTheLineEnd) {
+    TKvFifoBuffer buffer(64);
+    Append(buffer, "abc\r\ndef");
+    EXPECT_EQ(buffer.Search("\n"), 5);
+    EXPECT_EQ(buffer.Search("\r\n"), 5);
+    EXPECT_EQ(buffer.Search("x"), 0);
+    EXPECT_EQ(buffer.Search(""), 0);
+    EXPECT_EQ(buffer.Search("abcdefghi"), -1);
+    EXPECT_EQ(Extract(buffer, 5), "abc\r\n");
+    EXPECT_EQ(Extract(buffer, 3), "def");
+
+    SCOPED_TRACE("a zero byte before the line end hides it");
+    Append(buffer, std::string("ab\0c\r\n", 6));
+    EXPECT_EQ(buffer.Search("\n"), 0);
+
+    SCOPED_TRACE("stale bytes beyond the unread ones are never matched");
+    buffer.Clear();
+    Append(buffer, "xxxx\n");
+    Extract(buffer, 5);
+    Append(buffer, "ab");
+    EXPECT_EQ(buffer.Search("\n"), 0);
+    EXPECT_EQ(buffer.Search("b"), 2);
+}
+
+TEST_F(FifoBuffer, SearchAcrossTheMemoryFileSeam) {
+    {
+        SCOPED_TRACE("two-byte delimiter split over the seam");
+        TKvFifoBuffer buffer(8);
+        Append(buffer, "abcdefg\r\nxyz");
+        EXPECT_EQ(buffer.Search("\r\n"), 9);
+        EXPECT_EQ(buffer.Search("yz"), 12);
+        EXPECT_EQ(buffer.Search("z"), 12);
+        EXPECT_EQ(buffer.Search("q"), 0);
+        EXPECT_EQ(Extract(buffer, 9), "abcdefg\r\n");
+    }
+    {
+        SCOPED_TRACE("memory part shorter than the delimiter");
+        TKvFifoBuffer buffer(8);
+        Append(buffer, "0123456ABCDE");
+        EXPECT_EQ(Extract(buffer, 6), "012345");
+        EXPECT_EQ(buffer.Search("6AB"), 3);
+        EXPECT_EQ(buffer.Search("BCD"), 5);
+    }
+    {
+        SCOPED_TRACE("the delimiter is the whole content");
+        TKvFifoBuffer buffer(2);
+        Append(buffer, "abcd");
+        EXPECT_EQ(buffer.Search("abcd"), 4);
+        EXPECT_EQ(buffer.Search("abcde"), -1);
+    }
+    {
+        SCOPED_TRACE("a zero byte in the file part hides what follows it");
+        TKvFifoBuffer buffer(4);
+        Append(buffer, std::string("abcd\0\n", 6));
+        EXPECT_EQ(buffer.Search("\n"), 0);
+    }
+}
+
+TEST_F(FifoBuffer, FileStretchIsSearchedInChunksOf65535Bytes) {
+    TKvFifoBuffer buffer(4);
+    std::string bytes(4 + 65534, 'x');
+    bytes += "\r\n";
+    Append(buffer, bytes);
+    // "\r" ends the first chunk and "\n" starts the second.
+    EXPECT_EQ(buffer.Search("\r\n"), 0);
+    EXPECT_EQ(buffer.Search("\n"), 4 + 65536);
+}
+
+TEST_F(FifoBuffer, SpillFileIsDeletedByClearAndDestroy) {
+    std::string first;
+    {
+        TKvFifoBuffer buffer(4);
+        Append(buffer, "abcdef");
+        first = buffer.TempFileName();
+        ASSERT_FALSE(first.empty());
+        buffer.Clear();
+        EXPECT_EQ(buffer.TempFileName(), "");
+        EXPECT_EQ(buffer.Count(), 0);
+        EXPECT_TRUE(SpillFiles().isEmpty());
+
+        Append(buffer, "ghijkl");
+        EXPECT_EQ(SpillFiles().size(), 1);
+        EXPECT_FALSE(buffer.TempFileName().empty());
+        EXPECT_EQ(Extract(buffer, 6), "ghijkl");
+    }
+    EXPECT_TRUE(SpillFiles().isEmpty());
+}
+
+TEST_F(FifoBuffer, RefusesUnusableRangesAndOverflow) {
+    TKvFifoBuffer buffer(16);
+    buffer.Append(nullptr, 0);
+    buffer.Append(nullptr, -5);
+    EXPECT_EQ(buffer.Count(), 0);
+    char bytes[4] = { 'a', 'b', 'c', 'd' };
+    const auto expectMessage = [](auto&& call, const std::string& text) {
+        try {
+            call();
+            ADD_FAILURE() << "no error, expected " << text;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), text);
+        }
+    };
+    expectMessage([&] { buffer.Append(nullptr, 1); }, "Can't read the source buffer");
+    expectMessage([&] { buffer.Append(reinterpret_cast<const void*>(UINTPTR_MAX - 1), 4); },
+                  "Can't read the source buffer");
+    EXPECT_EQ(buffer.Count(), 0);
+
+    buffer.Append(bytes, 4);
+    expectMessage([&] { buffer.Extract(nullptr, 1); }, "Can't write to the destination buffer");
+    expectMessage([&] { buffer.Peek(reinterpret_cast<void*>(UINTPTR_MAX - 1), 4); },
+                  "Can't write to the destination buffer");
+    EXPECT_EQ(buffer.Count(), 4);
+
+    // A range reaching into unmapped pages: map two pages, give the second back.
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* mapped = static_cast<char*>(mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE,
+                                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(mapped, MAP_FAILED);
+    munmap(mapped + page, static_cast<size_t>(page));
+    expectMessage([&] { buffer.Append(mapped + page - 2, 4); }, "Can't read the source buffer");
+    buffer.Append(mapped + page - 2, 2);
+    munmap(mapped, static_cast<size_t>(page));
+    EXPECT_EQ(buffer.Count(), 6);
+
+    // The whole length is checked, also when fewer bytes are held.
+    char small[2];
+    expectMessage([&] { buffer.Extract(small, INT32_MAX); }, "Can't write to the destination buffer");
+    EXPECT_EQ(buffer.Count(), 6);
+
+    // Count never passes 2^31 - 1: reserve (not commit) a 2 GiB source.
+    void* huge = mmap(nullptr, size_t { INT32_MAX }, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(huge, MAP_FAILED);
+    expectMessage([&] { buffer.Append(huge, INT32_MAX - 5); },
+                  "The receive buffer cannot hold more than 2147483647 bytes");
+    munmap(huge, size_t { INT32_MAX });
+    EXPECT_EQ(buffer.Count(), 6);
+    EXPECT_EQ(buffer.TempFileName(), "");
+    EXPECT_EQ(Extract(buffer, 6), std::string("abcd\0\0", 6));
+}
+
+TEST_F(FifoBuffer, SpillFailureIsAnOsErrorAndKeepsTheMemoryPart) {
+    TKvFifoBuffer buffer(4);
+    setenv("TMPDIR", (Dir() + "missing").c_str(), 1);
+    try {
+        Append(buffer, "abcdef");
+        ADD_FAILURE() << "no error";
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.Message(), "System Error.  Code: 2.\nNo such file or directory");
+    }
+    EXPECT_EQ(buffer.Count(), 4);
+    EXPECT_EQ(Extract(buffer, 4), "abcd");
+}
+
+TEST_F(FifoBuffer, AgreesWithADequeOverRandomOperations) {
+    for (const int32_t capacity : { 1, 3, 8, 64 }) {
+        for (uint32_t seed = 1; seed <= 6; ++seed) {
+            std::mt19937 rng(seed * 7919 + static_cast<uint32_t>(capacity));
+            std::vector<uint8_t> script(3000);
+            for (uint8_t& b : script)
+                b = static_cast<uint8_t>(rng());
+            TFifoModel model(capacity);
+            EXPECT_EQ(model.Run(script.data(), script.size()), "")
+                << "capacity " << capacity << ", seed " << seed;
+        }
+    }
+    EXPECT_TRUE(SpillFiles().isEmpty());
+}
