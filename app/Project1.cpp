@@ -1,3 +1,5 @@
+#include "app/Unit1.h"
+#include "app/Unit2.h"
 #include "toolkit/widgets/TApplication.h"
 
 #include <QApplication>
@@ -5,5 +7,9 @@
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     TApplication application;
-    return QApplication::exec();
+    application.Initialize();
+    Form1 = application.CreateForm<TForm1>();
+    Form2 = application.CreateForm<TForm2>();
+    application.Run();
+    return 0;
 }

@@ -1,1 +1,136 @@
 #include "app/Unit1.h"
+
+#include "app/Unit2.h"
+#include "toolkit/widgets/TApplication.h"
+#include "toolkit/widgets/TImage.h"
+#include "toolkit/widgets/TMemo.h"
+#include "toolkit/widgets/TPanel.h"
+#include "toolkit/widgets/TSpinEdit.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+TForm1* Form1 = nullptr;
+uint8_t StopFlag = 0;
+int32_t CurrentNumber = 0;
+
+namespace {
+
+// Connects a button's click to a handler of the form, through the central
+// exception handler.
+void OnClick(QPushButton* button, TForm1* form, void (TForm1::*handler)()) {
+    QObject::connect(button, &QPushButton::clicked, form,
+                     [form, handler] { RunHandler([form, handler] { (form->*handler)(); }); });
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& caption, int left, int top) {
+    auto* label = new QLabel(caption, parent);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+TSpinEdit* MakeSpinEdit(QWidget* parent, QRect bounds, int32_t minValue, int32_t maxValue,
+                        int32_t value) {
+    auto* box = new TSpinEdit(parent);
+    box->setGeometry(bounds);
+    box->SetMinValue(minValue);
+    box->SetMaxValue(maxValue);
+    box->SetValue(value);
+    return box;
+}
+
+} // namespace
+
+TForm1::TForm1() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    SetBounds(204, 129, 772, 624);
+
+    Panel1 = new TPanel(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->SetCaption(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(168);
+
+    Button2 = new QPushButton(QStringLiteral("Скачать всё ;)"), Panel1);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(16, 8, 113, 25);
+
+    Button3 = new QPushButton(QStringLiteral("Приостановить"), Panel1);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(144, 8, 89, 25);
+
+    Memo1 = new TMemo(Panel1);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(8, 40, 457, 97);
+
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(8, 140, 457, 21);
+    Edit1->setReadOnly(true);
+
+    Label1 = MakeLabel(Panel1, QStringLiteral("От:"), 608, 40);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    SpinEdit1 = MakeSpinEdit(Panel1, QRect(632, 40, 121, 22), 200, 23000, 200);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+
+    Label2 = MakeLabel(Panel1, QStringLiteral("До:"), 608, 72);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    SpinEdit2 = MakeSpinEdit(Panel1, QRect(632, 64, 121, 22), 0, 0, 23000);
+    SpinEdit2->setObjectName(QStringLiteral("SpinEdit2"));
+
+    // The picture pane sits at the scroll box's origin and takes each
+    // picture's natural size; the scroll box shows scroll bars only for what
+    // lies outside its visible area.
+    ScrollBox1 = new QScrollArea(this);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1 = new TImage;
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->resize(760, 425);
+    Image1->SetAutoSize(true);
+    ScrollBox1->setWidget(Image1);
+    Image1->OnDblClick = [this] { RunHandler([this] { Image1DblClick(); }); };
+
+    // The panel keeps the window's width; the scroll box takes the rest.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel1);
+    layout->addWidget(ScrollBox1, 1);
+
+    OnClick(Button2, this, &TForm1::Button2Click);
+    OnClick(Button3, this, &TForm1::Button3Click);
+}
+
+TForm1::~TForm1() {
+    RunHandler([this] { FormDestroy(); });
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::FormShow() {
+    StopFlag = 0;
+    Memo1->LoadFromFile(LogFileName);
+}
+
+void TForm1::Button3Click() {
+    StopFlag = 1 - StopFlag;
+    Button3->setText(StopFlag == 1 ? QStringLiteral("разрешить") : QStringLiteral("Запретить"));
+}
+
+void TForm1::Image1DblClick() {
+    // Should creating the viewer fail, no viewer is current, and pictures go
+    // to the main window only.
+    Form2 = nullptr;
+    Form2 = Application->CreateForm<TForm2>();
+    Form2->show();
+}
+
+void TForm1::FormClose() { Memo1->SaveToFile(LogFileName); }
+
+void TForm1::FormDestroy() { Memo1->SaveToFile(LogFileName); }

@@ -42,6 +42,13 @@ public:
     EWriteError() : EStreamError("Stream write error") {}
 };
 
+// An operation that the object's state does not allow, such as text beyond
+// a memo's capacity.
+class EInvalidOperation : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // An I/O failure reported with the runtime's numeric code, e.g. "I/O error 103".
 class EInOutError : public Exception {
 public:

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 // The system's text for an errno value, without trailing blanks and periods,
 // as the file error messages embed it.
@@ -19,3 +21,18 @@ std::string ExtractFileName(const std::string& fileName);
 std::string ExtractFileExt(const std::string& fileName);
 
 bool FileExists(const std::string& fileName);
+
+// Converts text as a signed 32-bit integer: leading blanks, then at most one
+// "+" or "-", then decimal digits, or hexadecimal digits after a "$", "x" or
+// "0x" prefix (either case); nothing may follow the digits. Decimal values
+// must lie in the signed 32-bit range; hexadecimal ones may use all 32 bits
+// and are taken as the two's complement pattern ("$FFFFFFFF" is -1). Returns
+// false, leaving value alone, for anything else.
+bool TryStrToInt(std::string_view text, int32_t& value);
+
+// TryStrToInt's value, or fallback when the text is not such a number.
+int32_t StrToIntDef(std::string_view text, int32_t fallback);
+
+// Turns every lone CR and every lone LF into CR LF; a CR LF pair stays one
+// line end (so LF CR becomes two line ends).
+std::string AdjustLineBreaks(std::string_view text);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileName(fileName) {
@@ -22,6 +23,14 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileNam
     m_fd = ::open(fileName.c_str(), flags | O_CLOEXEC);
     if (m_fd < 0)
         throw EFOpenError(fileName, errno);
+    // Linux lets a directory be opened for reading; a file stream over one
+    // would only fail later with a less useful error.
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw EFOpenError(fileName, EISDIR);
+    }
     if ((mode & 0xF0) == fmShareExclusive || (mode & 0xF0) == fmShareDenyWrite) {
         // Advisory only; a failure to lock does not stop the open.
         (void)::flock(m_fd, ((mode & 0xF0) == fmShareExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
@@ -31,6 +40,19 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileNam
 TFileStream::~TFileStream() {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+bool TFileStream::FlushAndClose() {
+    if (m_fd < 0)
+        return false;
+    const bool flushed = ::fsync(m_fd) == 0;
+    if (!flushed)
+        m_lastError = errno;
+    const bool closed = ::close(m_fd) == 0;
+    if (!closed && flushed)
+        m_lastError = errno;
+    m_fd = -1;
+    return flushed && closed;
 }
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {

@@ -35,6 +35,13 @@ public:
     // errno of the last failed Read or Write, 0 when none failed.
     int LastError() const { return m_lastError; }
 
+protected:
+    // Adopts a descriptor that the subclass opened.
+    TFileStream(int fd, std::string fileName) : m_fileName(std::move(fileName)), m_fd(fd) {}
+    // Flushes the file to disk and closes it; false (and LastError set) when
+    // either fails. The stream is closed afterwards in any case.
+    bool FlushAndClose();
+
 private:
     std::string m_fileName;
     int m_fd { -1 };

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <cstddef>
+#include <string>
+
+// A multi-line text box that the user can read, select and copy from but not
+// edit, with a vertical scroll bar and wrapped lines.
+//
+// The text is 8-bit: Text() gives back exactly the bytes that were set (each
+// byte is shown as the Latin-1 character of the same code), and lines are
+// separated by CR LF. Like its platform counterpart the box cannot hold a
+// NUL character: text set into it ends at the first NUL.
+//
+// Capacity: DefaultCapacity bytes, room for over a million log lines of
+// six-digit numbers while the view stays responsive. Setting or appending
+// text beyond the capacity raises "Text exceeds memo capacity" and leaves the
+// text as it was.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    static constexpr size_t DefaultCapacity = 8 * 1024 * 1024;
+
+    explicit TMemo(QWidget* parent = nullptr);
+
+    const std::string& Text() const { return m_text; }
+    void SetText(const std::string& text);
+
+    // Adds one line at the end: followed by CR LF when the text is empty or
+    // ends with a line end, otherwise preceded by CR LF (so a text without a
+    // final line end goes on without one).
+    void AddLine(const std::string& line);
+
+    // Reads the whole file (others may read it meanwhile, but should not
+    // write), turns lone CRs and LFs into CR LF, and takes the result as the
+    // text unless it equals the current text.
+    void LoadFromFile(const std::string& fileName);
+    // Writes the text unchanged to the file, replacing it only once all of it
+    // is safely on disk (TAtomicFileStream).
+    void SaveToFile(const std::string& fileName) const;
+
+    size_t Capacity() const { return m_capacity; }
+    void SetCapacity(size_t capacity) { m_capacity = capacity; }
+
+private:
+    void CheckCapacity(size_t size) const;
+
+    std::string m_text;
+    size_t m_capacity { DefaultCapacity };
+};
