@@ -11,7 +11,9 @@ namespace {
 
 constexpr uint32_t kTransferBufferSize = 4024;
 
-bool IsSuccessStatus(uint32_t status) { return status >= 200 && status <= 299; }
+bool IsSuccessStatus(uint32_t status) {
+    return status >= 200 && status <= 299;
+}
 
 } // namespace
 

@@ -44,8 +44,7 @@ public:
 
     // Starts the request and waits for the final response's body to begin
     // or the transfer to end. False (with t_lastError set) when it failed.
-    bool Open(const RootHandle& root, const char* url, const char* headers,
-              uint32_t headersLength);
+    bool Open(const RootHandle& root, const char* url, const char* headers, uint32_t headersLength);
     bool Read(void* buffer, uint32_t toRead, uint32_t* read);
 
     uint32_t StatusCode() const;
@@ -280,7 +279,9 @@ uint32_t HttpStatusCode(HINTERNET file) {
     return handle ? handle->StatusCode() : 0;
 }
 
-std::string InternetLastErrorText() { return t_lastError; }
+std::string InternetLastErrorText() {
+    return t_lastError;
+}
 
 size_t InternetPeakBufferedBytes(HINTERNET file) {
     const auto* handle = dynamic_cast<const UrlHandle*>(file);

@@ -65,4 +65,6 @@ std::string MakeJpeg(int width, int height, JpegKind kind) {
     return bytes;
 }
 
-size_t FirstScanOffset(const std::string& jpeg) { return jpeg.find("\xFF\xDA"); }
+size_t FirstScanOffset(const std::string& jpeg) {
+    return jpeg.find("\xFF\xDA");
+}

@@ -23,7 +23,9 @@ extern "C" {
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& text) { return { text.begin(), text.end() }; }
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return { text.begin(), text.end() };
+}
 
 // A decoded pixel may differ from the pattern by compression losses.
 void ExpectNear(QColor actual, QColor expected, int tolerance = 24) {
@@ -147,7 +149,8 @@ TEST_F(JPEGPicture, DamagedDataFailsWithTheDecoderCode) {
 
     // Cut in the middle of the scan: loads, decodes without complaint, and
     // every row exists (libjpeg fills the missing ones).
-    const std::string cut = good.substr(0, FirstScanOffset(good) + (good.size() - FirstScanOffset(good)) / 2);
+    const std::string cut =
+        good.substr(0, FirstScanOffset(good) + (good.size() - FirstScanOffset(good)) / 2);
     EXPECT_EQ(codeOf(cut), 0);
     picture.Decode();
     EXPECT_EQ(picture.DecodeError(), 0);
@@ -159,7 +162,8 @@ TEST_F(JPEGPicture, DecoderSurvivesCorruptedFiles) {
     // dropped or cut at many places. Nothing may crash or leak; errors are
     // fine.
     std::mt19937 random(1234);
-    for (JpegKind kind : { JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk }) {
+    for (JpegKind kind :
+         { JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk }) {
         const std::string good = MakeJpeg(48, 40, kind);
         for (int round = 0; round < 120; ++round) {
             std::string bad = good;

@@ -17,7 +17,9 @@ struct PictureKind {
     std::unique_ptr<TGraphic> (*make)();
 };
 
-std::unique_ptr<TGraphic> MakeJpeg() { return std::make_unique<TJPEGImage>(); }
+std::unique_ptr<TGraphic> MakeJpeg() {
+    return std::make_unique<TJPEGImage>();
+}
 
 const PictureKind kPictureKinds[] = {
     { "jpg", MakeJpeg },

@@ -234,8 +234,8 @@ void DecodeStep(Session& session, void* context) {
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
             break;
         if (cmyk)
-            CmykToRgb(cmykRow[0], target->bitmap->scanLine(y), static_cast<int>(cinfo->output_width),
-                      cinfo->saw_Adobe_marker);
+            CmykToRgb(cmykRow[0], target->bitmap->scanLine(y),
+                      static_cast<int>(cinfo->output_width), cinfo->saw_Adobe_marker);
         *target->rows = y + 1;
     }
     jpeg_finish_decompress(cinfo);
@@ -314,4 +314,6 @@ int TJPEGImage::ScreenColorDepth() {
     return s_screenColorDepth;
 }
 
-void TJPEGImage::SetScreenColorDepth(int bits) { s_screenColorDepth = bits; }
+void TJPEGImage::SetScreenColorDepth(int bits) {
+    s_screenColorDepth = bits;
+}

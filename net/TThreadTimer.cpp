@@ -1,0 +1,62 @@
+#include "net/TThreadTimer.h"
+
+#include "net/HiddenWindow.h"
+#include "toolkit/runtime/Exception.h"
+
+namespace {
+constexpr UINT_PTR TimerNumber = 1;
+}
+
+TThreadTimer::TThreadTimer(TComponent* owner)
+    : TComponent(owner), m_windowHandle(CreateHiddenWindow("TmrWindowClass", &WindowProc, this)) {}
+
+TThreadTimer::~TThreadTimer() {
+    m_enabled = false;
+    UpdateTimer();
+    if (m_windowHandle != 0)
+        DestroyWindow(m_windowHandle);
+}
+
+void TThreadTimer::SetEnabled(bool enabled) {
+    if (enabled == m_enabled)
+        return;
+    m_enabled = enabled;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetInterval(uint32_t interval) {
+    if (interval == m_interval)
+        return;
+    m_interval = interval;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(TNotifyEvent onTimer) {
+    m_onTimer = std::move(onTimer);
+    UpdateTimer();
+}
+
+void TThreadTimer::UpdateTimer() {
+    KillTimer(m_windowHandle, TimerNumber);
+    if (m_interval != 0 && m_enabled && m_onTimer) {
+        if (SetTimer(m_windowHandle, TimerNumber, m_interval, nullptr) == 0)
+            throw Exception("No Timer");
+    }
+}
+
+void TThreadTimer::FireTimer() {
+    if (m_onTimer)
+        m_onTimer(this);
+}
+
+LRESULT TThreadTimer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TThreadTimer* timer = HiddenWindowOwner<TThreadTimer>(window);
+    if (timer == nullptr || message != WM_TIMER)
+        return DefWindowProc(window, message, wParam, lParam);
+    try {
+        timer->FireTimer();
+    } catch (...) {
+        HandleComponentException(std::current_exception());
+    }
+    return 0;
+}

@@ -1,0 +1,243 @@
+#pragma once
+
+#include "net/ESockError.h"
+#include "net/KvFifoBuffer.h"
+#include "net/NthField.h"
+#include "net/TComponent.h"
+#include "net/TThreadTimer.h"
+#include "platform/Events.h"
+#include "platform/WinTypes.h"
+#include "platform/Windows.h"
+#include "platform/Winsock.h"
+#include "toolkit/runtime/TStringList.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TStream;
+
+// Event types of the socket component.
+using TOnHostResolved = std::function<void(TComponent* Sender)>;
+using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
+// The handler sets Handled to ask for one more attempt.
+using THandlerEvent = std::function<void(bool& Handled)>;
+using TSocketErrorEvent =
+    std::function<void(TComponent* Sender, uint16_t ErrorNo, const std::string& Message)>;
+
+// Placeholder for form designers; the component never creates one.
+class TKvReg {};
+
+// A message handed to the component by its event window.
+struct TMessage {
+    UINT Msg{0};
+    WPARAM WParam{0};
+    LPARAM LParam{0};
+    LRESULT Result{0};
+};
+
+// Message numbers of the event window.
+constexpr UINT SocketEventMessage = WM_USER + 101; // 1125: network events of SocketHandle
+constexpr UINT LookupDoneMessage = WM_USER + 102;  // 1126: host lookup answers
+
+// A TCP client socket whose operations look blocking to their caller while
+// every wait keeps the thread's messages flowing.
+//
+// The socket is asynchronous from the first moment: its network events come
+// as messages to a hidden window of class "TslinkWindowClass" owned by the
+// component, host names are looked up by the socket library's asynchronous
+// lookup, and the time limit is a window timer. Every operation that has to
+// wait loops on one primitive, WaitForEvent: it sleeps on WaitEvent while it
+// dispatches every message of the thread (so the user interface, the socket
+// notifications and the timer all keep running), and the operation re-tests
+// its own condition after each wake.
+//
+// Re-entrancy: code that runs inside a wait (button handlers, this
+// component's own events) may call Cancel or Abort to end the wait. It must
+// not start another operation of the same component, nor destroy it; a
+// nested wait on the same component is refused by an assertion in debug
+// builds.
+//
+// Threads: everything runs on the thread that created the component; the
+// only other threads are the socket library's lookup worker and the receive
+// buffer's refill worker, neither of which calls into the component.
+//
+// Destruction: a descendant that overrides Abort calls BeginDestroy first in
+// its own destructor, so that its Abort runs while it is still whole.
+class TTessalink : public TComponent {
+public:
+    explicit TTessalink(TComponent* owner);
+    ~TTessalink() override;
+
+    // Takes over an incoming connection of the listening SocketHandle after
+    // the notification arrived as LookupDoneMessage; returns the new socket,
+    // which the caller owns.
+    virtual uint16_t Accept();
+    // Resolves Host (or Proxy) and connects to Port (or ProxyPort). Returns
+    // when connected; raises ESockError otherwise.
+    virtual void Connect();
+    // Closes a live connection and leaves a fresh socket; does nothing else
+    // when not connected.
+    virtual void Disconnect();
+    // Sends one command line and returns the reply line; sets LastReply and
+    // ReplyCode.
+    virtual std::string Transaction(const std::string& command);
+    // Ends the wait in progress: reports "Abort" and cancels. Also called by
+    // the time limit.
+    virtual void Abort();
+
+    // Ends the wait in progress; the waiting operation then fails.
+    void Cancel();
+
+    // Host lookup into RemoteAddress; a dotted address needs no lookup.
+    void ResolveRemoteHost();
+    // Switches lingering off for the socket (after every connect attempt).
+    void LingerOff();
+    // Sets the "don't linger" option, which the platform accepts and ignores.
+    void DontLingerOff();
+
+    // Closes the socket and, unless the component is being destroyed, makes a
+    // fresh one registered for every notification but write.
+    void RequestCloseSocket();
+    // Discards what one read of up to 64 KiB takes from the socket.
+    void ClearInput();
+    // True when InputBuffer holds bytes, when bytes were waiting in the socket
+    // (they are moved into InputBuffer), or when the peer has just closed the
+    // connection (Connected is then false).
+    bool DataAvailable();
+    // Sleeps until WaitEvent is signalled, dispatching every message of the
+    // thread meanwhile, then resets it.
+    void WaitForEvent();
+    // Starts the time limit of TimeOut milliseconds (none for 0) and clears
+    // TimedOut; StopTimer ends it.
+    void StartTimer();
+    void StopTimer();
+
+    // Data transfer. Every operation that can be canceled raises EAbortError
+    // after a Cancel, Abort or time-out and clears Canceled.
+    // Sends length bytes (0: up to the first zero byte, at most 65,535).
+    void SendBuffer(const void* data, uint16_t length);
+    // A string of up to 65,535 characters is sent up to its first zero byte;
+    // a longer one is sent whole.
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    // The next line with its line end. Once the connection has closed, the
+    // rest of the buffer (possibly without line end, possibly empty).
+    std::string ReadLn();
+    void SendFile(const std::string& fileName);
+    void SendStream(TStream& stream);
+    // count -1: take what is buffered now; 0 or more: the wanted size; any
+    // other negative value: until the peer closes the connection.
+    void CaptureFile(const std::string& fileName);
+    void CaptureStream(TStream& stream, int32_t count);
+    void CaptureString(std::string& text, int32_t count);
+
+    // Status and errors.
+    void ReportStatus(uint8_t level, const std::string& text);
+    std::string SocketErrorText(uint16_t errorNo);
+    // Raises ESockError with the error's text unless the last socket error is
+    // the tolerated one or not above 10000.
+    void CheckSocketError(uint16_t tolerated);
+
+    // Fields, in their declared order. The published properties and events
+    // (Host, Port, TimeOut, ReportLevel, OnDisconnect, OnConnect,
+    // OnInvalidHost, OnHostResolved, OnStatus, OnConnectionFailed, About) are
+    // read and written directly; a change takes effect at the next operation.
+
+    // Work area: the host name to look up, send chunks, capture chunks. The
+    // read notifications receive into ReceiveArea instead, so received bytes
+    // never land on a chunk that is still being sent.
+    std::array<char, 65537> IoBuffer{};
+    std::unique_ptr<EventObject> WaitEvent;
+    TKvReg* About{nullptr};
+    TNotifyEvent OnDataArrived;
+    TNotifyEvent OnConnectionRequest;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TSocketErrorEvent OnSocketError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    std::unique_ptr<TStringList> WinsockInfo;
+    int32_t SentCount{0};
+    bool Canceled{false};
+    bool KeepClosed{false};
+    int32_t LastErrorNo{0};
+    int32_t TimeOut{0};
+    int32_t ReportLevel{0};
+    std::string StatusText;
+    std::string Proxy;
+    int32_t ProxyPort{0};
+    std::unique_ptr<TThreadTimer> Timer;
+    // None in a form designer.
+    std::unique_ptr<TKvFifoBuffer> InputBuffer;
+    bool LastEventOk{false};
+    bool TimedOut{false};
+    int32_t Port{0};
+    int32_t SendTotal{0};
+    int32_t ReceivedCount{0};
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;
+    bool AsyncDone{false};
+    Winsock::sockaddr_in RemoteAddress;
+    std::string Host;
+    std::unique_ptr<char[]> HostEntryBuffer;
+    std::string LastReply;
+    int16_t ReplyCode{0};
+    uint16_t SocketHandle{0xFFFF};
+    HWND EventWindow{0};
+    bool Connected{false};
+
+protected:
+    // Marks the component destroying and runs the virtual Abort, then Cancel.
+    // The destructor of a descendant that overrides Abort calls it first;
+    // later calls do nothing.
+    void BeginDestroy();
+
+    // Everything the event window hears, from message 1125 upwards.
+    void SocketMessage(TMessage& message);
+    // Drains the socket into InputBuffer in reads of 64 KiB.
+    void ReceiveToBuffer();
+    // The peer closed the connection (close notification, or a peek that
+    // read 0): close and renew a live socket, wake the wait, tell the user.
+    void PeerClosed();
+    // The time limit elapsed: stops it, sets TimedOut and aborts.
+    void TimerTriggered(TComponent* sender);
+
+private:
+    void InitSocket();
+    // The close-and-renew tail shared by RequestCloseSocket and Connect.
+    void OpenFreshSocket();
+    // After a canceled or timed-out attempt: close quietly and make a fresh
+    // socket, so a late completion can never connect the component.
+    void RenewSocketAfterFailedConnect();
+    // Copies a host name into IoBuffer; false when it does not fit.
+    bool PutNameInIoBuffer(const std::string& name);
+    // Waits until the socket can take more bytes, or a cancel or time-out.
+    void WaitUntilWritable();
+    // Sends one chunk held in IoBuffer for SendFile and SendStream; returns
+    // false when the socket took nothing (the transfer then stops).
+    bool SendChunk(int32_t length, bool restartTimer);
+    // Raises the abort error with the message if Canceled is set.
+    void AbortExit(const char* message);
+    [[noreturn]] void RaiseSocketError(int errorNo);
+    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The read notifications receive here (see IoBuffer).
+    std::array<char, 65536> m_receiveArea{};
+    // Events the current socket is registered for: the first and accepted
+    // sockets get all six, renewed ones all but write. A send that would
+    // block adds write for the rest of the socket's life, so that the
+    // platform's write notification can end its wait.
+    long m_selectedEvents{0};
+    // A send waits for room; write notifications then signal WaitEvent.
+    bool m_waitingToSend{false};
+    // The lookup whose answer ResolveRemoteHost waits for; an answer to an
+    // earlier, abandoned lookup is ignored.
+    HANDLE m_lookupTask{0};
+    bool m_inWait{false};
+    bool m_destroyBegun{false};
+};

@@ -1,0 +1,161 @@
+// Host resolution, connecting and disconnecting.
+#include "net/Tslink.h"
+
+#include "net/ScopeExit.h"
+
+#include <cstring>
+
+namespace {
+constexpr const char* LookupTimedOut = "Host Lookup Timed Out";
+constexpr const char* LookupCanceled = "Host Lookup Canceled";
+constexpr const char* LookupFailed = "Host Lookup Failed";
+constexpr const char* NullRemoteAddress = "Null Remote Address";
+} // namespace
+
+bool TTessalink::PutNameInIoBuffer(const std::string& name) {
+    if (name.size() + 1 > IoBuffer.size())
+        return false;
+    std::memcpy(IoBuffer.data(), name.data(), name.size());
+    IoBuffer[name.size()] = '\0';
+    return true;
+}
+
+void TTessalink::ResolveRemoteHost() {
+    ReportStatus(8, "Resolve Host");
+    if (!PutNameInIoBuffer(Proxy.empty() ? Host : Proxy)) {
+        RemoteAddress.sin_addr.s_addr = 0;
+        throw ESockError(NullRemoteAddress);
+    }
+    RemoteAddress.sin_addr.s_addr = Winsock::inet_addr(IoBuffer.data());
+    if (RemoteAddress.sin_addr.s_addr != Winsock::INADDR_NONE)
+        return;
+
+    RemoteAddress.sin_addr.s_addr = 0;
+    StartTimer();
+    AsyncDone = false;
+    HANDLE task = 0;
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        task = Winsock::WSAAsyncGetHostByName(EventWindow, LookupDoneMessage, IoBuffer.data(),
+                                              HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT);
+        // A request refused at once never answers: it fails like a lookup
+        // that found nothing instead of waiting for the time limit.
+        if (task == 0)
+            throw ESockError(LookupFailed);
+        do
+            WaitForEvent();
+        while (!AsyncDone && !TimedOut && !Canceled);
+    }
+    // An abandoned lookup must not answer into a later one.
+    if (!AsyncDone)
+        Winsock::WSACancelAsyncRequest(task);
+    if (TimedOut)
+        throw ESockError(LookupTimedOut);
+    if (Canceled)
+        throw ESockError(LookupCanceled);
+    if (!LastEventOk)
+        throw ESockError(LookupFailed);
+
+    const auto* entry = reinterpret_cast<const Winsock::hostent*>(HostEntryBuffer.get());
+    if (entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr)
+        std::memcpy(&RemoteAddress.sin_addr.s_addr, entry->h_addr_list[0], 4);
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TTessalink::Connect() {
+    ReportStatus(8, "Connecting");
+    Canceled = false;
+    if (InputBuffer)
+        InputBuffer->Clear();
+    if (Connected)
+        throw ESockError("Already connected");
+
+    for (int tries = 0;; ++tries) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError& error) {
+            // A lookup that ran out of time or was canceled ends Connect; one
+            // that found nothing leaves the address 0 for the checks below.
+            if (error.Message() == LookupTimedOut || error.Message() == LookupCanceled)
+                throw;
+        }
+        if (RemoteAddress.sin_addr.s_addr != 0)
+            break;
+        if (tries > 0 || !OnInvalidHost)
+            throw ESockError(NullRemoteAddress);
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError(NullRemoteAddress);
+    }
+
+    RemoteAddress.sin_family = Winsock::AF_INET;
+    const int32_t port = Proxy.empty() ? Port : ProxyPort;
+    RemoteAddress.sin_port = Winsock::htons(static_cast<Winsock::u_short>(port & 0xFFFF));
+    AsyncDone = false;
+    LastEventOk = true;
+    if (Winsock::connect(SocketHandle, reinterpret_cast<const Winsock::sockaddr*>(&RemoteAddress),
+                         sizeof RemoteAddress) == Winsock::SOCKET_ERROR)
+        CheckSocketError(Winsock::WSAEWOULDBLOCK);
+
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        while (!Connected && !TimedOut && !Canceled && LastEventOk)
+            WaitForEvent();
+    }
+    LingerOff();
+    if (!TimedOut && !Canceled && LastEventOk)
+        return;
+
+    ScopeExit renew([this] { RenewSocketAfterFailedConnect(); });
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (TimedOut) {
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+        throw ESockError("Connection Timed out");
+    }
+    if (Canceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TTessalink::RenewSocketAfterFailedConnect() {
+    // The abandoned attempt may still complete later; on the same socket that
+    // would connect the component behind its user's back, and a new connect
+    // would find the attempt still in progress. A connected socket (the
+    // attempt completed while the cancel was pending) is left to Disconnect.
+    if (Connected || SocketHandle == 0xFFFF || KeepClosed)
+        return;
+    Winsock::closesocket(SocketHandle);
+    try {
+        OpenFreshSocket();
+    } catch (...) {
+        // The connect failure is what the caller hears about; the next
+        // operation reports the missing socket.
+    }
+}
+
+void TTessalink::Disconnect() {
+    ReportStatus(8, "Disconnecting");
+    if (Connected)
+        RequestCloseSocket();
+}
+
+void TTessalink::LingerOff() {
+    Winsock::linger option;
+    option.l_onoff = 0;
+    option.l_linger = 0;
+    Winsock::setsockopt(SocketHandle, Winsock::SOL_SOCKET, Winsock::SO_LINGER,
+                        reinterpret_cast<const char*>(&option), sizeof option);
+}
+
+void TTessalink::DontLingerOff() {
+    const uint32_t zero = 0;
+    Winsock::setsockopt(SocketHandle, Winsock::SOL_SOCKET, Winsock::SO_DONTLINGER,
+                        reinterpret_cast<const char*>(&zero), sizeof zero);
+}

@@ -1,0 +1,198 @@
+// The component's event window, its single wait, the time limit, and the
+// operations that close and renew the socket or end a wait.
+#include "net/Tslink.h"
+
+#include "net/ERangeError.h"
+#include "net/HiddenWindow.h"
+
+#include <cassert>
+
+namespace {
+constexpr int ReceiveChunk = 65536;
+}
+
+LRESULT TTessalink::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TTessalink* component = HiddenWindowOwner<TTessalink>(window);
+    if (component == nullptr || message < SocketEventMessage)
+        return DefWindowProc(window, message, wParam, lParam);
+    TMessage record{message, wParam, lParam, 0};
+    component->SocketMessage(record);
+    return 0;
+}
+
+void TTessalink::SocketMessage(TMessage& message) {
+    try {
+        LastEventOk = Winsock::WSAGETSELECTERROR(message.LParam) == 0;
+        if (message.Msg == SocketEventMessage) {
+            switch (Winsock::WSAGETSELECTEVENT(message.LParam)) {
+            case Winsock::FD_READ:
+                try {
+                    ReceiveToBuffer();
+                    if (OnDataArrived)
+                        OnDataArrived(this);
+                } catch (...) {
+                }
+                break;
+            case Winsock::FD_ACCEPT:
+                Connected = true;
+                WaitEvent->Set();
+                if (OnConnectionRequest)
+                    OnConnectionRequest(this);
+                break;
+            case Winsock::FD_CONNECT:
+                if (LastEventOk) {
+                    Connected = true;
+                    WaitEvent->Set();
+                    if (OnConnect)
+                        OnConnect(this);
+                } else {
+                    // Connect wakes, finds LastEventOk false and fails.
+                    WaitEvent->Set();
+                }
+                break;
+            case Winsock::FD_CLOSE:
+                PeerClosed();
+                break;
+            case Winsock::FD_WRITE:
+                // Only a send that found the socket full listens for this.
+                if (m_waitingToSend)
+                    WaitEvent->Set();
+                break;
+            default:
+                break;
+            }
+        } else if (message.Msg == LookupDoneMessage) {
+            AsyncDone = true;
+            WaitEvent->Set();
+            // A listening socket that a user registered with this number
+            // reports its incoming connections here.
+            if (LOWORD(static_cast<std::uintptr_t>(message.LParam)) == Winsock::FD_ACCEPT) {
+                Connected = true;
+                if (!IsDestroying() && OnConnect)
+                    OnConnect(this);
+            }
+        }
+    } catch (...) {
+    }
+    message.Result = 0;
+}
+
+void TTessalink::ReceiveToBuffer() {
+    int received = 0;
+    do {
+        received = Winsock::recv(SocketHandle, m_receiveArea.data(), ReceiveChunk, 0);
+        if (received == 0)
+            RequestCloseSocket();
+        if (received > 0)
+            InputBuffer->Append(m_receiveArea.data(), received);
+        WaitEvent->Set();
+    } while (received >= ReceiveChunk);
+}
+
+bool TTessalink::DataAvailable() {
+    if (InputBuffer && InputBuffer->Count() > 0)
+        return true;
+    char scratch = 0;
+    const int peeked = Winsock::recv(SocketHandle, &scratch, 1, Winsock::MSG_PEEK);
+    if (peeked > 0) {
+        ReceiveToBuffer();
+        return true;
+    }
+    if (peeked == 0) {
+        PeerClosed();
+        return true;
+    }
+    return false;
+}
+
+void TTessalink::PeerClosed() {
+    // A live connection is closed and replaced here, which fires OnDisconnect
+    // once; the second call below tells that the wait woke for a close.
+    try {
+        if (Connected) {
+            ClearInput();
+            RequestCloseSocket();
+        }
+    } catch (...) {
+    }
+    WaitEvent->Set();
+    if (OnDisconnect)
+        OnDisconnect(this);
+}
+
+void TTessalink::WaitForEvent() {
+    assert(!m_inWait && "a second wait of the same component started inside a wait");
+    m_inWait = true;
+    const HANDLE event = WaitEvent->Handle();
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(1, &event, false, INFINITE, QS_ALLINPUT);
+        if (result != WAIT_OBJECT_0 + 1)
+            break;
+        DispatchPendingMessages();
+    }
+    m_inWait = false;
+    WaitEvent->Reset();
+}
+
+void TTessalink::StartTimer() {
+    ReportStatus(8, "Timer On");
+    TimedOut = false;
+    Timer->SetEnabled(false);
+    if (TimeOut < 0)
+        throw ERangeError();
+    Timer->SetInterval(static_cast<uint32_t>(TimeOut));
+    Timer->SetEnabled(true);
+}
+
+void TTessalink::StopTimer() {
+    ReportStatus(8, "Timer Off");
+    Timer->SetEnabled(false);
+}
+
+void TTessalink::TimerTriggered(TComponent*) {
+    ReportStatus(8, "Timer Triggered");
+    StopTimer();
+    TimedOut = true;
+    WaitEvent->Set();
+    Abort();
+}
+
+void TTessalink::RequestCloseSocket() {
+    ReportStatus(4, "Request Close Socket");
+    Connected = false;
+    if (SocketHandle == 0xFFFF)
+        return;
+    Winsock::closesocket(SocketHandle);
+    if (!IsDestroying() && OnDisconnect)
+        OnDisconnect(this);
+    if (KeepClosed)
+        return;
+    OpenFreshSocket();
+}
+
+void TTessalink::OpenFreshSocket() {
+    const Winsock::SOCKET handle = Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, 0);
+    if (handle > 0xFFFF)
+        throw ERangeError();
+    SocketHandle = static_cast<uint16_t>(handle);
+    m_waitingToSend = false;
+    m_selectedEvents = Winsock::FD_ALL_EVENTS & ~Winsock::FD_WRITE;
+    Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
+}
+
+void TTessalink::Cancel() {
+    ReportStatus(8, "Canceling");
+    Canceled = true;
+    if (WaitEvent)
+        WaitEvent->Set();
+}
+
+void TTessalink::Abort() {
+    ReportStatus(8, "Abort");
+    Cancel();
+}
+
+void TTessalink::ClearInput() {
+    ReportStatus(8, "Clearing Input");
+    Winsock::recv(SocketHandle, m_receiveArea.data(), ReceiveChunk, 0);
+}

@@ -1,0 +1,318 @@
+// Moving application data over an established connection. Received bytes
+// reach InputBuffer through the read notifications; the operations here take
+// them out, and wait (dispatching messages) when too few are there.
+#include "net/Tslink.h"
+
+#include "net/ERangeError.h"
+#include "net/ScopeExit.h"
+#include "toolkit/runtime/TFileStream.h"
+#include "toolkit/runtime/TMemoryStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr int32_t ChunkSize = 65536;
+constexpr const char* SendAborted = "Socket send aborted";
+constexpr const char* CaptureAborted = "Socket capture aborted";
+
+// Counters are 32-bit by contract; a transfer past 2 GiB wraps them instead
+// of overflowing.
+int32_t AddCount(int32_t counter, int32_t amount) {
+    return static_cast<int32_t>(static_cast<uint32_t>(counter) + static_cast<uint32_t>(amount));
+}
+} // namespace
+
+void TTessalink::AbortExit(const char* message) {
+    if (!Canceled)
+        return;
+    Canceled = false;
+    throw EAbortError(message);
+}
+
+void TTessalink::WaitUntilWritable() {
+    if ((m_selectedEvents & Winsock::FD_WRITE) == 0) {
+        // A renewed socket does not hear write notifications. Add them and
+        // let the caller send again at once: if that send would block too,
+        // the platform notifies as soon as there is room.
+        m_selectedEvents |= Winsock::FD_WRITE;
+        Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
+        return;
+    }
+    m_waitingToSend = true;
+    WaitForEvent();
+    m_waitingToSend = false;
+}
+
+void TTessalink::SendBuffer(const void* data, uint16_t length) {
+    ReportStatus(4, "Sending Buffer");
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        if (!Canceled) {
+            const char* bytes = static_cast<const char*>(data);
+            int32_t total = length;
+            if (total == 0) {
+                const std::size_t textLength = strnlen(bytes, 65536);
+                if (textLength > 65535)
+                    throw ERangeError();
+                total = static_cast<int32_t>(textLength);
+            }
+            int32_t remaining = total;
+            while (remaining > 0 && !Canceled && !TimedOut) {
+                const int sent =
+                    Winsock::send(SocketHandle, bytes + (total - remaining), remaining, 0);
+                if (sent == 0)
+                    break;
+                if (sent > 0) {
+                    remaining -= sent;
+                    continue;
+                }
+                CheckSocketError(Winsock::WSAEWOULDBLOCK);
+                // The socket is full: sleep until it drains instead of
+                // spinning, so that Cancel and the time limit reach us.
+                WaitUntilWritable();
+            }
+        }
+    }
+    AbortExit(SendAborted);
+}
+
+void TTessalink::Write(const std::string& text) {
+    ReportStatus(8, "Write");
+    if (text.size() <= 65535) {
+        std::memcpy(IoBuffer.data(), text.data(), text.size());
+        IoBuffer[text.size()] = '\0';
+        SendBuffer(IoBuffer.data(), 0);
+        return;
+    }
+    TStringStream stream(text);
+    SendStream(stream);
+}
+
+void TTessalink::Writeln(const std::string& text) {
+    ReportStatus(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+std::string TTessalink::ReadLn() {
+    ReportStatus(8, "ReadLn");
+    std::string result;
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        int32_t found = 0;
+        bool closed = false;
+        while (!TimedOut && !Canceled) {
+            if (DataAvailable()) {
+                // A refill of the buffer's memory part hides the line end
+                // from Search until it is done; a zero-length Peek waits it out.
+                char none = 0;
+                InputBuffer->Peek(&none, 0);
+                found = InputBuffer->Search("\n");
+                if (found > 0)
+                    break;
+            }
+            // No notification will come for a closed connection: what is
+            // buffered is all there will ever be.
+            if (!Connected) {
+                closed = true;
+                break;
+            }
+            WaitForEvent();
+        }
+        const int32_t take = found > 0 ? found : closed ? InputBuffer->Count() : 0;
+        if (take > 0) {
+            result.resize(static_cast<std::size_t>(take));
+            result.resize(static_cast<std::size_t>(InputBuffer->Extract(result.data(), take)));
+        }
+    }
+    AbortExit("Socket readln aborted");
+    return result;
+}
+
+std::string TTessalink::Transaction(const std::string& command) {
+    ReportStatus(8, "Transaction");
+    ReplyCode = 0;
+    Writeln(command);
+    LastReply = ReadLn();
+    if (!LastReply.empty()) {
+        ReportStatus(1, LastReply);
+        std::size_t digits = 0;
+        while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0' &&
+               LastReply[digits] <= '9')
+            ++digits;
+        if (digits > 0) {
+            const long long code = std::stoll(LastReply.substr(0, digits));
+            // A code that does not fit the 16-bit field is no code at all.
+            ReplyCode = code <= 32767 ? static_cast<int16_t>(code) : 0;
+        }
+    }
+    return LastReply;
+}
+
+bool TTessalink::SendChunk(int32_t length, bool restartTimer) {
+    int32_t remaining = length;
+    do {
+        const int sent =
+            Winsock::send(SocketHandle, IoBuffer.data() + (length - remaining), remaining, 0);
+        if (sent == 0)
+            return false;
+        if (sent > 0) {
+            remaining -= sent;
+            SentCount = AddCount(SentCount, sent);
+            if (OnPacketSent)
+                OnPacketSent(this);
+            if (restartTimer)
+                StartTimer();
+            DispatchPendingMessages();
+        } else {
+            CheckSocketError(Winsock::WSAEWOULDBLOCK);
+            WaitUntilWritable();
+        }
+    } while (remaining > 0 && !Canceled);
+    return true;
+}
+
+void TTessalink::SendFile(const std::string& fileName) {
+    ReportStatus(8, "SendFile");
+    {
+        TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+        // The time limit is armed by the first block that moves and bounds
+        // the silence between blocks. It is stopped at the end, so that it
+        // cannot fire later and cancel an unrelated operation.
+        ScopeExit stopTimer([this] {
+            if (Timer->Enabled())
+                StopTimer();
+        });
+        const int64_t size = file.Size();
+        while (file.Position() != size && !Canceled) {
+            const int32_t length = file.Read(IoBuffer.data(), ChunkSize);
+            if (length <= 0)
+                break; // the file shrank under us
+            SendChunk(length, true);
+        }
+    }
+    AbortExit(SendAborted);
+}
+
+void TTessalink::SendStream(TStream& stream) {
+    ReportStatus(8, "SendStream");
+    stream.SetPosition(0);
+    if (!Canceled) {
+        const int64_t size = stream.Size();
+        SentCount = 0;
+        SendTotal = static_cast<int32_t>(size);
+        while (stream.Position() != size && !Canceled) {
+            const auto wanted =
+                static_cast<int32_t>(std::min<int64_t>(size - stream.Position(), ChunkSize));
+            const int32_t length = stream.Read(IoBuffer.data(), wanted);
+            if (length <= 0)
+                break;
+            if (!SendChunk(length, false))
+                return;
+        }
+    }
+    AbortExit(SendAborted);
+}
+
+void TTessalink::CaptureFile(const std::string& fileName) {
+    ReportStatus(8, "CaptureFile");
+    TFileStream file(fileName, fmCreate);
+    CaptureStream(file, -2);
+}
+
+void TTessalink::CaptureStream(TStream& stream, int32_t count) {
+    ReportStatus(8, "Capture Stream");
+    ReceivedCount = 0;
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        while (!Canceled) {
+            while (!DataAvailable() && !Canceled && Connected && count != -1)
+                WaitForEvent();
+            int32_t wanted = std::min(InputBuffer->Count(), ChunkSize);
+            // With a wanted size, a pass never takes more than is missing.
+            if (count >= 0)
+                wanted =
+                    static_cast<int32_t>(std::clamp<int64_t>(count - stream.Size(), 0, wanted));
+            const int32_t taken = InputBuffer->Extract(IoBuffer.data(), wanted);
+            stream.WriteBuffer(IoBuffer.data(), taken);
+            ReceivedCount = AddCount(ReceivedCount, taken);
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+            StartTimer();
+            if (!Connected && InputBuffer->Count() == 0)
+                break;
+            if (stream.Size() == count || count == -1)
+                break;
+        }
+    }
+    AbortExit(CaptureAborted);
+}
+
+void TTessalink::CaptureString(std::string& text, int32_t count) {
+    ReportStatus(8, "Capture String");
+    ReceivedCount = 0;
+    text.clear();
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        while (!Canceled) {
+            while (InputBuffer->Count() == 0 && !Canceled && Connected && count != -1)
+                WaitForEvent();
+            int64_t wanted = InputBuffer->Count();
+            if (count >= 0)
+                wanted = std::clamp<int64_t>(count - static_cast<int64_t>(text.size()), 0, wanted);
+            if (wanted > 0) {
+                // Grow the caller's string by the bytes taken and extract
+                // straight into its new tail.
+                const std::size_t before = text.size();
+                text.resize(before + static_cast<std::size_t>(wanted));
+                const int32_t taken =
+                    InputBuffer->Extract(text.data() + before, static_cast<int32_t>(wanted));
+                text.resize(before + static_cast<std::size_t>(taken));
+                ReceivedCount = AddCount(ReceivedCount, taken);
+                StartTimer();
+            }
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+            if (!Connected || count == -1 ||
+                (count >= 0 && text.size() >= static_cast<std::size_t>(count)))
+                break;
+        }
+    }
+    AbortExit(CaptureAborted);
+}
+
+uint16_t TTessalink::Accept() {
+    ReportStatus(4, "Accepting");
+    StartTimer();
+    {
+        ScopeExit stopTimer([this] { StopTimer(); });
+        while (!AsyncDone && !Canceled)
+            WaitForEvent();
+    }
+    if (Canceled)
+        throw ESockError("Accepting Canceled");
+    if (!LastEventOk)
+        throw ESockError("Error creating Data Connection");
+
+    Winsock::sockaddr_in peer;
+    int peerLength = sizeof peer;
+    const Winsock::SOCKET accepted =
+        Winsock::accept(SocketHandle, reinterpret_cast<Winsock::sockaddr*>(&peer), &peerLength);
+    if (accepted == Winsock::INVALID_SOCKET) {
+        const int errorNo = Winsock::WSAGetLastError();
+        LastErrorNo = errorNo;
+        RaiseSocketError(errorNo);
+    }
+    Winsock::WSAAsyncSelect(accepted, EventWindow, SocketEventMessage, Winsock::FD_ALL_EVENTS);
+    RemoteAddress = peer;
+    if (Canceled) {
+        // Nobody would ever own the new socket: close it rather than leak it.
+        Winsock::closesocket(accepted);
+        AbortExit(SendAborted);
+    }
+    return static_cast<uint16_t>(accepted);
+}
