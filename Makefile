@@ -7,7 +7,7 @@ FUZZ_DIR := build/fuzz
 BENCH_DIR := build/bench
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test deps build-release build-test fuzz bench format lint clean
+.PHONY: run test deps build-release build-test fuzz bench format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -42,13 +42,29 @@ bench:
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@bench/run-all $(BENCH_DIR)
 
+# Every C++ file of ours, for the tidy-code habits below.
+CODE_DIRS := $(wildcard toolkit platform net app tests tools bench fuzz)
+FIND_CODE = find $(CODE_DIRS) \( -name '*.cpp' -o -name '*.h' \) -print0
+LINT_DIR := build/lint
+
 format:
 	@scripts/install-deps lint
-	find toolkit platform net app tests bench fuzz tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	$(FIND_CODE) | xargs -0 -r clang-format -i
 
-lint: build-test
+# Fails when any file is not formatted as .clang-format says.
+format-check:
 	@scripts/install-deps lint
-	find toolkit platform net app -name '*.cpp' | xargs clang-tidy -p $(TEST_DIR) --quiet
+	$(FIND_CODE) | xargs -0 -r clang-format --dry-run --Werror
+
+# clang-tidy with the checks of .clang-tidy over the program's sources (not
+# the tests); any finding fails. Needs only a configured tree for the
+# compile commands, not a build.
+lint: deps
+	@scripts/install-deps lint
+	cmake -S . -B $(LINT_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWALLPAPER_BUILD_TESTS=OFF \
+	    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	find toolkit platform net app -name '*.cpp' -print0 | \
+	    xargs -0 -r -n 4 -P $(JOBS) clang-tidy -p $(LINT_DIR) --quiet --warnings-as-errors='*'
 
 clean:
 	rm -rf build

@@ -131,6 +131,10 @@ void TForm1::Image1DblClick() {
     Form2->show();
 }
 
-void TForm1::FormClose() { Memo1->SaveToFile(LogFileName); }
+void TForm1::FormClose() {
+    Memo1->SaveToFile(LogFileName);
+}
 
-void TForm1::FormDestroy() { Memo1->SaveToFile(LogFileName); }
+void TForm1::FormDestroy() {
+    Memo1->SaveToFile(LogFileName);
+}

@@ -43,8 +43,8 @@ class WithoutFileOverride {
 public:
     WithoutFileOverride() {
         syscall(SYS_capget, &m_header, m_saved);
-        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
-        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+        __user_cap_data_struct reduced[2] = { m_saved[0], m_saved[1] };
+        for (const int cap : { CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER })
             reduced[cap / 32].effective &= ~(1u << (cap % 32));
         syscall(SYS_capset, &m_header, reduced);
     }
@@ -92,7 +92,9 @@ protected:
     void EndProgram() { m_application.reset(); }
 
     QString LogPath() const { return m_dir.filePath("log.log"); }
-    std::string FullLogPath() const { return QDir(m_dir.path()).absoluteFilePath("log.log").toStdString(); }
+    std::string FullLogPath() const {
+        return QDir(m_dir.path()).absoluteFilePath("log.log").toStdString();
+    }
 
     QTemporaryDir m_dir;
     QString m_oldDirectory;
@@ -154,8 +156,8 @@ TEST_F(MainWindow, ShowsEveryControlInPlaceWithItsCaption) {
 TEST_F(MainWindow, FirstStartWithoutLogShowsOneErrorAndCreatesTheLogAtClose) {
     StopFlag = 1;
     StartProgram();
-    EXPECT_EQ(m_errors, std::vector<std::string>{"Cannot open file \"" + FullLogPath() +
-                                                 "\". No such file or directory."});
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Cannot open file \"" + FullLogPath() +
+                                                   "\". No such file or directory." });
     EXPECT_EQ(StopFlag, 0) << "cleared before the load";
     EXPECT_EQ(Form1->Memo1->Text(), "");
     EXPECT_TRUE(Form1->isVisible());
@@ -179,13 +181,16 @@ TEST_F(MainWindow, LogLineEndsAreMadeCrLfAndEveryByteSurvives) {
         if (c != '\r' && c != '\n')
             allBytes += static_cast<char>(c);
     const Row rows[] = {
-        {"CR LF", "200\r\n201\r\n", "200\r\n201\r\n", "200\r\n201\r\n202\r\n"},
-        {"LF only", "200\n201\n", "200\r\n201\r\n", "200\r\n201\r\n202\r\n"},
-        {"lone CR", "200\r201\r", "200\r\n201\r\n", "200\r\n201\r\n202\r\n"},
-        {"no final line end", "200\r\n201", "200\r\n201", "200\r\n201\r\n202"},
-        {"NUL ends the text", std::string("200\r\n20\0" "1\r\n", 10), "200\r\n20",
-         "200\r\n20\r\n202"},
-        {"any byte", allBytes + "\r\n", allBytes + "\r\n", allBytes + "\r\n202\r\n"},
+        { "CR LF", "200\r\n201\r\n", "200\r\n201\r\n", "200\r\n201\r\n202\r\n" },
+        { "LF only", "200\n201\n", "200\r\n201\r\n", "200\r\n201\r\n202\r\n" },
+        { "lone CR", "200\r201\r", "200\r\n201\r\n", "200\r\n201\r\n202\r\n" },
+        { "no final line end", "200\r\n201", "200\r\n201", "200\r\n201\r\n202" },
+        { "NUL ends the text",
+          std::string("200\r\n20\0"
+                      "1\r\n",
+                      10),
+          "200\r\n20", "200\r\n20\r\n202" },
+        { "any byte", allBytes + "\r\n", allBytes + "\r\n", allBytes + "\r\n202\r\n" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -208,7 +213,7 @@ TEST_F(MainWindow, TooLargeLogLeavesThePaneEmpty) {
     Form1 = m_application->CreateForm<TForm1>();
     Form1->Memo1->SetCapacity(64);
     Form1->show();
-    EXPECT_EQ(m_errors, std::vector<std::string>{"Text exceeds memo capacity."});
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Text exceeds memo capacity." });
     EXPECT_EQ(Form1->Memo1->Text(), "");
 }
 
@@ -220,7 +225,7 @@ TEST_F(MainWindow, StopButtonTogglesTheFlagAndNamesItsNextAction) {
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);
         captions << Form1->Button3->text();
     }
-    EXPECT_EQ(captions, (QStringList{"разрешить", "Запретить", "разрешить"}));
+    EXPECT_EQ(captions, (QStringList { "разрешить", "Запретить", "разрешить" }));
     EXPECT_EQ(StopFlag, 1);
 
     Form1->hide();
@@ -271,8 +276,8 @@ TEST_F(MainWindow, FailedSaveKeepsTheOldLogAndTheWindowOpen) {
         WithoutFileOverride unprivileged;
         Form1->close();
     }
-    EXPECT_EQ(m_errors, std::vector<std::string>{"Cannot create file \"" + FullLogPath() +
-                                                 "\". Permission denied."});
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Cannot create file \"" + FullLogPath() +
+                                                   "\". Permission denied." });
     EXPECT_TRUE(Form1->isVisible()) << "the close is abandoned";
     EXPECT_FALSE(m_application->Terminated());
     EXPECT_EQ(ReadFile(LogPath()), "200\r\n");
@@ -286,7 +291,7 @@ TEST_F(MainWindow, FailedSaveKeepsTheOldLogAndTheWindowOpen) {
     EXPECT_EQ(ReadFile(LogPath()), "200\r\n");
     EXPECT_EQ(Form1, nullptr);
     ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"log.log"});
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "log.log" });
 }
 
 TEST_F(MainWindow, DoubleClickOnThePictureOpensANewCurrentViewer) {

@@ -1,5 +1,5 @@
-#include "toolkit/runtime/Exception.h"
 #include "toolkit/widgets/TApplication.h"
+#include "toolkit/runtime/Exception.h"
 #include "toolkit/widgets/TForm.h"
 
 #include <gtest/gtest.h>
@@ -56,8 +56,8 @@ TEST(TApplication, TitleIsTheProgramNameUpToItsFirstDotWithTheRestLowered) {
 
     TApplication application;
     application.Initialize();
-    const std::string expected =
-        ApplicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
+    const std::string expected = ApplicationTitle(
+        QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
     EXPECT_EQ(application.Title(), expected);
     EXPECT_EQ(application.Title(), "Tapplicationtest");
 }
@@ -77,13 +77,12 @@ TEST(TApplication, AnErrorLeavingAHandlerGoesToTheErrorBoxOnce) {
     EXPECT_FALSE(RunHandler([] { throw 42; }));
     EXPECT_EQ(after, 1) << "the failing handler is abandoned, the next one runs";
     using Box = std::pair<std::string, std::string>;
-    EXPECT_EQ(recorder.boxes, (std::vector<Box>{{"Wallpapers", "Stream write error."},
-                                                 {"Wallpapers", "Unknown error."}}));
+    EXPECT_EQ(recorder.boxes, (std::vector<Box> { { "Wallpapers", "Stream write error." },
+                                                  { "Wallpapers", "Unknown error." } }));
 
     // A presenter that fails does not take the program down.
-    application.SetErrorPresenter([](const std::string&, const std::string&) {
-        throw std::runtime_error("no display");
-    });
+    application.SetErrorPresenter(
+        [](const std::string&, const std::string&) { throw std::runtime_error("no display"); });
     EXPECT_FALSE(RunHandler([] { throw Exception("x"); }));
 }
 
@@ -137,7 +136,7 @@ TEST(TApplication, FormsOwnedByTheApplicationDieWithItNewestFirst) {
         }
         EXPECT_EQ(Application, &application);
     }
-    EXPECT_EQ(order, (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(order, (std::vector<int> { 3, 2, 1 }));
     EXPECT_EQ(Application, nullptr);
 }
 

@@ -1,5 +1,5 @@
-#include "toolkit/runtime/Exception.h"
 #include "toolkit/widgets/TMemo.h"
+#include "toolkit/runtime/Exception.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +47,9 @@ TEST(TMemo, HoldsEveryByteAndEndsAtNul) {
     EXPECT_EQ(memo.Text(), text);
     EXPECT_EQ(memo.document()->blockCount(), 2) << "CR LF shows as a line break";
 
-    memo.SetText(std::string("12\r\n3\0" "45", 7));
+    memo.SetText(std::string("12\r\n3\0"
+                             "45",
+                             7));
     EXPECT_EQ(memo.Text(), "12\r\n3");
     EXPECT_TRUE(memo.isReadOnly());
 }
@@ -82,7 +84,9 @@ TEST(TMemo, CapacityOverflowRaisesAndKeepsTheText) {
     }
     EXPECT_EQ(memo.Text(), "0123456789");
     // A NUL ends the text before the capacity is measured.
-    memo.SetText(std::string("abc\0" "0123456789", 14));
+    memo.SetText(std::string("abc\0"
+                             "0123456789",
+                             14));
     EXPECT_EQ(memo.Text(), "abc");
     memo.AddLine("12345");
     EXPECT_EQ(memo.Text(), "abc\r\n12345");
@@ -135,7 +139,7 @@ TEST(TMemo, SaveWritesTheTextUnchangedAndNeverHalfAFile) {
     memo.SetText(AllBytes() + "\r\n200");
     memo.SaveToFile(name);
     EXPECT_EQ(ReadFile(name), AllBytes() + "\r\n200");
-    EXPECT_EQ(DirectoryEntries(dir), QStringList{"log.log"});
+    EXPECT_EQ(DirectoryEntries(dir), QStringList { "log.log" });
 
     memo.SetText("");
     memo.SaveToFile(name);
@@ -160,7 +164,7 @@ TEST(TMemo, SaveWritesTheTextUnchangedAndNeverHalfAFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(ReadFile(name), "old log\r\n");
-    EXPECT_EQ(DirectoryEntries(dir), QStringList{"log.log"});
+    EXPECT_EQ(DirectoryEntries(dir), QStringList { "log.log" });
 
     // The new file keeps the old one's permission bits.
     ASSERT_EQ(chmod(name.c_str(), 0640), 0);

@@ -74,7 +74,8 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
     if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }
@@ -85,8 +86,8 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
     uint64_t magnitude = 0;
     const uint64_t limit = hex ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
     for (; i < text.size(); ++i) {
-        const int digit = hex ? HexDigitValue(text[i])
-                              : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int digit =
+            hex ? HexDigitValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (digit < 0)
             return false;
         magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);

@@ -33,13 +33,13 @@ TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::strin
     // any newly created file.
     const std::string base = ExtractFilePath(target) + "." + ExtractFileName(target) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = base + std::to_string(::getpid()) + "-" +
-                           std::to_string(g_temporaryCounter++) + ".tmp";
+        std::string name =
+            base + std::to_string(::getpid()) + "-" + std::to_string(g_temporaryCounter++) + ".tmp";
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             if (replaces)
                 (void)::fchmod(fd, existing.st_mode & 07777);
-            return {fd, std::move(name)};
+            return { fd, std::move(name) };
         }
         if (errno != EEXIST)
             break;

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <vector>
 
-int64_t TStream::Position() { return Seek(0, TSeekOrigin::soCurrent); }
+int64_t TStream::Position() {
+    return Seek(0, TSeekOrigin::soCurrent);
+}
 
 int64_t TStream::Size() {
     const int64_t position = Seek(0, TSeekOrigin::soCurrent);

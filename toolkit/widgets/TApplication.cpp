@@ -6,6 +6,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <utility>
 
 TApplication* Application = nullptr;
 
@@ -74,7 +75,9 @@ void TApplication::Terminate() {
     QCoreApplication::exit(0);
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TApplication::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TApplication::ShowErrorText(const std::string& message) noexcept {
     try {
@@ -88,7 +91,7 @@ void TApplication::ShowErrorText(const std::string& message) noexcept {
 
 void TApplication::HandleException(std::exception_ptr error) noexcept {
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::move(error));
     } catch (const std::exception& e) {
         ShowErrorText(e.what());
     } catch (...) {
@@ -96,7 +99,9 @@ void TApplication::HandleException(std::exception_ptr error) noexcept {
     }
 }
 
-void TApplication::SetErrorPresenter(ErrorPresenter presenter) { m_presenter = std::move(presenter); }
+void TApplication::SetErrorPresenter(ErrorPresenter presenter) {
+    m_presenter = std::move(presenter);
+}
 
 bool RunHandler(const std::function<void()>& handler) noexcept {
     try {

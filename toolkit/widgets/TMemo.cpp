@@ -68,7 +68,8 @@ void TMemo::LoadFromFile(const std::string& fileName) {
         const int32_t n = stream.Read(buffer, sizeof buffer);
         if (n <= 0)
             break;
-        const auto* nul = static_cast<const char*>(std::memchr(buffer, '\0', static_cast<size_t>(n)));
+        const auto* nul =
+            static_cast<const char*>(std::memchr(buffer, '\0', static_cast<size_t>(n)));
         content.append(buffer, nul ? static_cast<size_t>(nul - buffer) : static_cast<size_t>(n));
         if (nul)
             break;

@@ -20,7 +20,7 @@
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
-    static constexpr size_t DefaultCapacity = 8 * 1024 * 1024;
+    static constexpr size_t DefaultCapacity = size_t { 8 } * 1024 * 1024;
 
     explicit TMemo(QWidget* parent = nullptr);
 

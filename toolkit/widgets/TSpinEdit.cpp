@@ -13,7 +13,9 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
     SetText(QStringLiteral("0"));
 }
 
-int32_t TSpinEdit::Value() const { return StrToIntDef(text().toStdString(), m_minValue); }
+int32_t TSpinEdit::Value() const {
+    return StrToIntDef(text().toStdString(), m_minValue);
+}
 
 int32_t TSpinEdit::CheckValue(int32_t value) const {
     if (m_minValue == m_maxValue)
@@ -25,9 +27,13 @@ int32_t TSpinEdit::CheckValue(int32_t value) const {
     return value;
 }
 
-void TSpinEdit::SetValue(int32_t value) { SetText(QString::number(CheckValue(value))); }
+void TSpinEdit::SetValue(int32_t value) {
+    SetText(QString::number(CheckValue(value)));
+}
 
-void TSpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
+void TSpinEdit::SetText(const QString& text) {
+    lineEdit()->setText(text);
+}
 
 void TSpinEdit::stepBy(int steps) {
     // Two's complement wrap, as the 32-bit value arithmetic of the box does;
@@ -98,4 +104,6 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event) {
         SetValue(value);
 }
 
-void TSpinEdit::wheelEvent(QWheelEvent* event) { event->ignore(); }
+void TSpinEdit::wheelEvent(QWheelEvent* event) {
+    event->ignore();
+}
