@@ -1,22 +1,207 @@
 #include "platform/Events.h"
 
-HANDLE CreateEvent(void*, bool, bool, const char*) { return 0; }
-bool SetEvent(HANDLE) { return false; }
-bool ResetEvent(HANDLE) { return false; }
-bool CloseHandle(HANDLE) { return false; }
-DWORD WaitForSingleObject(HANDLE, DWORD) { return WAIT_FAILED; }
-DWORD MsgWaitForMultipleObjects(DWORD, const HANDLE*, bool, DWORD, DWORD) { return WAIT_FAILED; }
+#include "platform/EventRegistry.h"
+
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+namespace {
+
+constexpr DWORD kMaximumObjects = 64;
+
+using Clock = std::chrono::steady_clock;
+
+std::optional<Clock::time_point> DeadlineAfter(DWORD milliseconds) {
+    if (milliseconds == INFINITE)
+        return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Registers one waiter with every event for the lifetime of a wait; while it
+// is registered, SetEvent may reach the waiter's dispatcher, which is alive
+// because its thread is inside the wait.
+class WaitRegistration {
+public:
+    WaitRegistration(std::vector<std::shared_ptr<EventState>> states, EventWaiter& waiter)
+        : m_states(std::move(states)), m_waiter(waiter) {
+        for (auto& state : m_states) {
+            std::lock_guard lock(state->Mutex);
+            state->Waiters.push_back(&m_waiter);
+        }
+    }
+    ~WaitRegistration() {
+        for (auto& state : m_states) {
+            std::lock_guard lock(state->Mutex);
+            std::erase(state->Waiters, &m_waiter);
+        }
+    }
+    WaitRegistration(const WaitRegistration&) = delete;
+    WaitRegistration& operator=(const WaitRegistration&) = delete;
+
+    // WAIT_OBJECT_0 + i for the first signalled event (resetting an
+    // auto-reset one), WAIT_FAILED when one was closed, nothing otherwise.
+    std::optional<DWORD> TakeSignalled() {
+        for (size_t i = 0; i < m_states.size(); ++i) {
+            std::lock_guard lock(m_states[i]->Mutex);
+            if (m_states[i]->Closed)
+                return WAIT_FAILED;
+            if (m_states[i]->Signalled) {
+                if (!m_states[i]->ManualReset)
+                    m_states[i]->Signalled = false;
+                return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::vector<std::shared_ptr<EventState>> m_states;
+    EventWaiter& m_waiter;
+};
+
+std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count, const HANDLE* handles) {
+    if (count > kMaximumObjects || (count > 0 && !handles))
+        return std::nullopt;
+    std::vector<std::shared_ptr<EventState>> states;
+    for (DWORD i = 0; i < count; ++i) {
+        auto state = EventRegistry::Instance().Find(handles[i]);
+        if (!state)
+            return std::nullopt;
+        states.push_back(std::move(state));
+    }
+    return states;
+}
+
+DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
+                       std::optional<Clock::time_point> deadline) {
+    for (;;) {
+        if (auto result = registration.TakeSignalled())
+            return *result;
+        std::unique_lock lock(waiter.Mutex);
+        if (!deadline) {
+            waiter.Poked.wait(lock, [&] { return waiter.WasPoked; });
+        } else if (!waiter.Poked.wait_until(lock, *deadline, [&] { return waiter.WasPoked; })) {
+            lock.unlock();
+            return registration.TakeSignalled().value_or(WAIT_TIMEOUT);
+        }
+        waiter.WasPoked = false;
+    }
+}
+
+// Sleeps in the thread's Qt dispatcher, which wakes for posted messages,
+// window-system input, timers, socket notifiers and SetEvent. Whatever woke
+// it has been dispatched when processEvents returns.
+DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD count,
+                    std::optional<Clock::time_point> deadline) {
+    if (auto result = registration.TakeSignalled())
+        return *result;
+    bool timeUp = false;
+    std::optional<QTimer> timer;
+    if (deadline) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+        if (left.count() <= 0)
+            return WAIT_TIMEOUT;
+        timer.emplace();
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(&*timer, &QTimer::timeout, [&timeUp] { timeUp = true; });
+        timer->start(left);
+    }
+    for (;;) {
+        waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        if (auto result = registration.TakeSignalled())
+            return *result;
+        if (timeUp || (deadline && Clock::now() >= *deadline))
+            return WAIT_TIMEOUT;
+        bool onlyPoked = false;
+        {
+            std::lock_guard lock(waiter.Mutex);
+            onlyPoked = std::exchange(waiter.WasPoked, false);
+        }
+        // A poke whose event was reset again before we looked is not input.
+        if (!onlyPoked)
+            return WAIT_OBJECT_0 + count;
+    }
+}
+
+}  // namespace
+
+HANDLE CreateEvent(void*, bool manualReset, bool initialState, const char*) {
+    return EventRegistry::Instance().Add(manualReset, initialState);
+}
+
+bool SetEvent(HANDLE event) {
+    auto state = EventRegistry::Instance().Find(event);
+    if (!state)
+        return false;
+    std::lock_guard lock(state->Mutex);
+    state->Signalled = true;
+    for (EventWaiter* waiter : state->Waiters)
+        waiter->Poke();
+    return true;
+}
+
+bool ResetEvent(HANDLE event) {
+    auto state = EventRegistry::Instance().Find(event);
+    if (!state)
+        return false;
+    std::lock_guard lock(state->Mutex);
+    state->Signalled = false;
+    return true;
+}
+
+bool CloseHandle(HANDLE event) { return EventRegistry::Instance().Close(event); }
+
+DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
+    return MsgWaitForMultipleObjects(1, &event, false, milliseconds, 0);
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, bool waitAll,
+                                DWORD milliseconds, DWORD wakeMask) {
+    auto states = FindAll(count, handles);
+    if (!states || waitAll || (count == 0 && wakeMask == 0 && milliseconds == INFINITE))
+        return WAIT_FAILED;
+    EventWaiter waiter;
+    if (wakeMask != 0) {
+        waiter.Dispatcher = QThread::currentThread()->eventDispatcher();
+        if (!waiter.Dispatcher)
+            return WAIT_FAILED;
+    }
+    WaitRegistration registration(std::move(*states), waiter);
+    auto deadline = DeadlineAfter(milliseconds);
+    if (wakeMask == 0)
+        return WaitWithoutInput(registration, waiter, deadline);
+    return WaitWithInput(registration, waiter, count, deadline);
+}
 
 EventObject::EventObject(bool manualReset, bool initialState)
     : m_handle(CreateEvent(nullptr, manualReset, initialState, nullptr)) {}
-EventObject::~EventObject() { CloseHandle(m_handle); }
-EventObject::EventObject(EventObject&& other) noexcept : m_handle(other.m_handle) { other.m_handle = 0; }
+
+EventObject::~EventObject() {
+    if (m_handle)
+        CloseHandle(m_handle);
+}
+
+EventObject::EventObject(EventObject&& other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
+
 EventObject& EventObject::operator=(EventObject&& other) noexcept {
     if (this != &other) {
-        CloseHandle(m_handle);
-        m_handle = other.m_handle;
-        other.m_handle = 0;
+        if (m_handle)
+            CloseHandle(m_handle);
+        m_handle = std::exchange(other.m_handle, 0);
     }
     return *this;
 }
-bool EventObject::IsSet() const { return false; }
+
+bool EventObject::IsSet() const {
+    auto state = EventRegistry::Instance().Find(m_handle);
+    if (!state)
+        return false;
+    std::lock_guard lock(state->Mutex);
+    return state->Signalled;
+}

@@ -1,20 +1,88 @@
 #include "platform/Windows.h"
 
-HINSTANCE GetModuleHandle(const char*) { return 0; }
-ATOM RegisterClass(const WNDCLASS*) { return 0; }
-bool UnregisterClass(const char*, HINSTANCE) { return false; }
-bool GetClassInfo(HINSTANCE, const char*, WNDCLASS*) { return false; }
-HWND CreateWindowEx(DWORD, const char*, const char*, DWORD, int, int, int, int, HWND, HMENU,
-                    HINSTANCE, void*) {
-    return 0;
+#include "platform/MessageQueue.h"
+#include "platform/WindowMessageEvent.h"
+#include "platform/WindowRegistry.h"
+
+#include <QCoreApplication>
+
+namespace {
+// Any non-zero value will do; it only has to be the same for every caller.
+constexpr HINSTANCE kModuleInstance = 0x00400000;
+}  // namespace
+
+HINSTANCE GetModuleHandle(const char* moduleName) { return moduleName ? 0 : kModuleInstance; }
+
+ATOM RegisterClass(const WNDCLASS* windowClass) {
+    return windowClass ? WindowRegistry::Instance().RegisterClass(*windowClass) : 0;
 }
-bool DestroyWindow(HWND) { return false; }
-bool IsWindow(HWND) { return false; }
-LONG_PTR SetWindowLong(HWND, int, LONG_PTR) { return 0; }
-LONG_PTR GetWindowLong(HWND, int) { return 0; }
+
+bool UnregisterClass(const char* className, HINSTANCE instance) {
+    return WindowRegistry::Instance().UnregisterClass(className, instance);
+}
+
+bool GetClassInfo(HINSTANCE instance, const char* className, WNDCLASS* windowClass) {
+    return WindowRegistry::Instance().FindClass(instance, className, windowClass);
+}
+
+HWND CreateWindowEx(DWORD, const char* className, const char*, DWORD, int, int, int, int, HWND,
+                    HMENU, HINSTANCE instance, void*) {
+    if (!GetClassInfo(instance, className, nullptr))
+        return 0;
+    MessageQueue* queue = MessageQueue::AcquireForWindow();
+    if (!queue)
+        return 0;
+    HWND window = WindowRegistry::Instance().AddWindow(instance, className, queue);
+    if (window == 0)
+        queue->ReleaseWindow();
+    return window;
+}
+
+bool DestroyWindow(HWND window) {
+    MessageQueue* queue = WindowRegistry::Instance().RemoveWindow(window);
+    if (!queue)
+        return false;
+    queue->StopTimers(window);
+    queue->ReleaseWindow();
+    return true;
+}
+
+bool IsWindow(HWND window) { return WindowRegistry::Instance().Exists(window); }
+
+LONG_PTR SetWindowLong(HWND window, int index, LONG_PTR value) {
+    LONG_PTR previous = 0;
+    WindowRegistry::Instance().SetSlot(window, index, value, &previous);
+    return previous;
+}
+
+LONG_PTR GetWindowLong(HWND window, int index) {
+    LONG_PTR value = 0;
+    WindowRegistry::Instance().GetSlot(window, index, &value);
+    return value;
+}
+
 LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
-bool PostMessage(HWND, UINT, WPARAM, LPARAM) { return false; }
-LRESULT SendMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
-UINT_PTR SetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return 0; }
-bool KillTimer(HWND, UINT_PTR) { return false; }
-void DispatchPendingMessages() {}
+
+bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return WindowRegistry::Instance().Post(window,
+                                           new WindowMessageEvent(window, message, wParam, lParam));
+}
+
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC procedure = WindowRegistry::Instance().ProcedureForThisThread(window);
+    return procedure ? procedure(window, message, wParam, lParam) : 0;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc) {
+    MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window);
+    if (!queue || timerId == 0)
+        return 0;
+    return queue->StartTimer(window, timerId, elapse, timerProc) ? timerId : 0;
+}
+
+bool KillTimer(HWND window, UINT_PTR timerId) {
+    MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window);
+    return queue && queue->StopTimer(window, timerId);
+}
+
+void DispatchPendingMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

@@ -77,9 +77,10 @@ public:
     LoopbackPeer& Close();
     // Closes the current connection with a reset (SO_LINGER 0: RST).
     LoopbackPeer& Reset();
-    // Makes the receive buffer of connections accepted later small, so that
-    // a client's sends start to block early.
-    LoopbackPeer& SetReceiveBuffer(int bytes);
+
+    // Makes the receive buffer of the connections it accepts small, so that
+    // a client's sends start to block early. Call before Start().
+    void SetReceiveBuffer(int bytes);
 
     // Plays the script on the peer's thread. Call once.
     void Start();
@@ -120,7 +121,6 @@ private:
     int m_listenFd = -1;
     int m_connectionFd = -1;
     int m_wakePipe[2] = {-1, -1};
-    int m_receiveBuffer = 0;
     // Bytes of the current connection, for ReadUntil.
     std::string m_connectionReceived;
     std::vector<Step> m_steps;

@@ -1,0 +1,77 @@
+#include "platform/HostLookup.h"
+
+#include "platform/HostEntryWriter.h"
+#include "platform/WindowRegistry.h"
+#include "platform/Winsock.h"
+
+#include <exception>
+#include <thread>
+
+HostLookup& HostLookup::Instance() {
+    // Never destroyed: a worker may finish during static teardown.
+    static auto* lookup = new HostLookup;
+    return *lookup;
+}
+
+HANDLE HostLookup::Start(HWND window, UINT message, std::string name, char* buffer, int length) {
+    auto task = std::make_shared<Task>();
+    task->Window = window;
+    task->Message = message;
+    task->Name = std::move(name);
+    task->Buffer = buffer;
+    task->Length = length;
+    {
+        std::lock_guard lock(m_mutex);
+        task->Handle = m_next++;
+        m_pending.emplace(task->Handle, task);
+    }
+    std::shared_ptr<HostResolver> resolver = CurrentHostResolver();
+    try {
+        std::thread([task, resolver] {
+            HostLookupResult result;
+            try {
+                result = resolver->Resolve(task->Name);
+            } catch (const std::exception&) {
+                result = HostLookupResult{Winsock::WSANO_RECOVERY, {}, {}, {}};
+            }
+            bool delivered = PostWindowTask(task->Window, [task, result] {
+                HostLookup::Instance().Answer(*task, result);
+            });
+            if (!delivered)
+                HostLookup::Instance().Finish(task->Handle);
+        }).detach();
+    } catch (const std::system_error&) {
+        Finish(task->Handle);
+        return 0;
+    }
+    return task->Handle;
+}
+
+bool HostLookup::Finish(HANDLE task) {
+    std::lock_guard lock(m_mutex);
+    return m_pending.erase(task) > 0;
+}
+
+bool HostLookup::Cancel(HANDLE task) { return Finish(task); }
+
+void HostLookup::CancelAll() {
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();
+}
+
+void HostLookup::Answer(const Task& task, const HostLookupResult& result) {
+    if (!Finish(task.Handle))
+        return;
+    int error = result.error;
+    // A success must carry an address: callers take the first one as is.
+    if (error == 0 && result.addresses.empty())
+        error = Winsock::WSANO_DATA;
+    int length = 0;
+    if (error == 0) {
+        length = WriteHostEntry(result, task.Name, task.Buffer, task.Length);
+        if (length > task.Length)
+            error = Winsock::WSAENOBUFS;
+    }
+    SendMessage(task.Window, task.Message, task.Handle,
+                Winsock::WSAMAKEASYNCREPLY(static_cast<WORD>(length), static_cast<WORD>(error)));
+}

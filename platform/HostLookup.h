@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/HostResolver.h"
+#include "platform/WinTypes.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// The lookups of WSAAsyncGetHostByName that have not answered yet. Each runs
+// the installed resolver on a worker thread of its own; the answer travels
+// to the window's thread as a window task, which writes the host entry into
+// the caller's buffer and then hands the message to the window. A lookup
+// that was cancelled, or whose window is gone by then, touches nothing.
+class HostLookup {
+public:
+    static HostLookup& Instance();
+
+    // Returns the task handle; 0 when no worker could be started.
+    HANDLE Start(HWND window, UINT message, std::string name, char* buffer, int length);
+    // False when the task is unknown or has answered already.
+    bool Cancel(HANDLE task);
+    void CancelAll();
+
+private:
+    struct Task {
+        HANDLE Handle = 0;
+        HWND Window = 0;
+        UINT Message = 0;
+        std::string Name;
+        char* Buffer = nullptr;
+        int Length = 0;
+    };
+
+    // On the window's thread.
+    void Answer(const Task& task, const HostLookupResult& result);
+    // Takes the task out of the pending set; false when it was not there.
+    bool Finish(HANDLE task);
+
+    std::mutex m_mutex;
+    std::map<HANDLE, std::shared_ptr<Task>> m_pending;
+    HANDLE m_next = 1;
+};

@@ -1,0 +1,153 @@
+#include "platform/PosixSocket.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Posix {
+namespace {
+
+bool Translate(Option option, int* level, int* name) {
+    switch (option) {
+    case Option::ReuseAddress: *level = SOL_SOCKET; *name = SO_REUSEADDR; return true;
+    case Option::KeepAlive: *level = SOL_SOCKET; *name = SO_KEEPALIVE; return true;
+    case Option::SendBuffer: *level = SOL_SOCKET; *name = SO_SNDBUF; return true;
+    case Option::ReceiveBuffer: *level = SOL_SOCKET; *name = SO_RCVBUF; return true;
+    case Option::NoDelay: *level = IPPROTO_TCP; *name = TCP_NODELAY; return true;
+    case Option::Error: *level = SOL_SOCKET; *name = SO_ERROR; return true;
+    case Option::Type: *level = SOL_SOCKET; *name = SO_TYPE; return true;
+    }
+    return false;
+}
+
+sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_port = port;
+    result.sin_addr.s_addr = address;
+    return result;
+}
+
+int ReadAddress(int result, const sockaddr_in& from, std::uint32_t* address, std::uint16_t* port) {
+    if (result < 0)
+        return result;
+    if (address)
+        *address = from.sin_addr.s_addr;
+    if (port)
+        *port = from.sin_port;
+    return result;
+}
+
+}  // namespace
+
+int OpenStreamSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+
+int Connect(int descriptor, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in target = MakeAddress(address, port);
+    return ::connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+}
+
+int Bind(int descriptor, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in local = MakeAddress(address, port);
+    return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+}
+
+int Listen(int descriptor, int backlog) { return ::listen(descriptor, backlog); }
+
+int Accept(int descriptor, std::uint32_t* address, std::uint16_t* port) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int result = ::accept4(descriptor, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    return ReadAddress(result, peer, address, port);
+}
+
+long Send(int descriptor, const void* data, std::size_t length, bool urgent) {
+    return ::send(descriptor, data, length, MSG_NOSIGNAL | (urgent ? MSG_OOB : 0));
+}
+
+long Receive(int descriptor, void* data, std::size_t length, bool peek, bool urgent) {
+    return ::recv(descriptor, data, length, (peek ? MSG_PEEK : 0) | (urgent ? MSG_OOB : 0));
+}
+
+long PeekByte(int descriptor) {
+    char byte = 0;
+    return ::recv(descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+}
+
+int Shutdown(int descriptor, int how) {
+    static const int kHow[] = {SHUT_RD, SHUT_WR, SHUT_RDWR};
+    if (how < 0 || how > 2) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::shutdown(descriptor, kHow[how]);
+}
+
+int SetOption(int descriptor, Option option, int value) {
+    int level = 0;
+    int name = 0;
+    Translate(option, &level, &name);
+    return ::setsockopt(descriptor, level, name, &value, sizeof value);
+}
+
+int GetOption(int descriptor, Option option, int* value) {
+    int level = 0;
+    int name = 0;
+    Translate(option, &level, &name);
+    socklen_t length = sizeof *value;
+    return ::getsockopt(descriptor, level, name, value, &length);
+}
+
+int SetLinger(int descriptor, bool on, int seconds) {
+    ::linger value{on ? 1 : 0, seconds};
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int GetLinger(int descriptor, bool* on, int* seconds) {
+    ::linger value{};
+    socklen_t length = sizeof value;
+    int result = ::getsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, &length);
+    *on = value.l_onoff != 0;
+    *seconds = value.l_linger;
+    return result;
+}
+
+int LocalAddress(int descriptor, std::uint32_t* address, std::uint16_t* port) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    int result = ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length);
+    return ReadAddress(result, local, address, port);
+}
+
+int PeerAddress(int descriptor, std::uint32_t* address, std::uint16_t* port) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int result = ::getpeername(descriptor, reinterpret_cast<sockaddr*>(&peer), &length);
+    return ReadAddress(result, peer, address, port);
+}
+
+bool IsListening(int descriptor) {
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    return ::getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 &&
+           listening != 0;
+}
+
+int SetNonBlocking(int descriptor) {
+    int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0)
+        return -1;
+    return ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+}
+
+int PendingError(int descriptor) {
+    int error = 0;
+    if (GetOption(descriptor, Option::Error, &error) < 0)
+        return errno;
+    return error;
+}
+
+}  // namespace Posix

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The POSIX socket calls the library makes, kept in a file of their own:
+// Winsock.h gives names such as SOL_SOCKET and SO_LINGER their socket-library
+// values, so POSIX constants are only spelled where that header is not seen.
+// Every call returns -1 with errno set on failure, like the calls it wraps.
+// Addresses and ports are in network byte order.
+namespace Posix {
+
+enum class Option { ReuseAddress, KeepAlive, SendBuffer, ReceiveBuffer, NoDelay, Error, Type };
+
+// An IPv4 stream socket, close-on-exec, blocking.
+int OpenStreamSocket();
+int Connect(int descriptor, std::uint32_t address, std::uint16_t port);
+int Bind(int descriptor, std::uint32_t address, std::uint16_t port);
+int Listen(int descriptor, int backlog);
+// Blocking or not as the listening socket is; the new socket is blocking.
+int Accept(int descriptor, std::uint32_t* address, std::uint16_t* port);
+// Never raises SIGPIPE.
+long Send(int descriptor, const void* data, std::size_t length, bool urgent);
+long Receive(int descriptor, void* data, std::size_t length, bool peek, bool urgent);
+// Peeks one byte without waiting: 1, 0 at end of stream, or -1.
+long PeekByte(int descriptor);
+int Shutdown(int descriptor, int how);
+int SetOption(int descriptor, Option option, int value);
+int GetOption(int descriptor, Option option, int* value);
+int SetLinger(int descriptor, bool on, int seconds);
+int GetLinger(int descriptor, bool* on, int* seconds);
+int LocalAddress(int descriptor, std::uint32_t* address, std::uint16_t* port);
+int PeerAddress(int descriptor, std::uint32_t* address, std::uint16_t* port);
+bool IsListening(int descriptor);
+int SetNonBlocking(int descriptor);
+// The error of a finished non-blocking connect (0 when it succeeded).
+int PendingError(int descriptor);
+
+}  // namespace Posix

@@ -1,0 +1,208 @@
+#include "platform/SocketEntry.h"
+
+#include "platform/PosixSocket.h"
+#include "platform/WindowRegistry.h"
+#include "platform/WinsockError.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <unistd.h>
+
+using namespace Winsock;
+
+SocketEntry::SocketEntry(SOCKET handle, int descriptor)
+    : m_handle(handle), m_descriptor(descriptor) {}
+
+SocketEntry::~SocketEntry() {
+    ReleaseNotifiers();
+    ::close(m_descriptor);
+}
+
+bool SocketEntry::MayUseHere() const {
+    return m_events == 0 || m_owner == std::this_thread::get_id();
+}
+
+void SocketEntry::ReleaseNotifiers() {
+    for (auto* notifier : {&m_readNotifier, &m_writeNotifier, &m_urgentNotifier}) {
+        if (!*notifier)
+            continue;
+        // A notifier must be switched off by its own thread; from elsewhere
+        // it is cut loose and left to that thread.
+        if (m_owner == std::this_thread::get_id()) {
+            notifier->reset();
+        } else {
+            QObject::disconnect(notifier->get(), nullptr, nullptr, nullptr);
+            notifier->release()->deleteLater();
+        }
+    }
+}
+
+int SocketEntry::Select(HWND window, UINT message, long events) {
+    if (events != 0 && !WindowRegistry::Instance().QueueForThisThread(window))
+        return WSAEINVAL;
+    if (m_events != 0 && m_owner != std::this_thread::get_id())
+        return WSAEINVAL;
+    if (Posix::SetNonBlocking(m_descriptor) < 0)
+        return WinsockErrorFromErrno(errno);
+    m_nonBlocking = true;
+    ++m_generation;
+    m_window = window;
+    m_message = message;
+    m_events = events & FD_ALL_EVENTS;
+    m_readReported = m_urgentReported = m_acceptReported = m_closeReported = false;
+    m_writeWanted = false;
+    if (m_events == 0) {
+        UpdateNotifiers();
+        return 0;
+    }
+    m_owner = std::this_thread::get_id();
+    if (m_state == State::Idle && Posix::IsListening(m_descriptor))
+        m_state = State::Listening;
+    else if (m_state == State::Idle && Posix::PeerAddress(m_descriptor, nullptr, nullptr) == 0)
+        m_state = State::Connected;
+    if (!m_readNotifier) {
+        m_readNotifier = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Read);
+        m_writeNotifier = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Write);
+        m_urgentNotifier =
+            std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Exception);
+        for (auto* notifier : {m_readNotifier.get(), m_writeNotifier.get(), m_urgentNotifier.get()})
+            notifier->setEnabled(false);
+        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
+        QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
+        QObject::connect(m_urgentNotifier.get(), &QSocketNotifier::activated, [this] { OnUrgent(); });
+    }
+    if (m_state == State::Connected)
+        Notify(FD_WRITE, 0);
+    UpdateNotifiers();
+    return 0;
+}
+
+void SocketEntry::InheritRegistration(const SocketEntry& listening) {
+    if (listening.m_events != 0)
+        Select(listening.m_window, listening.m_message, listening.m_events);
+}
+
+void SocketEntry::ConnectStarted(int connectErrno) {
+    if (connectErrno == 0) {
+        Connected();
+    } else if (connectErrno == EINPROGRESS) {
+        m_state = State::Connecting;
+        UpdateNotifiers();
+    } else {
+        Notify(FD_CONNECT, WinsockErrorFromErrno(connectErrno));
+    }
+}
+
+void SocketEntry::Connected() {
+    bool completing = m_state != State::Connected;
+    m_state = State::Connected;
+    if (completing && m_events != 0) {
+        Notify(FD_CONNECT, 0);
+        Notify(FD_WRITE, 0);
+    }
+    UpdateNotifiers();
+}
+
+void SocketEntry::Listening() {
+    m_state = State::Listening;
+    UpdateNotifiers();
+}
+
+void SocketEntry::ConsumedData() {
+    m_readReported = false;
+    m_urgentReported = false;
+    UpdateNotifiers();
+}
+
+void SocketEntry::ConsumedConnection() {
+    m_acceptReported = false;
+    UpdateNotifiers();
+}
+
+void SocketEntry::SendBlocked() {
+    m_writeWanted = true;
+    UpdateNotifiers();
+}
+
+void SocketEntry::UpdateNotifiers() {
+    if (!m_readNotifier)
+        return;
+    bool registered = m_events != 0;
+    bool connected = registered && m_state == State::Connected;
+    m_readNotifier->setEnabled(
+        (connected && !m_readReported && !m_closeReported) ||
+        (registered && m_state == State::Listening && !m_acceptReported));
+    m_writeNotifier->setEnabled(registered && (m_state == State::Connecting ||
+                                               (connected && m_writeWanted && !m_closeReported)));
+    m_urgentNotifier->setEnabled(connected && (m_events & FD_OOB) && !m_urgentReported &&
+                                 !m_closeReported);
+}
+
+void SocketEntry::OnReadable() {
+    if (m_state == State::Listening) {
+        m_acceptReported = true;
+        Notify(FD_ACCEPT, 0);
+    } else if (m_state == State::Connected) {
+        // A one-byte peek tells data from end of stream without taking
+        // anything: the close is reported only once no data is left.
+        long n = Posix::PeekByte(m_descriptor);
+        if (n > 0) {
+            m_readReported = true;
+            Notify(FD_READ, 0);
+        } else if (n == 0) {
+            m_closeReported = true;
+            Notify(FD_CLOSE, 0);
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // The peek has taken the kernel's pending error; keep it for the
+            // calls that come after the close.
+            m_closeReported = true;
+            m_closingError = WinsockErrorFromErrno(errno);
+            Notify(FD_CLOSE, m_closingError);
+        }
+    }
+    UpdateNotifiers();
+}
+
+void SocketEntry::OnWritable() {
+    if (m_state == State::Connecting) {
+        int error = Posix::PendingError(m_descriptor);
+        if (error != 0) {
+            m_state = State::Idle;
+            Notify(FD_CONNECT, WinsockErrorFromErrno(error));
+        } else {
+            Connected();
+        }
+    } else if (m_writeWanted) {
+        m_writeWanted = false;
+        Notify(FD_WRITE, 0);
+    }
+    UpdateNotifiers();
+}
+
+void SocketEntry::OnUrgent() {
+    m_urgentReported = true;
+    Notify(FD_OOB, 0);
+    UpdateNotifiers();
+}
+
+void SocketEntry::Notify(long event, int error) {
+    if (!(m_events & event))
+        return;
+    std::weak_ptr<SocketEntry> weak = weak_from_this();
+    unsigned generation = m_generation;
+    HWND window = m_window;
+    UINT message = m_message;
+    SOCKET handle = m_handle;
+    LPARAM reply = WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error));
+    bool posted = PostWindowTask(window, [weak, generation, window, message, handle, reply] {
+        auto self = weak.lock();
+        if (self && self->m_generation == generation)
+            SendMessage(window, message, handle, reply);
+    });
+    if (!posted) {
+        // The window is gone: nobody can hear this socket any more.
+        m_events = 0;
+        UpdateNotifiers();
+    }
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/Winsock.h"
+
+#include <memory>
+#include <thread>
+
+class QSocketNotifier;
+
+// One socket of the library: its POSIX descriptor and, once registered with
+// WSAAsyncSelect, the notifiers and the bookkeeping that turn readiness into
+// the library's one-shot notifications.
+//
+// Readiness and notification are kept apart: the kernel's readiness is
+// level-triggered and would repeat forever, while the library reports each
+// kind once and re-enables it only through the call that consumes it. The
+// notifier of a kind is therefore switched off while its notification is
+// "reported" and on again by that call (recv for read and out-of-band data,
+// accept for incoming connections, a send that would block for write).
+//
+// All members are used on the thread that owns the registration's window.
+class SocketEntry : public std::enable_shared_from_this<SocketEntry> {
+public:
+    SocketEntry(Winsock::SOCKET handle, int descriptor);
+    ~SocketEntry();
+    SocketEntry(const SocketEntry&) = delete;
+    SocketEntry& operator=(const SocketEntry&) = delete;
+
+    Winsock::SOCKET Handle() const { return m_handle; }
+    int Descriptor() const { return m_descriptor; }
+    bool IsNonBlocking() const { return m_nonBlocking; }
+    // True unless the socket is registered for a window of another thread.
+    bool MayUseHere() const;
+
+    // WSAAsyncSelect; returns 0 or a WSA error number.
+    int Select(HWND window, UINT message, long events);
+    // Gives an accepted socket the registration of its listening socket.
+    void InheritRegistration(const SocketEntry& listening);
+
+    // Called by the library calls after they talked to the kernel.
+    // connectErrno: 0 (connected at once), EINPROGRESS, or the failure.
+    void ConnectStarted(int connectErrno);
+    void Connected();
+    void Listening();
+    void ConsumedData();
+    void ConsumedConnection();
+    void SendBlocked();
+
+    // The error that ended the connection (reported with FD_CLOSE), 0 when
+    // it ended in order or still stands; recv and send report it.
+    int ClosingError() const { return m_closingError; }
+
+private:
+    enum class State { Idle, Connecting, Connected, Listening };
+
+    void OnReadable();
+    void OnWritable();
+    void OnUrgent();
+    void Notify(long event, int error);
+    void UpdateNotifiers();
+    void ReleaseNotifiers();
+
+    Winsock::SOCKET m_handle = Winsock::INVALID_SOCKET;
+    int m_descriptor = -1;
+    bool m_nonBlocking = false;
+    State m_state = State::Idle;
+
+    HWND m_window = 0;
+    UINT m_message = 0;
+    long m_events = 0;
+    std::thread::id m_owner;
+    // Counts registrations (and closing): a queued notification carries the
+    // count of its time and is dropped when the count has moved on.
+    unsigned m_generation = 0;
+
+    // "Reported": posted, and not re-enabled by the consuming call yet.
+    bool m_readReported = false;
+    bool m_urgentReported = false;
+    bool m_acceptReported = false;
+    // FD_CLOSE is posted once, after all data was consumed.
+    bool m_closeReported = false;
+    // A send failed with would-block: FD_WRITE comes when sending can go on.
+    bool m_writeWanted = false;
+    int m_closingError = 0;
+
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    std::unique_ptr<QSocketNotifier> m_urgentNotifier;
+};
