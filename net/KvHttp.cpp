@@ -1,0 +1,498 @@
+#include "net/KvHttp.h"
+
+#include "net/KvUUE.h"
+#include "net/URLParse.h"
+#include "toolkit/runtime/TFileStream.h"
+#include "toolkit/runtime/TMemoryStream.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const char* const kAcceptFirst = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+const char* const kAcceptSecond = "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+const char* const kContentType = "Content-type: application/x-www-form-urlencoded";
+
+const char* MethodWord(CmdType command) {
+    switch (command) {
+    case CmdGET: return "GET ";
+    case CmdOPTIONS: return "OPTIONS ";
+    case CmdHEAD: return "HEAD ";
+    case CmdPOST: return "POST ";
+    case CmdPUT: return "PUT ";
+    case CmdPATCH: return "PATCH ";
+    case CmdCOPY: return "COPY ";
+    case CmdMOVE: return "MOVE ";
+    case CmdDELETE: return "DELETE ";
+    case CmdLINK: return "LINK ";
+    case CmdUNLINK: return "UNLINK ";
+    case CmdTRACE: return "TRACE ";
+    case CmdWRAPPED: return "";
+    case cmdPOSTS: return "POST ";
+    }
+    return "";
+}
+
+// Spaces become "+"; a CR or LF would end the request line early and let
+// the rest of a URL or a server's cookie pose as header lines, so both go.
+std::string WireText(const std::string& text, bool spacesToPlus) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r' || c == '\n')
+            continue;
+        result += (spacesToPlus && c == ' ') ? '+' : c;
+    }
+    return result;
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The line without its own line end: CR LF or a lone LF, nothing else.
+std::string WithoutLineEnd(const std::string& line) {
+    size_t end = line.size();
+    if (end > 0 && line[end - 1] == '\n') {
+        --end;
+        if (end > 0 && line[end - 1] == '\r')
+            --end;
+    }
+    return line.substr(0, end);
+}
+
+bool IsDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The value of a run of decimal digits, or -1 when it exceeds limit.
+int64_t DigitsValue(const std::string& digits, int64_t limit) {
+    int64_t value = 0;
+    for (char c : digits) {
+        value = value * 10 + (c - '0');
+        if (value > limit)
+            return -1;
+    }
+    return value;
+}
+
+// The status code of a status line: its second blank-separated field, line
+// end excluded, when that is a plain number that fits the reply code; else 0.
+int16_t StatusCodeOf(const std::string& statusLine) {
+    const std::string field = NthField(WithoutLineEnd(statusLine), ' ', 2);
+    if (!IsDigits(field))
+        return 0;
+    const int64_t value = DigitsValue(field, std::numeric_limits<int16_t>::max());
+    return value < 0 ? 0 : static_cast<int16_t>(value);
+}
+
+// "Content-Length:" followed by blanks and a number that fits 32 bits,
+// blanks after it allowed; -1 for anything else (missing, negative,
+// garbage, too big), which counts as no announced length.
+int64_t ContentLengthOf(const std::string& line) {
+    std::string value = WithoutLineEnd(line);
+    value.erase(0, value.find(':') + 1);
+    const auto first = value.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return -1;
+    const auto last = value.find_last_not_of(" \t");
+    value = value.substr(first, last - first + 1);
+    if (!IsDigits(value))
+        return -1;
+    return DigitsValue(value, std::numeric_limits<int32_t>::max());
+}
+
+// The port written in a URL's port part (":8080"), or 0 when there is none
+// or it is no port number.
+int PortOfPortPart(const std::string& portPart) {
+    if (portPart.size() < 2 || portPart[0] != ':')
+        return 0;
+    const std::string digits = portPart.substr(1);
+    if (!IsDigits(digits))
+        return 0;
+    const int64_t value = DigitsValue(digits, 65535);
+    return value < 1 ? 0 : static_cast<int>(value);
+}
+
+bool IsRedirect(int code) { return code >= 300 && code <= 399; }
+
+} // namespace
+
+TKvHTTP::TKvHTTP(TComponent* AOwner) : TTessalink(AOwner) {
+    ProxyPort = 8080;
+}
+
+TKvHTTP::~TKvHTTP() {
+    // Our Abort must run while this object is still whole.
+    BeginDestroy();
+}
+
+void TKvHTTP::Abort() {
+    AsyncDone = true;
+    Cancel();
+}
+
+void TKvHTTP::Run(CmdType command, std::string url) {
+    m_currentURL = std::move(url);
+    m_command = command;
+    ExecuteCommand();
+}
+
+void TKvHTTP::Options(std::string URL) { Run(CmdOPTIONS, std::move(URL)); }
+void TKvHTTP::Get(std::string URL) { Run(CmdGET, std::move(URL)); }
+void TKvHTTP::Head(std::string URL) { Run(CmdHEAD, std::move(URL)); }
+void TKvHTTP::Delete(std::string URL) { Run(CmdDELETE, std::move(URL)); }
+
+void TKvHTTP::Post(std::string URL, std::string Data) {
+    m_sendData = std::move(Data);
+    Run(CmdPOST, std::move(URL));
+}
+
+void TKvHTTP::Put(std::string URL, std::string Data) {
+    m_sendData = std::move(Data);
+    Run(CmdPUT, std::move(URL));
+}
+
+void TKvHTTP::Patch(std::string URL, std::string Data) {
+    m_sendData = std::move(Data);
+    Run(CmdPATCH, std::move(URL));
+}
+
+void TKvHTTP::Trace(std::string URL, std::string Data) {
+    m_sendData = std::move(Data);
+    Run(CmdTRACE, std::move(URL));
+}
+
+void TKvHTTP::Wrapped(std::string URL, std::string Data) {
+    m_sendData = std::move(Data);
+    Run(CmdWRAPPED, std::move(URL));
+}
+
+void TKvHTTP::Copy(std::string URL, std::string UriValue) {
+    m_uriValue = std::move(UriValue);
+    Run(CmdCOPY, std::move(URL));
+}
+
+void TKvHTTP::Move(std::string URL, std::string UriValue) {
+    m_uriValue = std::move(UriValue);
+    Run(CmdMOVE, std::move(URL));
+}
+
+void TKvHTTP::Link(std::string URL, std::string LinkValue) {
+    m_uriValue = std::move(LinkValue);
+    m_sendData = "Send.dat";
+    Run(CmdLINK, std::move(URL));
+}
+
+void TKvHTTP::Unlink(std::string URL, std::string LinkValue) {
+    m_uriValue = std::move(LinkValue);
+    m_sendData = "Send.dat";
+    Run(CmdUNLINK, std::move(URL));
+}
+
+void TKvHTTP::PostStream(std::string URL, TStream* Stream) {
+    m_dataStream = Stream;
+    Run(cmdPOSTS, std::move(URL));
+}
+
+void TKvHTTP::ParseCurrentURL() {
+    ParseURL(m_currentURL, m_scheme, m_user, m_password, m_host, m_portPart, m_path, m_fileName,
+             m_parameters, m_query, m_fragment);
+    if (!m_user.empty() || !m_password.empty()) {
+        HeaderInfo.UserId = m_user;
+        HeaderInfo.Password = m_password;
+    }
+    // The port written in the URL is the server's port; without one the
+    // scheme's default applies.
+    const int written = PortOfPortPart(m_portPart);
+    Port = written != 0 ? written : std::stoi(DefaultPort(m_scheme));
+    Host = m_host;
+}
+
+void TKvHTTP::ExecuteCommand() {
+    int redirects = 0;
+    for (;;) {
+        ParseCurrentURL();
+        ComposeRequest();
+        if (OnAboutToSend)
+            OnAboutToSend(this);
+        try {
+            Connect();
+            SendRequest();
+            AwaitResponse();
+            char start[3] = {};
+            if (InputBuffer->Peek(start, 3) == 3 && std::string(start, 3) == "HTT")
+                ReadResponseHeader();
+            else
+                m_lengthAnnounced = false;
+            ReceiveBody();
+            Decide();
+        } catch (...) {
+            // The command's own error is what the caller must see; a failure
+            // while closing after it would only hide it.
+            try {
+                CloseConnection();
+            } catch (...) {
+            }
+            throw;
+        }
+        CloseConnection();
+        if (!FollowRedirect())
+            return;
+        if (++redirects > MaxRedirects)
+            throw ESockError("Too many redirects");
+    }
+}
+
+void TKvHTTP::CloseConnection() {
+    DontLingerOff();
+    // Closes and renews the socket also when the server has already closed.
+    Connected = true;
+    Disconnect();
+}
+
+// True when the command goes on with another pass.
+bool TKvHTTP::FollowRedirect() {
+    const bool redirect = IsRedirect(ReplyCode);
+    if (redirect) {
+        if (!m_cookieIn.empty())
+            HeaderInfo.Cookie = m_cookieIn;
+        bool handled = false;
+        if (OnRedirect)
+            OnRedirect(handled);
+        if (handled)
+            return false;
+        m_command = CmdGET;
+        if (m_currentURL.find("//") == std::string::npos) {
+            // A location from the server's root keeps this pass's server;
+            // any other relative one is completed from this pass's directory.
+            if (!m_currentURL.empty() && m_currentURL[0] == '/')
+                m_currentURL = m_scheme + "//" + m_host + m_portPart + m_currentURL;
+            else
+                m_currentURL = m_scheme + "//" + m_host + m_portPart + m_path + m_currentURL;
+        }
+    }
+    if (ReplyCode == 401 && OnAuthenticationNeeded)
+        OnAuthenticationNeeded(this);
+    return redirect;
+}
+
+bool TKvHTTP::HasRequestBody() const {
+    switch (m_command) {
+    case CmdPOST:
+    case CmdPUT:
+    case CmdPATCH:
+    case CmdTRACE:
+    case CmdWRAPPED:
+    case cmdPOSTS: return true;
+    default: return false;
+    }
+}
+
+int64_t TKvHTTP::RequestBodySize() {
+    if (m_command == cmdPOSTS)
+        return m_dataStream ? m_dataStream->Size() : 0;
+    if (OutputFileMode) {
+        TFileStream file(m_sendData, fmOpenRead | fmShareDenyNone);
+        return file.Size();
+    }
+    return static_cast<int64_t>(m_sendData.size());
+}
+
+std::string TKvHTTP::EncodedCredentials(const std::string& user, const std::string& password) {
+    TMemoryStream input(user + ":" + password);
+    TMemoryStream output;
+    auto processor = std::make_unique<TKvUUProcessor>(this);
+    processor->InputStream = &input;
+    processor->OutputStream = &output;
+    processor->Method = uuMime;
+    processor->Encode();
+    // The encoder breaks its lines every 60 characters; a header value must
+    // stay on one line whatever the length of the credentials.
+    return WireText(output.DataString(), false);
+}
+
+void TKvHTTP::ComposeRequest() {
+    m_sendHeader.Clear();
+    const std::string method = MethodWord(m_command);
+    if (!Proxy.empty()) {
+        m_sendHeader.Add(method + WireText(m_currentURL, true) + " HTTP/1.0");
+        m_sendHeader.Add("Proxy-Connection: Keep-Alive");
+        m_sendHeader.Add("Host: " + WireText(Host, false));
+    } else {
+        m_requestTarget = WireText(m_path + m_fileName + m_parameters + m_query + m_fragment, true);
+        m_sendHeader.Add(method + m_requestTarget + " HTTP/1.0");
+    }
+    m_sendHeader.SetHeaderValue("Host", WireText(Host, false));
+    m_sendHeader.Add(kAcceptFirst);
+    m_sendHeader.Add(kAcceptSecond);
+    const auto setValue = [this](const std::string& name, const std::string& value) {
+        if (!value.empty())
+            m_sendHeader.SetHeaderValue(name, WireText(value, false));
+    };
+    setValue("User-Agent", HeaderInfo.LocalMailAddress);
+    setValue("From", HeaderInfo.LocalProgram);
+    setValue("Cookie", HeaderInfo.Cookie);
+    setValue("Referer", HeaderInfo.Referer);
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+        setValue("Authorization", "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
+    if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
+        setValue("Proxy-Authorization",
+                 "Basic " + EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword));
+    m_sendHeader.Add(kContentType);
+    if (m_command == CmdCOPY || m_command == CmdMOVE)
+        m_sendHeader.Add("URI-header: " + WireText(m_uriValue, false));
+    else if (m_command == CmdLINK || m_command == CmdUNLINK)
+        m_sendHeader.Add("Link: " + WireText(m_uriValue, false));
+    if (HasRequestBody())
+        m_sendHeader.Add("Content-Length: " + std::to_string(RequestBodySize()));
+}
+
+void TKvHTTP::SendRequest() {
+    Write(m_sendHeader.Text());
+    Writeln("");
+    if (!HasRequestBody())
+        return;
+    if (m_command == cmdPOSTS) {
+        if (m_dataStream)
+            SendStream(*m_dataStream);
+    } else if (OutputFileMode) {
+        SendFile(m_sendData);
+    } else if (m_sendData.find('\0') == std::string::npos) {
+        Write(m_sendData);
+    } else {
+        // A short string goes out only up to its first zero byte; a body
+        // must arrive whole, as its Content-Length says.
+        TStringStream body(m_sendData);
+        SendStream(body);
+    }
+}
+
+void TKvHTTP::AwaitResponse() {
+    ReplyCode = 0;
+    StartTimer();
+    try {
+        while (InputBuffer->Count() < 3 && !Canceled && Connected)
+            WaitForEvent();
+    } catch (...) {
+        StopTimer();
+        throw;
+    }
+    StopTimer();
+    if (TimedOut)
+        throw ESockError("Timed out waiting for response");
+    if (Canceled)
+        throw ESockError("Wait for response Cancelled");
+    if (InputBuffer->Count() == 0)
+        throw ESockError("Connection closed without response");
+}
+
+std::string TKvHTTP::ReadHeaderLine() {
+    std::string line = ReadLn();
+    if (static_cast<int64_t>(line.size()) >= MaxHeaderLine && line.back() != '\n')
+        throw ESockError("Response header line too long");
+    if (static_cast<int64_t>(line.size()) > MaxHeaderLine)
+        throw ESockError("Response header line too long");
+    return line;
+}
+
+void TKvHTTP::ReadResponseHeader() {
+    SendTotal = 0;
+    m_lengthAnnounced = false;
+    m_cookieIn.clear();
+    m_location.clear();
+    std::unique_ptr<TFileStream> file;
+    if (InputFileMode)
+        file = std::make_unique<TFileStream>(Header, fmCreate);
+    else
+        Header.clear();
+    const auto store = [&](const std::string& line) {
+        if (file)
+            file->WriteBuffer(line.data(), static_cast<int32_t>(line.size()));
+        else
+            Header += line;
+    };
+
+    const std::string statusLine = ReadHeaderLine();
+    if (!statusLine.empty()) {
+        ReplyCode = StatusCodeOf(statusLine);
+        store(statusLine);
+    }
+    for (;;) {
+        const std::string line = ReadHeaderLine();
+        const std::string name = NthField(UpperAscii(line), ' ', 1);
+        if (name == "SET-COOKIE:") {
+            const std::string value = WithoutLineEnd(line).substr(12);
+            m_cookieIn = value.substr(0, value.find(';'));
+        } else if (name == "LOCATION:") {
+            m_location = WithoutLineEnd(line).substr(10);
+        } else if (name == "CONTENT-LENGTH:") {
+            const int64_t length = ContentLengthOf(line);
+            m_lengthAnnounced = length >= 0;
+            SendTotal = m_lengthAnnounced ? static_cast<int32_t>(length) : 0;
+        }
+        store(line);
+        if (line.empty() || line == "\n" || line == "\r\n")
+            break;
+    }
+}
+
+void TKvHTTP::ReceiveBody() {
+    // A reply to HEAD describes the body without sending it.
+    const bool noBody = m_command == CmdHEAD && ReplyCode != 0;
+    int64_t count = -2;
+    if (noBody)
+        count = 0;
+    else if (m_lengthAnnounced)
+        count = SendTotal;
+    if (MaxBodySize >= 0 && count > MaxBodySize)
+        throw ESockError("Response too large");
+    // Without an announced length, one byte over the bound tells a body
+    // that is too large from one that just fits.
+    const bool bounded = count == -2 && MaxBodySize >= 0;
+    if (bounded)
+        count = std::min<int64_t>(MaxBodySize + 1, std::numeric_limits<int32_t>::max());
+
+    int64_t received = 0;
+    if (InputFileMode) {
+        CaptureBodyFile(count);
+        received = ReceivedCount;
+    } else if (count == 0) {
+        Body.clear();
+    } else {
+        CaptureString(Body, static_cast<int32_t>(count));
+        received = static_cast<int64_t>(Body.size());
+    }
+    if (bounded && received > MaxBodySize)
+        throw ESockError("Response too large");
+    if (count >= 0 && !bounded && received < count)
+        throw ESockError("Connection closed before the whole body arrived");
+}
+
+void TKvHTTP::CaptureBodyFile(int64_t count) {
+    ReceivedCount = 0;
+    if (count == -2) {
+        CaptureFile(Body);
+        return;
+    }
+    TFileStream file(Body, fmCreate);
+    if (count > 0)
+        CaptureStream(file, static_cast<int32_t>(count));
+}
+
+void TKvHTTP::Decide() {
+    if (ReplyCode < 300) {
+        if (OnSuccess)
+            OnSuccess(m_command);
+        ReportStatus(2, "Transaction Completed");
+    } else if (ReplyCode >= 400) {
+        if (OnFailure)
+            OnFailure(m_command);
+    } else if (ReplyCode <= 302) {
+        m_currentURL = m_location;
+    }
+}

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "net/KvExtstr.h"
+#include "net/THeaderInfo.h"
+#include "net/Tslink.h"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+
+class TStream;
+
+// The commands, in the order whose ordinal values the request and response
+// handling select behaviour by.
+enum CmdType : uint8_t {
+    CmdGET = 0,
+    CmdOPTIONS = 1,
+    CmdHEAD = 2,
+    CmdPOST = 3,
+    CmdPUT = 4,
+    CmdPATCH = 5,
+    CmdCOPY = 6,
+    CmdMOVE = 7,
+    CmdDELETE = 8,
+    CmdLINK = 9,
+    CmdUNLINK = 10,
+    CmdTRACE = 11,
+    CmdWRAPPED = 12,
+    cmdPOSTS = 13,
+};
+
+using TResultEvent = std::function<void(CmdType Cmd)>;
+
+// An HTTP/1.0 client: one command per call, each pass over a fresh
+// connection, following redirects (at most MaxRedirects of them), carrying a
+// cookie over a redirect, with Basic credentials and an optional proxy. The
+// response header and body go to the strings Header and Body, or, with
+// InputFileMode, to the files those two name.
+//
+// A call returns only when the last response has arrived completely: at the
+// announced Content-Length, or else when the server closes the connection.
+// While it waits it dispatches the thread's messages (see TTessalink), so a
+// handler may call Abort or Cancel; it must not start another command on
+// the same component.
+class TKvHTTP : public TTessalink {
+public:
+    // Redirects followed by one command before it gives up.
+    static constexpr int MaxRedirects = 20;
+    // Longest response header line accepted, line end included.
+    static constexpr int32_t MaxHeaderLine = 65536;
+    static constexpr int64_t Unlimited = -1;
+
+    explicit TKvHTTP(TComponent* AOwner = nullptr);
+    ~TKvHTTP() override;
+
+    // Ends the wait in progress: the command raises once its wait notices.
+    void Abort() override;
+
+    virtual void Options(std::string URL);
+    virtual void Get(std::string URL);
+    virtual void Post(std::string URL, std::string Data);
+    virtual void Put(std::string URL, std::string Data);
+    virtual void Head(std::string URL);
+    virtual void Patch(std::string URL, std::string Data);
+    virtual void Delete(std::string URL);
+    virtual void Trace(std::string URL, std::string Data);
+    virtual void Copy(std::string URL, std::string UriValue);
+    virtual void Move(std::string URL, std::string UriValue);
+    virtual void Link(std::string URL, std::string LinkValue);
+    virtual void Unlink(std::string URL, std::string LinkValue);
+    virtual void Wrapped(std::string URL, std::string Data);
+    virtual void PostStream(std::string URL, TStream* Stream);
+
+    // Published.
+    std::string Body { "Default.htm" };
+    std::string Header { "Head.txt" };
+    THeaderInfo HeaderInfo;
+    bool InputFileMode { false };
+    bool OutputFileMode { false };
+    // The most body bytes a response may bring, or Unlimited. A larger
+    // response ends the command with "Response too large".
+    int64_t MaxBodySize { Unlimited };
+    TNotifyEvent OnAboutToSend;
+    TResultEvent OnSuccess;
+    TResultEvent OnFailure;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    // What the last command worked on; they stay after the call.
+    const std::string& CurrentURL() const { return m_currentURL; }
+    CmdType Command() const { return m_command; }
+    const std::string& RequestTarget() const { return m_requestTarget; }
+    const TExStringList& SendHeader() const { return m_sendHeader; }
+    const std::string& Location() const { return m_location; }
+    const std::string& CookieIn() const { return m_cookieIn; }
+    const std::string& SendData() const { return m_sendData; }
+    const std::string& UriValue() const { return m_uriValue; }
+    TStream* DataStream() const { return m_dataStream; }
+    const std::string& URLScheme() const { return m_scheme; }
+    const std::string& URLUser() const { return m_user; }
+    const std::string& URLPassword() const { return m_password; }
+    const std::string& URLHost() const { return m_host; }
+    const std::string& URLPortPart() const { return m_portPart; }
+    const std::string& URLPath() const { return m_path; }
+    const std::string& URLFileName() const { return m_fileName; }
+    const std::string& URLParameters() const { return m_parameters; }
+    const std::string& URLQuery() const { return m_query; }
+    const std::string& URLFragment() const { return m_fragment; }
+
+protected:
+    virtual void ExecuteCommand();
+    virtual void ComposeRequest();
+    virtual void ReadResponseHeader();
+    virtual void SendRequest();
+
+private:
+    void Run(CmdType command, std::string url);
+    void ParseCurrentURL();
+    void AwaitResponse();
+    std::string ReadHeaderLine();
+    void ReceiveBody();
+    void CaptureBodyFile(int64_t count);
+    void Decide();
+    void CloseConnection();
+    bool FollowRedirect();
+    std::string EncodedCredentials(const std::string& user, const std::string& password);
+    int64_t RequestBodySize();
+    bool HasRequestBody() const;
+
+    std::string m_requestTarget;
+    TExStringList m_sendHeader;
+    std::string m_location;
+    std::string m_cookieIn;
+    std::string m_sendData;
+    TStream* m_dataStream { nullptr };
+    std::string m_uriValue;
+    std::string m_currentURL;
+    CmdType m_command { CmdGET };
+    // The announced Content-Length is in SendTotal; this says whether one
+    // valid value was announced at all.
+    bool m_lengthAnnounced { false };
+
+    std::string m_scheme;
+    std::string m_user;
+    std::string m_password;
+    std::string m_host;
+    std::string m_portPart;
+    std::string m_path;
+    std::string m_fileName;
+    std::string m_parameters;
+    std::string m_query;
+    std::string m_fragment;
+};
