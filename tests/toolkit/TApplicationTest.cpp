@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
 
 namespace {
 
@@ -145,4 +149,58 @@ TEST(TForm, OuterBoundsIncludeTheFrame) {
     form.SetBounds(204, 129, 772, 624);
     form.show();
     EXPECT_EQ(form.frameGeometry(), QRect(204, 129, 772, 624));
+}
+
+TEST(TApplication, RunDispatchesUntilTheMainFormCloses) {
+    TApplication application;
+    auto* main = application.CreateForm<ScriptedForm>();
+    bool watchdogFired = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        watchdogFired = true;
+        QCoreApplication::exit(1);
+    });
+    watchdog.start(30000);
+    // The close arrives as an event once the loop runs, as a user's would.
+    QMetaObject::invokeMethod(
+        main, [main] { main->close(); }, Qt::QueuedConnection);
+    application.Run();
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_EQ(main->shows, 1);
+    EXPECT_TRUE(application.Terminated());
+
+    // ProcessMessages dispatches what is pending and returns.
+    int ran = 0;
+    QMetaObject::invokeMethod(
+        main, [&ran] { ++ran; }, Qt::QueuedConnection);
+    application.ProcessMessages();
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(TApplication, DefaultErrorBoxHasTheErrorIconAnOkButtonAndTheTitle) {
+    TApplication application;
+    application.SetTitle("Wallpapers");
+    QString seenTitle;
+    QString seenText;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons seenButtons;
+    // Inspects the modal box once it is up, then presses its button.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        seenIcon = box->icon();
+        seenButtons = box->standardButtons();
+        box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(10);
+    RunHandler([] { throw Exception("Cannot open file \"/tmp/лог\". No such file or directory"); });
+    EXPECT_EQ(seenTitle, "Wallpapers");
+    EXPECT_EQ(seenText, "Cannot open file \"/tmp/лог\". No such file or directory.");
+    EXPECT_EQ(seenIcon, QMessageBox::Critical);
+    EXPECT_EQ(seenButtons, QMessageBox::Ok);
 }
