@@ -144,13 +144,6 @@ TEST(TApplication, FormsOwnedByTheApplicationDieWithItNewestFirst) {
     EXPECT_EQ(Application, nullptr);
 }
 
-TEST(TForm, OuterBoundsIncludeTheFrame) {
-    TForm form;
-    form.SetBounds(204, 129, 772, 624);
-    form.show();
-    EXPECT_EQ(form.frameGeometry(), QRect(204, 129, 772, 624));
-}
-
 TEST(TApplication, RunDispatchesUntilTheMainFormCloses) {
     TApplication application;
     auto* main = application.CreateForm<ScriptedForm>();

@@ -103,10 +103,6 @@ TEST(TMemo, LoadAdjustsLineEndsAndStopsAtNulOrCapacity) {
     memo.LoadFromFile(name);
     EXPECT_EQ(memo.Text(), "1\r\n2\r\n3\r\n4\r\n\r\n5");
 
-    WriteFile(name, AllBytes());
-    memo.LoadFromFile(name);
-    EXPECT_EQ(memo.Text(), AllBytes());
-
     std::string withNul = "7\n8";
     withNul += '\0';
     withNul += std::string(200000, '9');
