@@ -65,6 +65,12 @@ std::string WithoutLineEnd(const std::string& line) {
     return line.substr(0, end);
 }
 
+// The text from index on; empty when the text is shorter. A header line
+// cut short by the close ("Location:" and nothing more) has no value.
+std::string From(const std::string& text, size_t index) {
+    return index < text.size() ? text.substr(index) : std::string();
+}
+
 bool IsDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -393,9 +399,7 @@ void TKvHTTP::AwaitResponse() {
 
 std::string TKvHTTP::ReadHeaderLine() {
     std::string line = ReadLn();
-    if (static_cast<int64_t>(line.size()) >= MaxHeaderLine && line.back() != '\n')
-        throw ESockError("Response header line too long");
-    if (static_cast<int64_t>(line.size()) > MaxHeaderLine)
+    if (line.size() > static_cast<size_t>(MaxHeaderLine))
         throw ESockError("Response header line too long");
     return line;
 }
@@ -426,10 +430,10 @@ void TKvHTTP::ReadResponseHeader() {
         const std::string line = ReadHeaderLine();
         const std::string name = NthField(UpperAscii(line), ' ', 1);
         if (name == "SET-COOKIE:") {
-            const std::string value = WithoutLineEnd(line).substr(12);
+            const std::string value = From(WithoutLineEnd(line), 12);
             m_cookieIn = value.substr(0, value.find(';'));
         } else if (name == "LOCATION:") {
-            m_location = WithoutLineEnd(line).substr(10);
+            m_location = From(WithoutLineEnd(line), 10);
         } else if (name == "CONTENT-LENGTH:") {
             const int64_t length = ContentLengthOf(line);
             m_lengthAnnounced = length >= 0;
