@@ -36,8 +36,8 @@ public:
     QScrollArea* ScrollBox1 { nullptr };
     TImage* Image1 { nullptr };
 
-    // ---- KvHTTP1: the HTTP component that the download run fetches pages
-    // ---- with is a member here, beside the controls.
+    // KvHTTP1, the HTTP component that the download run fetches pages with,
+    // is a member here, beside the controls.
 
     // StopFlag := 0, then load "log.log" into the log pane.
     void FormShow() override;
