@@ -1,0 +1,124 @@
+#include "net/ERangeError.h"
+#include "net/SocketErrorText.h"
+#include "tests/net/TslinkTestSupport.h"
+
+#include <set>
+
+TEST(SocketErrorText, TableTextsAndTheirFallbacks) {
+    TTessalink component(nullptr);
+    EXPECT_EQ(component.SocketErrorText(10061), "10061:Connection refused");
+    EXPECT_EQ(component.SocketErrorText(11001), "11001:Host not found");
+    EXPECT_EQ(component.SocketErrorText(10101), "Unknown Error No. 10101");
+    EXPECT_EQ(component.SocketErrorText(0), "");
+
+    // Every record is reachable by its number and fits the 51-character field.
+    std::set<int32_t> numbers;
+    for (const TSocketErrorRecord& record : SocketErrorTable) {
+        EXPECT_LE(std::string(record.Text).size(), 51u) << record.Number;
+        EXPECT_TRUE(numbers.insert(record.Number).second) << record.Number;
+        if (record.Number != 0) {
+            EXPECT_EQ(component.SocketErrorText(static_cast<uint16_t>(record.Number)),
+                      std::to_string(record.Number) + ":" + record.Text);
+        }
+    }
+    EXPECT_EQ(SocketErrorTable.front().Number, 10004);
+    EXPECT_EQ(SocketErrorTable.back().Number, 0);
+    EXPECT_STREQ(SocketErrorTable[46].Text, "Host not found");
+}
+
+TEST(SocketErrorText, CheckSocketErrorRaisesAfterOnSocketError) {
+    TTessalink component(nullptr);
+    component.ReportLevel = 8;
+    StatusLog log;
+    log.Attach(component);
+    std::vector<std::pair<uint16_t, std::string>> seen;
+    component.OnSocketError = [&](TComponent* sender, uint16_t errorNo, const std::string& text) {
+        EXPECT_EQ(sender, &component);
+        seen.emplace_back(errorNo, text);
+    };
+
+    for (int tolerated : { 10035, 0, 10000 }) {
+        Winsock::WSASetLastError(tolerated);
+        component.CheckSocketError(10035);
+        EXPECT_EQ(component.LastErrorNo, tolerated);
+    }
+    EXPECT_TRUE(seen.empty());
+
+    Winsock::WSASetLastError(10049);
+    ExpectRaises<ESockError>([&] { component.CheckSocketError(10035); },
+                             "10049:Can't assign requested address");
+    EXPECT_EQ(component.LastErrorNo, 10049);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], std::make_pair(uint16_t { 10049 },
+                                      std::string("10049:Can't assign requested address")));
+    EXPECT_EQ(log.Texts, std::vector<std::string> { "Looking Up Error Message" });
+
+    // A handler's own exception leaves in place of the socket error.
+    component.OnSocketError = [](TComponent*, uint16_t, const std::string&) {
+        throw Exception("handler");
+    };
+    Winsock::WSASetLastError(10054);
+    ExpectRaises<Exception>([&] { component.CheckSocketError(10035); }, "handler");
+}
+
+TEST(SocketErrorText, ExceptionClassesAndTheirMessages) {
+    try {
+        throw EAbortError("Socket readln aborted");
+    } catch (const ESockError& error) {
+        EXPECT_EQ(error.Message(), "Socket readln aborted");
+    }
+    EXPECT_EQ(ERangeError().Message(), "Range check error");
+}
+
+TEST(ReportStatus, PassesByLevelAndSwallowsHandlerErrors) {
+    TTessalink component(nullptr);
+    int calls = 0;
+    component.OnStatus = [&](TComponent* sender, const std::string& status) {
+        EXPECT_EQ(sender, &component);
+        EXPECT_EQ(status, component.StatusText);
+        ++calls;
+    };
+    const struct {
+        int32_t reportLevel;
+        std::vector<uint8_t> passing;
+    } cases[] = { { -1, {} },      { 0, {} },          { 1, { 1 } },
+                  { 3, { 1, 2 } }, { 4, { 1, 2, 4 } }, { 8, { 1, 2, 4, 8 } } };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.reportLevel);
+        component.ReportLevel = each.reportLevel;
+        component.StatusText.clear();
+        calls = 0;
+        for (uint8_t level : { 1, 2, 4, 8 })
+            component.ReportStatus(level, "level " + std::to_string(level));
+        EXPECT_EQ(calls, static_cast<int>(each.passing.size()));
+        EXPECT_EQ(component.StatusText,
+                  each.passing.empty() ? "" : "level " + std::to_string(each.passing.back()));
+    }
+
+    component.OnStatus = [](TComponent*, const std::string&) { throw Exception("broken handler"); };
+    EXPECT_NO_THROW(component.ReportStatus(1, "still fine"));
+    EXPECT_EQ(component.StatusText, "still fine");
+}
+
+TEST(ReportStatus, NegativeTimeOutIsARangeErrorBeforeAnyWait) {
+    TTessalink component(nullptr);
+    component.TimeOut = -1;
+    component.Host = "127.0.0.1";
+    component.Port = 1;
+    ExpectRaises<ERangeError>([&] { component.Connect(); }, "Range check error");
+    EXPECT_FALSE(component.Timer->Enabled());
+}
+
+TEST(NthField, SplitsAtOneSeparator) {
+    EXPECT_EQ(NthField("HTTP/1.0 200 OK", ' ', 2), "200");
+    EXPECT_EQ(NthField("HTTP/1.0 200 OK", ' ', 3), "OK");
+    EXPECT_EQ(NthField("a,,b", ',', 1), "a");
+    EXPECT_EQ(NthField("a,,b", ',', 2), "");
+    EXPECT_EQ(NthField("a,,b", ',', 3), "b");
+    EXPECT_EQ(NthField("a,,b", ',', 4), "");
+    EXPECT_EQ(NthField("abc", ',', 1), "abc");
+    EXPECT_EQ(NthField("abc", ',', 0), "");
+    EXPECT_EQ(NthField("abc", ',', -1), "");
+    for (int n : { -1, 0, 1, 2 })
+        EXPECT_EQ(NthField("", ',', n), "");
+}
