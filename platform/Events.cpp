@@ -3,12 +3,14 @@
 #include "platform/EventRegistry.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -93,6 +95,41 @@ DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
     }
 }
 
+// Counts the events Qt delivers on the main thread while a wait runs, so
+// that a wake-up with nothing behind it (a stale wake of the dispatcher, the
+// wait's own time limit) is not taken for input. Application event filters
+// see only the main thread's events; elsewhere every wake counts as input.
+class InputCounter : public QObject {
+public:
+    explicit InputCounter(const QObject* ownTimer) : m_ownTimer(ownTimer) {
+        auto* application = QCoreApplication::instance();
+        if (application && application->thread() == QThread::currentThread()) {
+            application->installEventFilter(this);
+            m_active = true;
+        }
+    }
+    ~InputCounter() override {
+        if (m_active)
+            QCoreApplication::instance()->removeEventFilter(this);
+    }
+
+    bool Active() const { return m_active; }
+    // Whether input was delivered since the last call.
+    bool TakeInput() { return std::exchange(m_events, 0) > 0; }
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent*) override {
+        if (receiver != m_ownTimer)
+            ++m_events;
+        return false;
+    }
+
+private:
+    const QObject* m_ownTimer = nullptr;
+    bool m_active = false;
+    int m_events = 0;
+};
+
 // Sleeps in the thread's Qt dispatcher, which wakes for posted messages,
 // window-system input, timers, socket notifiers and SetEvent. Whatever woke
 // it has been dispatched when processEvents returns.
@@ -112,19 +149,20 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
         QObject::connect(&*timer, &QTimer::timeout, [&timeUp] { timeUp = true; });
         timer->start(left);
     }
+    InputCounter input(timer ? &*timer : nullptr);
     for (;;) {
         waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         if (auto result = registration.TakeSignalled())
             return *result;
         if (timeUp || (deadline && Clock::now() >= *deadline))
             return WAIT_TIMEOUT;
-        bool onlyPoked = false;
+        bool poked = false;
         {
             std::lock_guard lock(waiter.Mutex);
-            onlyPoked = std::exchange(waiter.WasPoked, false);
+            poked = std::exchange(waiter.WasPoked, false);
         }
         // A poke whose event was reset again before we looked is not input.
-        if (!onlyPoked)
+        if (input.Active() ? input.TakeInput() : !poked)
             return WAIT_OBJECT_0 + count;
     }
 }

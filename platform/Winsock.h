@@ -6,7 +6,9 @@
 // turn up later and rewrite the names below. The names that both define
 // (SOL_SOCKET, SO_LINGER, AF_INET, INADDR_NONE, htons, ...) mean the
 // socket-library values after this header; use them qualified, as
-// Winsock::SOL_SOCKET.
+// Winsock::SOL_SOCKET. For the same reason `using namespace Winsock` makes
+// names such as sockaddr_in or SOCK_STREAM ambiguous; qualify them, or write
+// the code inside namespace Winsock, where its names hide the POSIX ones.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
