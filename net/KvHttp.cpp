@@ -1,6 +1,7 @@
 #include "net/KvHttp.h"
 
 #include "net/KvUUE.h"
+#include "net/ScopeExit.h"
 #include "net/URLParse.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
@@ -398,10 +399,32 @@ void TKvHTTP::AwaitResponse() {
 }
 
 std::string TKvHTTP::ReadHeaderLine() {
+    AwaitHeaderLine();
     std::string line = ReadLn();
     if (line.size() > static_cast<size_t>(MaxHeaderLine))
         throw ESockError("Response header line too long");
     return line;
+}
+
+// Waits until a whole line is buffered or the connection has closed, so
+// that ReadLn returns at once; a line that grows past MaxHeaderLine without
+// a line end fails here instead of filling the receive buffer. A cancel or
+// time-out is left for ReadLn to report as its own abort.
+void TKvHTTP::AwaitHeaderLine() {
+    StartTimer();
+    ScopeExit stopTimer([this] { StopTimer(); });
+    while (!Canceled && Connected) {
+        // A refill of the buffer's memory part hides a line end from Search
+        // until it is done; a zero-length Peek waits it out.
+        char none = 0;
+        InputBuffer->Peek(&none, 0);
+        const int32_t found = InputBuffer->Search("\n");
+        if (found > MaxHeaderLine || (found <= 0 && InputBuffer->Count() > MaxHeaderLine))
+            throw ESockError("Response header line too long");
+        if (found > 0)
+            return;
+        WaitForEvent();
+    }
 }
 
 void TKvHTTP::ReadResponseHeader() {

@@ -118,6 +118,7 @@ private:
     void Run(CmdType command, std::string url);
     void ParseCurrentURL();
     void AwaitResponse();
+    void AwaitHeaderLine();
     std::string ReadHeaderLine();
     void ReceiveBody();
     void CaptureBodyFile(int64_t count);

@@ -266,19 +266,3 @@ TEST(KvHttpRequest, BodyFromAStreamReportsEveryBlock) {
     EXPECT_EQ(http.SentCount, 300000);
     EXPECT_EQ(peer.Received().substr(peer.Received().size() - body.size()), body);
 }
-
-TEST(KvHttpRequest, NewComponentStartsEmpty) {
-    TKvHTTP http;
-    EXPECT_EQ(http.Body, "Default.htm");
-    EXPECT_EQ(http.Header, "Head.txt");
-    EXPECT_FALSE(http.InputFileMode);
-    EXPECT_FALSE(http.OutputFileMode);
-    EXPECT_EQ(http.ProxyPort, 8080);
-    EXPECT_EQ(http.Proxy, "");
-    EXPECT_EQ(http.MaxBodySize, TKvHTTP::Unlimited);
-    EXPECT_EQ(http.SendHeader().Count(), 0);
-    const THeaderInfo& info = http.HeaderInfo;
-    for (const std::string* value : {&info.LocalMailAddress, &info.LocalProgram, &info.Cookie, &info.Referer,
-                                     &info.UserId, &info.Password, &info.ProxyUserId, &info.ProxyPassword})
-        EXPECT_EQ(*value, "");
-}

@@ -136,11 +136,15 @@ TEST(KvHttpResponse, SizeBounds) {
     const std::vector<ResponseCase> rows = {
         {"a header line of 100 KB", head + longLine + "\r\nbody", 200, head, kUnchanged,
          "Response header line too long", "", "", false, CmdGET, TKvHTTP::Unlimited, 4096},
+        {"a header line that never ends", head + "X-Long: " + std::string(100 * 1024, 'a'), 200, head, kUnchanged,
+         "Response header line too long", "", "", true, CmdGET, TKvHTTP::Unlimited, 4096},
         {"a header line of 64 KiB fits", head + fitting + "\r\nbody", 200, head + fitting + "\r\n", "body", "", "", "",
          false, CmdGET, TKvHTTP::Unlimited, 4096},
         {"a body over the bound", head + "\r\nhello", 200, head + "\r\n", "hello", "Response too large", "", "",
          false, CmdGET, 4},
         {"a body at the bound", head + "\r\nhello", 200, head + "\r\n", "hello", "", "", "", false, CmdGET, 5},
+        {"an endless body stops at the bound", head + "\r\n" + std::string(300000, 'x'), 200, head + "\r\n",
+         std::string(100001, 'x'), "Response too large", "", "", true, CmdGET, 100000, 65536},
         {"an announced length over the bound", head + "Content-Length: 5\r\n\r\nhello", 200,
          head + "Content-Length: 5\r\n\r\n", kUnchanged, "Response too large", "", "", true, CmdGET, 4},
     };
