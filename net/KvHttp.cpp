@@ -381,15 +381,15 @@ void TKvHTTP::SendRequest() {
 
 void TKvHTTP::AwaitResponse() {
     ReplyCode = 0;
-    StartTimer();
-    try {
+    {
+        StartTimer();
+        ScopeExit stopTimer([this] { StopTimer(); });
+        // Nothing more comes once the server has closed: one or two bytes
+        // are then a response without a status line.
         while (InputBuffer->Count() < 3 && !Canceled && Connected)
             WaitForEvent();
-    } catch (...) {
-        StopTimer();
-        throw;
     }
-    StopTimer();
+    // The time limit ends the wait through Abort, which cancels as well.
     if (TimedOut)
         throw ESockError("Timed out waiting for response");
     if (Canceled)

@@ -39,10 +39,15 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // InputFileMode, to the files those two name.
 //
 // A call returns only when the last response has arrived completely: at the
-// announced Content-Length, or else when the server closes the connection.
+// announced Content-Length (a close before it is an error), or else when the
+// server closes the connection. The port written in a URL is the one
+// connected to; without one it is the scheme's default. Failures are
+// ESockError (EAbortError for a canceled transfer) after the connection has
+// been closed; Body and Header keep what had arrived.
+//
 // While it waits it dispatches the thread's messages (see TTessalink), so a
-// handler may call Abort or Cancel; it must not start another command on
-// the same component.
+// handler, the component's own events included, may call Abort or Cancel; it
+// must not start another command on the same component.
 class TKvHTTP : public TTessalink {
 public:
     // Redirects followed by one command before it gives up.
