@@ -56,6 +56,10 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         UpdateNotifiers();
         return 0;
     }
+    // Notifiers belong to one thread: a registration from another thread
+    // (after the old one was cancelled) starts with fresh ones.
+    if (m_readNotifier && m_owner != std::this_thread::get_id())
+        ReleaseNotifiers();
     m_owner = std::this_thread::get_id();
     if (m_state == State::Idle && Posix::IsListening(m_descriptor))
         m_state = State::Listening;
@@ -72,8 +76,8 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
         QObject::connect(m_urgentNotifier.get(), &QSocketNotifier::activated, [this] { OnUrgent(); });
     }
-    if (m_state == State::Connected)
-        Notify(FD_WRITE, 0);
+    // A connected socket hears FD_WRITE as soon as it can send.
+    m_writeWanted = m_state == State::Connected && (m_events & FD_WRITE);
     UpdateNotifiers();
     return 0;
 }

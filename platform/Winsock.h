@@ -57,8 +57,8 @@
 //                recv, including MSG_PEEK and failed ones), after which it
 //                comes again if data is still waiting.
 //     FD_WRITE   after a connection completes, and after a send that failed
-//                with WSAEWOULDBLOCK once sending can proceed; also at
-//                registration when the socket is connected.
+//                with WSAEWOULDBLOCK once sending can proceed; also after
+//                registering a connected socket, once it can send.
 //     FD_OOB     when urgent data arrives; re-enabled by recv.
 //     FD_ACCEPT  when a connection waits on a listening socket; re-enabled
 //                by accept.

@@ -259,6 +259,35 @@ TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) 
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
 }
 
+TEST_F(WinsockTest, RegisteringAgainReportsTheCurrentState) {
+    LoopbackPeer peer;
+    peer.Accept().Send("abc").Close();
+    peer.Start();
+    SOCKET s = RegisteredSocket(0x3D);
+    sockaddr_in address = LoopbackAddress(peer.Port());
+    connect(s, AsAddress(address), sizeof address);
+    ASSERT_TRUE(WaitForEvent(s, FD_READ));
+    ASSERT_TRUE(peer.WaitDone());
+    EXPECT_EQ(Count(s, FD_WRITE), 0u);
+
+    // Adding write notifications to a connected socket, as a sender does
+    // when a renewed socket's send would block.
+    ASSERT_EQ(WSAAsyncSelect(s, m_recorder.Window(), kSocketMessage, FD_ALL_EVENTS), 0);
+    ASSERT_TRUE(WaitForEvent(s, FD_WRITE));
+    ASSERT_TRUE(WaitForEvent(s, FD_READ, 2)) << "unread data is reported to the new registration";
+    EXPECT_EQ(Count(s, FD_CLOSE), 0u);
+    char buffer[8];
+    ASSERT_EQ(recv(s, buffer, sizeof buffer, 0), 3);
+    ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
+
+    SCOPED_TRACE("cancelled: nothing more, and the socket stays non-blocking");
+    ASSERT_EQ(WSAAsyncSelect(s, 0, 0, 0), 0);
+    size_t before = m_recorder.Messages().size();
+    EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 0);
+    MessageRecorder::DispatchFor(50ms);
+    EXPECT_EQ(m_recorder.Messages().size(), before);
+}
+
 TEST_F(WinsockTest, AMegabyteArrivesWholeBeforeTheClose) {
     std::string payload(1 << 20, '\0');
     for (size_t i = 0; i < payload.size(); ++i)
