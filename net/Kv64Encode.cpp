@@ -8,9 +8,12 @@
 namespace {
 
 constexpr int kBytesPerLine = 45;
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-char Base64Char(unsigned value) { return kBase64Alphabet[value & 63]; }
+char Base64Char(unsigned value) {
+    return kBase64Alphabet[value & 63];
+}
 
 char UUChar(unsigned value) {
     value &= 63;
@@ -19,8 +22,7 @@ char UUChar(unsigned value) {
 
 // Feeds the input through a read-ahead window, up to 45 bytes at a time, to
 // the line writer; the last call gets fewer bytes (possibly none).
-template <typename LineWriter>
-void ForEachLine(TStream& input, LineWriter writeLine) {
+template <typename LineWriter> void ForEachLine(TStream& input, LineWriter writeLine) {
     TKvFileBuffer window(input);
     const char* p = window.Start();
     const char* e = window.End();

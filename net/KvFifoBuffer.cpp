@@ -242,8 +242,8 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
 
     // Memory stretch.
     if (m_memUnread >= L) {
-        const int64_t r = FindText(m_block->Data() + m_memReadPos,
-                                   static_cast<size_t>(m_memUnread), delimiter, length);
+        const int64_t r = FindText(m_block->Data() + m_memReadPos, static_cast<size_t>(m_memUnread),
+                                   delimiter, length);
         if (r > 0)
             return static_cast<int32_t>(r);
     }

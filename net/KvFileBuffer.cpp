@@ -6,11 +6,8 @@
 #include <cstring>
 
 TKvFileBuffer::TKvFileBuffer(TStream& source)
-    : m_source(source),
-      m_size(source.Size()),
-      m_block(new char[kBlockSize]()),
-      m_start(m_block.get() + 1),
-      m_end(m_start) {
+    : m_source(source), m_size(source.Size()), m_block(new char[kBlockSize]()),
+      m_start(m_block.get() + 1), m_end(m_start) {
     m_source.SetPosition(0);
     FillWindow(nullptr, 0);
 }

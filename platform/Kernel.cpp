@@ -18,7 +18,9 @@ EOSError::EOSError(int errorCode)
                 SysErrorMessage(errorCode)),
       ErrorCode(errorCode) {}
 
-void RaiseLastOSError() { throw EOSError(errno); }
+void RaiseLastOSError() {
+    throw EOSError(errno);
+}
 
 uint32_t GetAvailablePhysicalMemory() {
     uint64_t bytes = 0;
@@ -81,7 +83,9 @@ std::string GetModuleFileName() {
     }
 }
 
-std::string GetModuleDirectory() { return ExtractFilePath(GetModuleFileName()); }
+std::string GetModuleDirectory() {
+    return ExtractFilePath(GetModuleFileName());
+}
 
 void Sleep(uint32_t milliseconds) {
     timespec left { static_cast<time_t>(milliseconds / 1000),
@@ -118,6 +122,10 @@ bool IsBadRange(const void* pointer, size_t length) {
 
 } // namespace
 
-bool IsBadReadPtr(const void* pointer, size_t length) { return IsBadRange(pointer, length); }
+bool IsBadReadPtr(const void* pointer, size_t length) {
+    return IsBadRange(pointer, length);
+}
 
-bool IsBadWritePtr(void* pointer, size_t length) { return IsBadRange(pointer, length); }
+bool IsBadWritePtr(void* pointer, size_t length) {
+    return IsBadRange(pointer, length);
+}

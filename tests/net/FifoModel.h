@@ -27,13 +27,23 @@ public:
             switch (op % 9) {
             case 0:
             case 1:
-            case 2: failure = Append(Next() * (op >> 4 | 1) % 600); break;
+            case 2:
+                failure = Append(Next() * (op >> 4 | 1) % 600);
+                break;
             case 3:
-            case 4: failure = Take(Next() % 300, true); break;
-            case 5: failure = Take(Next() % 300, false); break;
+            case 4:
+                failure = Take(Next() % 300, true);
+                break;
+            case 5:
+                failure = Take(Next() % 300, false);
+                break;
             case 6:
-            case 7: failure = Search((op & 0x80) != 0); break;
-            default: failure = Clear(); break;
+            case 7:
+                failure = Search((op & 0x80) != 0);
+                break;
+            default:
+                failure = Clear();
+                break;
             }
             if (failure.empty() && m_buffer.Count() != static_cast<int32_t>(m_model.size()))
                 failure = "Count " + std::to_string(m_buffer.Count()) + " instead of " +
@@ -66,8 +76,10 @@ private:
 
     std::string Take(int length, bool remove) {
         std::vector<char> got(static_cast<size_t>(length) + 1, 0);
-        const int32_t n = remove ? m_buffer.Extract(got.data(), length) : m_buffer.Peek(got.data(), length);
-        const auto expected = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(length), m_model.size()));
+        const int32_t n =
+            remove ? m_buffer.Extract(got.data(), length) : m_buffer.Peek(got.data(), length);
+        const auto expected =
+            static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(length), m_model.size()));
         const char* name = remove ? "Extract " : "Peek ";
         if (n != expected)
             return name + std::to_string(length) + " gave " + std::to_string(n) + " bytes, not " +
@@ -91,7 +103,8 @@ private:
         if (!m_model.empty() && m_model.size() < delimiter.size()) {
             expected = -1;
         } else if (!m_model.empty()) {
-            const auto at = std::search(m_model.begin(), m_model.end(), delimiter.begin(), delimiter.end());
+            const auto at =
+                std::search(m_model.begin(), m_model.end(), delimiter.begin(), delimiter.end());
             if (at != m_model.end())
                 expected = static_cast<int32_t>(at - m_model.begin() + length);
         }

@@ -5,7 +5,9 @@
 
 namespace {
 
-std::string Window(const TKvFileBuffer& buffer) { return std::string(buffer.Start(), buffer.End()); }
+std::string Window(const TKvFileBuffer& buffer) {
+    return std::string(buffer.Start(), buffer.End());
+}
 
 std::string Pattern(size_t size) {
     std::string bytes(size, '\0');

@@ -5,8 +5,10 @@
 #include <algorithm>
 
 int AnsiCompareText(const std::string& a, const std::string& b) {
-    const QString left = QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())).toCaseFolded();
-    const QString right = QString::fromLocal8Bit(b.data(), static_cast<qsizetype>(b.size())).toCaseFolded();
+    const QString left =
+        QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())).toCaseFolded();
+    const QString right =
+        QString::fromLocal8Bit(b.data(), static_cast<qsizetype>(b.size())).toCaseFolded();
     if (left == right)
         return 0;
     const int byLocale = QString::localeAwareCompare(left, right);
@@ -80,9 +82,9 @@ bool TStringList::Find(const std::string& line, int& index) const {
 
 void TStringList::SetSorted(bool sorted) {
     if (sorted && !m_sorted)
-        std::stable_sort(m_lines.begin(), m_lines.end(), [](const std::string& a, const std::string& b) {
-            return AnsiCompareText(a, b) < 0;
-        });
+        std::stable_sort(
+            m_lines.begin(), m_lines.end(),
+            [](const std::string& a, const std::string& b) { return AnsiCompareText(a, b) < 0; });
     m_sorted = sorted;
 }
 
