@@ -229,7 +229,9 @@ void TTessalink::CaptureStream(TStream& stream, int32_t count) {
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         while (!Canceled) {
-            while (!DataAvailable() && !Canceled && Connected && count != -1)
+            // A wanted size that is already reached needs no more bytes.
+            while (!DataAvailable() && !Canceled && Connected && count != -1 &&
+                   !(count >= 0 && stream.Size() >= count))
                 WaitForEvent();
             int32_t wanted = std::min(InputBuffer->Count(), ChunkSize);
             // With a wanted size, a pass never takes more than is missing.
@@ -244,7 +246,7 @@ void TTessalink::CaptureStream(TStream& stream, int32_t count) {
             StartTimer();
             if (!Connected && InputBuffer->Count() == 0)
                 break;
-            if (stream.Size() == count || count == -1)
+            if (count == -1 || (count >= 0 && stream.Size() >= count))
                 break;
         }
     }
@@ -259,7 +261,8 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         while (!Canceled) {
-            while (InputBuffer->Count() == 0 && !Canceled && Connected && count != -1)
+            while (InputBuffer->Count() == 0 && !Canceled && Connected && count != -1 &&
+                   !(count >= 0 && text.size() >= static_cast<std::size_t>(count)))
                 WaitForEvent();
             int64_t wanted = InputBuffer->Count();
             if (count >= 0)

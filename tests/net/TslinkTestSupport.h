@@ -127,8 +127,12 @@ template <typename E, typename F> void ExpectRaises(F&& call, const std::string&
     }
 }
 
-// Connects the component to 127.0.0.1:port.
+// Connects the component to 127.0.0.1:port. A component without a time
+// limit gets a generous one, so that a wait that never ends fails the test
+// instead of hanging it.
 inline void ConnectTo(TTessalink& component, std::uint16_t port) {
+    if (component.TimeOut == 0)
+        component.TimeOut = 30000;
     component.Host = "127.0.0.1";
     component.Port = port;
     component.Connect();

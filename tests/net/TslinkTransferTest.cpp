@@ -205,7 +205,7 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
     EXPECT_EQ(component.ReceivedCount, static_cast<int32_t>(large.size()));
 }
 
-TEST_F(TslinkTest, CaptureStringWithACount) {
+TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     LoopbackPeer peer;
     peer.Accept().Send("0123456789").ReadToEnd();
     peer.Start();
@@ -213,14 +213,19 @@ TEST_F(TslinkTest, CaptureStringWithACount) {
     ConnectTo(component, peer.Port());
 
     std::string text = "x";
-    component.CaptureString(text, -1); // nothing buffered yet: returns at once
+    component.CaptureString(text, -1);  // nothing buffered yet: returns at once
     EXPECT_EQ(text, "");
 
     component.CaptureString(text, 4);
     EXPECT_EQ(text, "0123");
-    ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 6; }));
+    TMemoryStream stream;
+    component.CaptureStream(stream, 3);
+    EXPECT_EQ(stream.DataString(), "456");
+    component.CaptureStream(stream, 0);  // nothing more wanted: no wait
+    EXPECT_EQ(stream.DataString(), "456");
+    ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 3; }));
     component.CaptureString(text, -1);
-    EXPECT_EQ(text, "456789");
+    EXPECT_EQ(text, "789");
     EXPECT_TRUE(component.Connected);
     component.Disconnect();
     EXPECT_TRUE(peer.WaitDone());
