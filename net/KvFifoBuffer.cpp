@@ -5,7 +5,6 @@
 #include "toolkit/runtime/TFileStream.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <sys/mman.h>
@@ -26,7 +25,7 @@ int64_t FindText(const char* data, size_t size, const char* delimiter, size_t le
         return -1;
     if (const void* zero = std::memchr(data, 0, size))
         size = static_cast<size_t>(static_cast<const char*>(zero) - data);
-    if (length == 0 || size < length)
+    if (size < length)
         return -1;
     const void* match = ::memmem(data, size, delimiter, length);
     return match ? static_cast<const char*>(match) - data + static_cast<int64_t>(length) : -1;
@@ -61,8 +60,8 @@ private:
 
 int32_t TKvFifoBuffer::CapacityFor(uint32_t availableBytes) {
     // 5 % truncated: the same as multiplying by 0.05 for every 32-bit amount.
-    const auto tenth = static_cast<int32_t>(static_cast<uint64_t>(availableBytes) * 5 / 100);
-    const int32_t capacity = tenth - tenth % 1024;
+    const auto share = static_cast<int32_t>(static_cast<uint64_t>(availableBytes) * 5 / 100);
+    const int32_t capacity = share - share % 1024;
     return std::max(capacity, kMinimumCapacity);
 }
 
@@ -84,7 +83,8 @@ void TKvFifoBuffer::WaitWhileBusy() const {
 }
 
 void TKvFifoBuffer::Reset() {
-    m_block.reset();
+    // The new block is mapped before the old one goes, so a failure leaves
+    // the buffer usable.
     m_block = std::make_unique<TBlock>(m_capacity);
     m_count = 0;
     m_memUnread = m_memWritePos = m_memReadPos = 0;
@@ -259,7 +259,9 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
     } else if (m_memUnread < L) {
         window.assign(m_block->Data() + m_memReadPos, m_block->Data() + m_memReadPos + m_memUnread);
     } else {
-        window.assign(m_block->Data() + m_capacity - (L - 1), m_block->Data() + m_capacity);
+        // The memory part is full while the file holds bytes, so its last
+        // byte sits at the end of the block.
+        window.assign(m_block->Data() + m_memWritePos - (L - 1), m_block->Data() + m_memWritePos);
     }
     const size_t memoryBytes = window.size();
     window.resize(memoryBytes + static_cast<size_t>(fileBytes));
