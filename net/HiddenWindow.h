@@ -11,5 +11,6 @@ HWND CreateHiddenWindow(const char* className, WNDPROC windowProc, void* owner);
 
 // The object stored in slot 0 of a window made by CreateHiddenWindow.
 template <typename T> T* HiddenWindowOwner(HWND window) {
-    return reinterpret_cast<T*>(GetWindowLong(window, 0));
+    // The slot is pointer-sized and holds exactly what CreateHiddenWindow put there.
+    return reinterpret_cast<T*>(GetWindowLong(window, 0)); // NOLINT(performance-no-int-to-ptr)
 }

@@ -15,7 +15,7 @@ void SetComponentExceptionHandler(TExceptionHandler handler) {
     CentralHandler() = std::move(handler);
 }
 
-void HandleComponentException(std::exception_ptr error) noexcept {
+void HandleComponentException(const std::exception_ptr& error) noexcept {
     try {
         if (CentralHandler()) {
             CentralHandler()(error);

@@ -34,9 +34,9 @@ protected:
     void Destroying() { m_destroying = true; }
 
 private:
-    TComponent* m_owner{nullptr};
-    bool m_designing{false};
-    bool m_destroying{false};
+    TComponent* m_owner { nullptr };
+    bool m_designing { false };
+    bool m_destroying { false };
 };
 
 // An event of a component: a call of some object's method with the component
@@ -49,4 +49,4 @@ using TNotifyEvent = std::function<void(TComponent* Sender)>;
 // error. HandleComponentException never throws.
 using TExceptionHandler = std::function<void(std::exception_ptr)>;
 void SetComponentExceptionHandler(TExceptionHandler handler);
-void HandleComponentException(std::exception_ptr error) noexcept;
+void HandleComponentException(const std::exception_ptr& error) noexcept;

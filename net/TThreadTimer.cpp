@@ -11,8 +11,9 @@ TThreadTimer::TThreadTimer(TComponent* owner)
     : TComponent(owner), m_windowHandle(CreateHiddenWindow("TmrWindowClass", &WindowProc, this)) {}
 
 TThreadTimer::~TThreadTimer() {
+    // With Enabled false, updating the timer only kills it.
     m_enabled = false;
-    UpdateTimer();
+    KillTimer(m_windowHandle, TimerNumber);
     if (m_windowHandle != 0)
         DestroyWindow(m_windowHandle);
 }

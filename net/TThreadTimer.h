@@ -43,8 +43,8 @@ private:
     void UpdateTimer();
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    uint32_t m_interval{1000};
-    HWND m_windowHandle{0};
+    uint32_t m_interval { 1000 };
+    HWND m_windowHandle { 0 };
     TNotifyEvent m_onTimer;
-    bool m_enabled{true};
+    bool m_enabled { true };
 };

@@ -12,7 +12,7 @@ namespace {
 // is made, and cleaned up at process exit, after every component has gone.
 struct TWinsockUnit {
     Winsock::WSADATA WinsockData;
-    bool WinsockStarted{false};
+    bool WinsockStarted { false };
 
     TWinsockUnit() {
         try {

@@ -32,10 +32,10 @@ class TKvReg {};
 
 // A message handed to the component by its event window.
 struct TMessage {
-    UINT Msg{0};
-    WPARAM WParam{0};
-    LPARAM LParam{0};
-    LRESULT Result{0};
+    UINT Msg { 0 };
+    WPARAM WParam { 0 };
+    LPARAM LParam { 0 };
+    LRESULT Result { 0 };
 };
 
 // Message numbers of the event window.
@@ -149,9 +149,9 @@ public:
     // Work area: the host name to look up, send chunks, capture chunks. The
     // read notifications receive into ReceiveArea instead, so received bytes
     // never land on a chunk that is still being sent.
-    std::array<char, 65537> IoBuffer{};
+    std::array<char, 65537> IoBuffer {};
     std::unique_ptr<EventObject> WaitEvent;
-    TKvReg* About{nullptr};
+    TKvReg* About { nullptr };
     TNotifyEvent OnDataArrived;
     TNotifyEvent OnConnectionRequest;
     TNotifyEvent OnConnect;
@@ -162,34 +162,34 @@ public:
     TOnStatus OnStatus;
     TNotifyEvent OnConnectionFailed;
     std::unique_ptr<TStringList> WinsockInfo;
-    int32_t SentCount{0};
-    bool Canceled{false};
-    bool KeepClosed{false};
-    int32_t LastErrorNo{0};
-    int32_t TimeOut{0};
-    int32_t ReportLevel{0};
+    int32_t SentCount { 0 };
+    bool Canceled { false };
+    bool KeepClosed { false };
+    int32_t LastErrorNo { 0 };
+    int32_t TimeOut { 0 };
+    int32_t ReportLevel { 0 };
     std::string StatusText;
     std::string Proxy;
-    int32_t ProxyPort{0};
+    int32_t ProxyPort { 0 };
     std::unique_ptr<TThreadTimer> Timer;
     // None in a form designer.
     std::unique_ptr<TKvFifoBuffer> InputBuffer;
-    bool LastEventOk{false};
-    bool TimedOut{false};
-    int32_t Port{0};
-    int32_t SendTotal{0};
-    int32_t ReceivedCount{0};
+    bool LastEventOk { false };
+    bool TimedOut { false };
+    int32_t Port { 0 };
+    int32_t SendTotal { 0 };
+    int32_t ReceivedCount { 0 };
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;
-    bool AsyncDone{false};
+    bool AsyncDone { false };
     Winsock::sockaddr_in RemoteAddress;
     std::string Host;
     std::unique_ptr<char[]> HostEntryBuffer;
     std::string LastReply;
-    int16_t ReplyCode{0};
-    uint16_t SocketHandle{0xFFFF};
-    HWND EventWindow{0};
-    bool Connected{false};
+    int16_t ReplyCode { 0 };
+    uint16_t SocketHandle { 0xFFFF };
+    HWND EventWindow { 0 };
+    bool Connected { false };
 
 protected:
     // Marks the component destroying and runs the virtual Abort, then Cancel.
@@ -227,17 +227,17 @@ private:
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     // The read notifications receive here (see IoBuffer).
-    std::array<char, 65536> m_receiveArea{};
+    std::array<char, 65536> m_receiveArea {};
     // Events the current socket is registered for: the first and accepted
     // sockets get all six, renewed ones all but write. A send that would
     // block adds write for the rest of the socket's life, so that the
     // platform's write notification can end its wait.
-    long m_selectedEvents{0};
+    long m_selectedEvents { 0 };
     // A send waits for room; write notifications then signal WaitEvent.
-    bool m_waitingToSend{false};
+    bool m_waitingToSend { false };
     // The lookup whose answer ResolveRemoteHost waits for; an answer to an
     // earlier, abandoned lookup is ignored.
-    HANDLE m_lookupTask{0};
-    bool m_inWait{false};
-    bool m_destroyBegun{false};
+    HANDLE m_lookupTask { 0 };
+    bool m_inWait { false };
+    bool m_destroyBegun { false };
 };

@@ -15,7 +15,7 @@ LRESULT TTessalink::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     TTessalink* component = HiddenWindowOwner<TTessalink>(window);
     if (component == nullptr || message < SocketEventMessage)
         return DefWindowProc(window, message, wParam, lParam);
-    TMessage record{message, wParam, lParam, 0};
+    TMessage record { message, wParam, lParam, 0 };
     component->SocketMessage(record);
     return 0;
 }

@@ -213,7 +213,7 @@ TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     ConnectTo(component, peer.Port());
 
     std::string text = "x";
-    component.CaptureString(text, -1);  // nothing buffered yet: returns at once
+    component.CaptureString(text, -1); // nothing buffered yet: returns at once
     EXPECT_EQ(text, "");
 
     component.CaptureString(text, 4);
@@ -221,7 +221,7 @@ TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     TMemoryStream stream;
     component.CaptureStream(stream, 3);
     EXPECT_EQ(stream.DataString(), "456");
-    component.CaptureStream(stream, 0);  // nothing more wanted: no wait
+    component.CaptureStream(stream, 0); // nothing more wanted: no wait
     EXPECT_EQ(stream.DataString(), "456");
     ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 3; }));
     component.CaptureString(text, -1);
