@@ -1,0 +1,220 @@
+#include "app/ImageFetcher.h"
+#include "app/InOutError.h"
+#include "tests/support/NginxServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 31 + 7) % 251);
+    return bytes;
+}
+
+// Names in the directory, to prove no temporary file was left behind.
+std::vector<std::string> Entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(no error)";
+}
+
+// Answers one connection with a response that promises more body than it
+// sends, then hangs up: a transfer that breaks half way.
+class BrokenServer {
+public:
+    BrokenServer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            const int peer = ::accept(m_listener, nullptr, nullptr);
+            if (peer < 0)
+                return;
+            char request[4096];
+            (void)::recv(peer, request, sizeof request, 0);
+            const std::string reply =
+                "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'x');
+            (void)::send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+            ::close(peer);
+        });
+    }
+    ~BrokenServer() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/1.jpg"; }
+
+private:
+    int m_listener { -1 };
+    uint16_t m_port { 0 };
+    std::thread m_thread;
+};
+
+class ImageFetcher : public ::testing::Test {
+protected:
+    std::string Target(const std::string& name) const {
+        return m_dir.path().toStdString() + "/" + name;
+    }
+    std::string Dir() const { return m_dir.path().toStdString(); }
+
+    NginxServer m_server;
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ImageFetcher, CopiesTheBodyExactly) {
+    // 4024 bytes fill the buffer once; the next read gives 0 and ends.
+    for (size_t size : { size_t(4024), size_t(0), size_t(4025), size_t(3 * 1024 * 1024 + 17) }) {
+        SCOPED_TRACE(size);
+        const std::string body = Pattern(size);
+        m_server.WriteFile("pic.jpg", body);
+        const std::string target = Target(std::to_string(size) + ".jpg");
+        FetchImageFile(m_server.Url("/pic.jpg"), target);
+        EXPECT_EQ(ReadFile(target), body);
+        EXPECT_EQ(std::filesystem::status(target).permissions() &
+                      std::filesystem::perms::owner_read,
+                  std::filesystem::perms::owner_read);
+    }
+    EXPECT_EQ(Entries(Dir()),
+              (std::vector<std::string> { "0.jpg", "3145745.jpg", "4024.jpg", "4025.jpg" }));
+
+    // The agent is the program file's name (here the test program's).
+    const std::string log = m_server.WaitForAccessLogLines(4);
+    EXPECT_NE(log.find("\"GET /pic.jpg HTTP/1.1\" 200 4024 \"ImageFetcherTest\""),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ImageFetcher, ReplacesAnExistingFileAndFollowsRedirects) {
+    const std::string target = Target("7.jpg");
+    std::ofstream(target, std::ios::binary) << Pattern(50000);
+    m_server.WriteFile("small.jpg", "tiny");
+    FetchImageFile(m_server.Url("/small.jpg"), target);
+    EXPECT_EQ(ReadFile(target), "tiny");
+
+    NginxServer::Options options;
+    options.serverConfig = "location = /get/7 { return 302 /pics/7.jpg; }\n";
+    NginxServer redirecting(options);
+    redirecting.WriteFile("pics/7.jpg", Pattern(9000));
+    FetchImageFile(redirecting.Url("/get/7"), target);
+    EXPECT_EQ(ReadFile(target), Pattern(9000));
+    EXPECT_EQ(Entries(Dir()), std::vector<std::string> { "7.jpg" });
+}
+
+TEST_F(ImageFetcher, FailedDownloadsRaiseAndLeaveNoFile) {
+    const std::string target = Target("404.jpg");
+    const std::string missing = m_server.Url("/nothing.jpg");
+    EXPECT_EQ(ErrorOf([&] { FetchImageFile(missing, target); }),
+              "Cannot download \"" + missing + "\": HTTP status 404");
+
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(LocalServerProcess::FreePort()) + "/1.jpg";
+    const std::string refusedError = ErrorOf([&] { FetchImageFile(refused, target); });
+    EXPECT_EQ(refusedError.rfind("Cannot download \"" + refused + "\": ", 0), 0u) << refusedError;
+    EXPECT_NE(refusedError.find("onnect"), std::string::npos) << refusedError;
+
+    BrokenServer broken;
+    const std::string brokenError = ErrorOf([&] { FetchImageFile(broken.Url(), target); });
+    EXPECT_EQ(brokenError.rfind("Cannot download \"" + broken.Url() + "\": ", 0), 0u)
+        << brokenError;
+    EXPECT_TRUE(Entries(Dir()).empty());
+
+    // A failed download leaves an existing file as it was.
+    std::ofstream(target, std::ios::binary) << "old picture";
+    EXPECT_THROW(FetchImageFile(missing, target), EDownloadError);
+    EXPECT_EQ(ReadFile(target), "old picture");
+    EXPECT_EQ(Entries(Dir()), std::vector<std::string> { "404.jpg" });
+}
+
+TEST_F(ImageFetcher, FileErrorsCarryTheRuntimeCodes) {
+    m_server.WriteFile("a.jpg", "abc");
+    const std::string url = m_server.Url("/a.jpg");
+    std::filesystem::create_directory(Target("dir.jpg"));
+    try {
+        FetchImageFile(url, Target("dir.jpg"));
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), "File access denied");
+        EXPECT_EQ(e.ErrorCode, 5);
+    }
+    try {
+        FetchImageFile(url, Target("no/such/dir/1.jpg"));
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), "Invalid filename");
+        EXPECT_EQ(e.ErrorCode, 3);
+    }
+    EXPECT_EQ(Entries(Dir()), std::vector<std::string> { "dir.jpg" });
+    EXPECT_TRUE(std::filesystem::is_empty(Target("dir.jpg")));
+}
+
+TEST(InOutError, LinuxErrorsMapToTheRuntimeCodesAndTexts) {
+    struct Row {
+        int systemError;
+        int code;
+        const char* message;
+    };
+    const Row rows[] = {
+        { ENOENT, 3, "Invalid filename" },
+        { ENOTDIR, 3, "Invalid filename" },
+        { ENAMETOOLONG, 3, "Invalid filename" },
+        { EMFILE, 4, "Too many open files" },
+        { ENFILE, 4, "Too many open files" },
+        { EACCES, 5, "File access denied" },
+        { EISDIR, 5, "File access denied" },
+        { EROFS, 5, "File access denied" },
+        { EPERM, 5, "File access denied" },
+        { ENOSPC, 101, "Disk full" },
+        { EDQUOT, 101, "Disk full" },
+        { EIO, 29, "I/O error 29" },
+        { EBADF, EBADF, "I/O error 9" },
+    };
+    for (const Row& row : rows) {
+        const EInOutError error = InOutErrorFromErrno(row.systemError);
+        EXPECT_EQ(error.ErrorCode, row.code) << row.systemError;
+        EXPECT_EQ(error.Message(), row.message) << row.systemError;
+    }
+    EXPECT_EQ(InOutErrorMessage(2), "File not found");
+    EXPECT_EQ(InOutErrorMessage(100), "Read beyond end of file");
+    EXPECT_EQ(InOutErrorMessage(106), "Invalid numeric input");
+}
