@@ -314,7 +314,7 @@ TEST_F(TslinkTest, SendingToAStalledReaderWaitsUntilCanceled) {
 
     LoopbackPeer peer;
     peer.SetReceiveBuffer(4096);
-    peer.Accept().Stall();
+    peer.Accept().Stall().Accept().Stall();
     peer.Start();
     TTessalink component(nullptr);
     ConnectTo(component, peer.Port());
@@ -326,7 +326,12 @@ TEST_F(TslinkTest, SendingToAStalledReaderWaitsUntilCanceled) {
     EXPECT_LT(component.SentCount, 20 * 1024 * 1024);
     EXPECT_FALSE(component.Canceled);
 
-    // SendBuffer waits the same way, and its time limit reaches it.
+    // SendBuffer waits the same way, and its time limit reaches it, also on
+    // a renewed socket, which hears write notifications only once a send
+    // asks for them.
+    component.Disconnect();
+    peer.Release();
+    ConnectTo(component, peer.Port());
     component.TimeOut = 200;
     const std::string chunk(65535, 'w');
     ExpectRaises<EAbortError>(
@@ -338,6 +343,29 @@ TEST_F(TslinkTest, SendingToAStalledReaderWaitsUntilCanceled) {
     EXPECT_TRUE(component.TimedOut);
     EXPECT_FALSE(component.Canceled);
     peer.Stop();
+}
+
+TEST_F(TslinkTest, SendBufferGoesOnWhenASlowReaderDrains) {
+    const std::string chunk(65535, 'q');
+    const int chunks = 128;  // more than the kernel buffers between the two ends
+    LoopbackPeer peer;
+    peer.SetReceiveBuffer(4096);
+    peer.Accept().ReadToEnd().Accept().Stall().ReadBytes(chunk.size() * chunks);
+    peer.Start();
+    TTessalink component(nullptr);
+    // The second socket is a renewed one: it hears write notifications only
+    // once a send asks for them.
+    ConnectTo(component, peer.Port());
+    component.Disconnect();
+    ConnectTo(component, peer.Port());
+
+    QTimer::singleShot(100, [&] { peer.Release(); });
+    for (int i = 0; i < chunks; ++i)
+        component.Write(chunk);
+    EXPECT_FALSE(component.TimedOut);
+    ASSERT_TRUE(peer.WaitDone());
+    EXPECT_EQ(peer.Failure(), "");
+    EXPECT_EQ(peer.Received().size(), chunk.size() * chunks);
 }
 
 TEST_F(TslinkTest, EveryTransferAbortsWithItsOwnText) {
