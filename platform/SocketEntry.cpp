@@ -124,6 +124,11 @@ void SocketEntry::ConsumedConnection() {
     UpdateNotifiers();
 }
 
+void SocketEntry::ConnectionLost(int error) {
+    if (m_closingError == 0)
+        m_closingError = error;
+}
+
 void SocketEntry::SendBlocked() {
     m_writeWanted = true;
     UpdateNotifiers();
@@ -155,13 +160,15 @@ void SocketEntry::OnReadable() {
             m_readReported = true;
             Notify(FD_READ, 0);
         } else if (n == 0) {
+            // End of stream; after a reset whose error an earlier call took
+            // from the kernel, the close still carries that error.
             m_closeReported = true;
-            Notify(FD_CLOSE, 0);
+            Notify(FD_CLOSE, m_closingError);
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             // The peek has taken the kernel's pending error; keep it for the
             // calls that come after the close.
             m_closeReported = true;
-            m_closingError = WinsockErrorFromErrno(errno);
+            ConnectionLost(WinsockErrorFromErrno(errno));
             Notify(FD_CLOSE, m_closingError);
         }
     }
@@ -171,7 +178,12 @@ void SocketEntry::OnReadable() {
 void SocketEntry::OnWritable() {
     if (m_state == State::Connecting) {
         int error = Posix::PendingError(m_descriptor);
-        if (error != 0) {
+        if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
+            // Made, then lost before we looked: the connection did complete,
+            // and its loss is reported as a close once its data is read.
+            ConnectionLost(WinsockErrorFromErrno(ECONNRESET));
+            Connected();
+        } else if (error != 0) {
             m_state = State::Idle;
             Notify(FD_CONNECT, WinsockErrorFromErrno(error));
         } else {

@@ -45,6 +45,10 @@ public:
     void ConsumedData();
     void ConsumedConnection();
     void SendBlocked();
+    // A call learned that the connection was reset or aborted; the kernel
+    // reports that only once, so the entry keeps it for FD_CLOSE and for
+    // later recv and send calls.
+    void ConnectionLost(int error);
 
     // The error that ended the connection (reported with FD_CLOSE), 0 when
     // it ended in order or still stands; recv and send report it.

@@ -87,6 +87,11 @@ bool IsNetworkOutcome(int posixError) {
            posixError == EHOSTUNREACH || posixError == ETIMEDOUT;
 }
 
+bool IsConnectionLoss(int error) {
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET ||
+           error == WSAETIMEDOUT;
+}
+
 // One part of a dotted address: decimal, octal (leading 0) or hex (0x).
 bool ParsePart(const char*& text, std::uint64_t* value) {
     int base = 10;
@@ -257,11 +262,13 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
     if (sent >= 0)
         return static_cast<int>(sent);
     int error = WinsockErrorFromErrno(errno);
-    if (error == WSAEWOULDBLOCK)
+    if (error == WSAEWOULDBLOCK) {
         entry->SendBlocked();
-    else if (entry->ClosingError() != 0)
-        error = entry->ClosingError();
-    return Fail(error);
+        return Fail(error);
+    }
+    if (IsConnectionLoss(error))
+        entry->ConnectionLost(error);
+    return Fail(entry->ClosingError() != 0 ? entry->ClosingError() : error);
 }
 
 int recv(SOCKET s, char* buffer, int length, int flags) {
@@ -277,8 +284,12 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     entry->ConsumedData();
     if (received == 0 && length > 0 && entry->ClosingError() != 0)
         return Fail(entry->ClosingError());
-    if (received < 0)
-        return Fail(WinsockErrorFromErrno(receiveErrno));
+    if (received < 0) {
+        int error = WinsockErrorFromErrno(receiveErrno);
+        if (IsConnectionLoss(error))
+            entry->ConnectionLost(error);
+        return Fail(error);
+    }
     return static_cast<int>(received);
 }
 
