@@ -61,15 +61,6 @@ TEST(SocketErrorText, CheckSocketErrorRaisesAfterOnSocketError) {
     ExpectRaises<Exception>([&] { component.CheckSocketError(10035); }, "handler");
 }
 
-TEST(SocketErrorText, ExceptionClassesAndTheirMessages) {
-    try {
-        throw EAbortError("Socket readln aborted");
-    } catch (const ESockError& error) {
-        EXPECT_EQ(error.Message(), "Socket readln aborted");
-    }
-    EXPECT_EQ(ERangeError().Message(), "Range check error");
-}
-
 TEST(ReportStatus, PassesByLevelAndSwallowsHandlerErrors) {
     TTessalink component(nullptr);
     int calls = 0;
