@@ -11,10 +11,26 @@ public:
     using Exception::Exception;
 };
 
+// Codes of the decoder's own limits against decompression bombs, beyond
+// libjpeg's message codes: a picture of more than 100 megapixels, and one
+// with more than 1,000 scans.
+constexpr int JpegTooManyPixels = 1001;
+constexpr int JpegTooManyScans = 1002;
+
 // A fatal error of the JPEG decoder: "JPEG error #%d" with libjpeg's
-// message code (53: not a JPEG file, 42: empty input, ...).
+// message code (53: not a JPEG file, 42: empty input, ...), or the text of
+// one of the limits above.
 class EJPEG : public Exception {
 public:
-    explicit EJPEG(int code) : Exception("JPEG error #" + std::to_string(code)), Code(code) {}
+    explicit EJPEG(int code) : Exception(TextOf(code)), Code(code) {}
     int Code;
+
+private:
+    static std::string TextOf(int code) {
+        if (code == JpegTooManyPixels)
+            return "JPEG picture too large: more than 100 megapixels";
+        if (code == JpegTooManyScans)
+            return "JPEG picture has too many scans: more than 1000";
+        return "JPEG error #" + std::to_string(code);
+    }
 };

@@ -96,9 +96,25 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-// Installed so that a later limit on scans or time has its place; it does
-// nothing visible.
-void ProgressMonitor(j_common_ptr) {}
+// Decompression bombs: a few hundred bytes can announce a picture of
+// 65,500 x 65,500 pixels (12 GB of bitmap) or thousands of progressive scans,
+// each of which makes the decoder walk over every block again.
+constexpr uint64_t kMaxPixels = 100'000'000;
+constexpr int kMaxScans = 1000;
+
+// Ends the session with one of the decoder's own error codes.
+void LimitExit(j_common_ptr cinfo, int code) {
+    cinfo->err->msg_code = code;
+    (*cinfo->err->error_exit)(cinfo);
+}
+
+// libjpeg calls this between the rows of every scan while it takes in a
+// multi-scan file, so a file with too many scans stops at the first one too many.
+void ProgressMonitor(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+        LimitExit(cinfo, JpegTooManyScans);
+}
 
 // Everything libjpeg needs for one decompression, as plain C data: a
 // longjmp out of libjpeg must skip no C++ destructor.
@@ -141,6 +157,8 @@ int RunSession(Session& session, const uint8_t* data, size_t size, SessionStep s
     session.cinfo.progress = &session.progress;
 
     jpeg_read_header(&session.cinfo, TRUE);
+    if (static_cast<uint64_t>(session.cinfo.image_width) * session.cinfo.image_height > kMaxPixels)
+        LimitExit(reinterpret_cast<j_common_ptr>(&session.cinfo), JpegTooManyPixels);
     step(session, context);
     jpeg_destroy_decompress(&session.cinfo);
     return 0;

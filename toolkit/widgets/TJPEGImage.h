@@ -21,6 +21,11 @@
 // frames and leave as EJPEG ("JPEG error #%d"); no C++ exception ever
 // passes through libjpeg's C frames. Warnings are ignored: data that ends
 // early decodes with the rows libjpeg makes up for the missing part.
+//
+// Decompression bombs are refused: a picture of more than 100 megapixels
+// fails at load (JpegTooManyPixels), and one with more than 1,000 scans
+// fails while decoding (JpegTooManyScans), before either takes the memory
+// or the time it asks for.
 class TJPEGImage : public TGraphic {
 public:
     TJPEGImage() = default;

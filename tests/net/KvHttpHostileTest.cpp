@@ -1,0 +1,259 @@
+// TKvHTTP against servers that misbehave on purpose: odd bytes in the
+// header, servers that go silent or crawl, bodies that never end, and
+// connections torn down by a reset. Every case must end, with the right
+// result or a clear error, and keep no more than the bounds allow.
+#include "net/KvHttp.h"
+#include "tests/support/KvHttpWire.h"
+#include "tests/support/LoopbackPeer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+using KvHttpWire::Url;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kUnchanged = "(before the call)";
+
+struct Outcome {
+    std::string error; // "abort: " in front for EAbortError; "" for none
+    int replyCode = 0;
+    std::string header;
+    std::string body;
+};
+
+// Runs one Get against the peer (already scripted and started) and tells
+// how it ended.
+Outcome GetFrom(LoopbackPeer& peer, const std::function<void(TKvHTTP&)>& setUp = {}) {
+    TKvHTTP http;
+    http.Header = kUnchanged;
+    http.Body = kUnchanged;
+    http.TimeOut = 20000; // a case that hangs fails instead
+    if (setUp)
+        setUp(http);
+    Outcome outcome;
+    try {
+        http.Get(Url(peer, "/p.htm"));
+    } catch (const EAbortError& e) {
+        outcome.error = "abort: " + e.Message();
+    } catch (const ESockError& e) {
+        outcome.error = e.Message();
+    }
+    outcome.replyCode = http.ReplyCode;
+    outcome.header = http.Header;
+    outcome.body = http.Body;
+    return outcome;
+}
+
+// The peer answers the request with the response in small pieces, then
+// closes the connection (or holds it open).
+Outcome Answer(const std::string& response, bool holdOpen = false, size_t maxPiece = 7) {
+    LoopbackPeer peer;
+    peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(response, 7, maxPiece, 0ms);
+    if (holdOpen)
+        peer.Stall();
+    else
+        peer.Close();
+    peer.Start();
+    return GetFrom(peer);
+}
+
+std::string ManyLines(int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "X-Line-" + std::to_string(i) + ": value\r\n";
+    return lines;
+}
+
+} // namespace
+
+TEST(KvHttpHostile, OddBytesInTheHeader) {
+    const std::string status = "HTTP/1.0 200 OK\r\n";
+    {
+        SCOPED_TRACE("a stray CR does not end a line");
+        const std::string header = status + "X-A: a\rb\r\nX-B:\r\r\nContent-Length: 5\r\n\r\n";
+        const Outcome result = Answer(header + "hello", true);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.header, header);
+        EXPECT_EQ(result.body, "hello");
+    }
+    {
+        SCOPED_TRACE("a header without a colon is kept and ignored");
+        const std::string header = status + "NoColonAtAll\r\nContent-Length 3\r\n\r\n";
+        const Outcome result = Answer(header + "hello");
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.replyCode, 200);
+        EXPECT_EQ(result.header, header);
+        EXPECT_EQ(result.body, "hello") << "a length without its colon announces nothing";
+    }
+    {
+        SCOPED_TRACE("2,000 header lines");
+        const std::string header = status + ManyLines(2000) + "Content-Length: 4\r\n\r\n";
+        const Outcome result = Answer(header + "body", true, 4096);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.header, header);
+        EXPECT_EQ(result.body, "body");
+    }
+    {
+        SCOPED_TRACE("a status line of 100 KB");
+        const std::string longStatus = "HTTP/1.0 200 " + std::string(100 * 1024, 'O') + "\r\n";
+        const Outcome result = Answer(longStatus + "\r\nbody", false, 4096);
+        EXPECT_EQ(result.error, "Response header line too long");
+        EXPECT_EQ(result.body, kUnchanged);
+    }
+    {
+        SCOPED_TRACE("a line of 100 KB after 1,999 short ones");
+        const std::string lines = status + ManyLines(1999);
+        const Outcome result =
+            Answer(lines + "X-Long: " + std::string(100 * 1024, 'a') + "\r\n\r\nbody", false, 4096);
+        EXPECT_EQ(result.error, "Response header line too long");
+        EXPECT_EQ(result.header, lines);
+    }
+}
+
+TEST(KvHttpHostile, SilentAndCrawlingServers) {
+    {
+        SCOPED_TRACE("a body without length, then silence: the time limit ends it");
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\npart of it").Stall();
+        peer.Start();
+        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        EXPECT_EQ(result.error, "abort: Socket capture aborted");
+        EXPECT_EQ(result.body, "part of it") << "Body keeps what had arrived";
+    }
+    {
+        SCOPED_TRACE("a byte every 20 ms arrives whole");
+        const std::string response = "HTTP/1.0 200 OK\r\nX-A: b\r\n\r\ndripped body";
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(response, 1, 1, 20ms).Close();
+        peer.Start();
+        const Outcome result = GetFrom(peer);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.header, "HTTP/1.0 200 OK\r\nX-A: b\r\n\r\n");
+        EXPECT_EQ(result.body, "dripped body");
+    }
+    {
+        // 200 bytes at 20 ms each take 4 s at the very least, far beyond
+        // the time limit however fast the machine is.
+        SCOPED_TRACE("a dripped header line that outlasts the time limit");
+        LoopbackPeer peer;
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .Send("HTTP/1.0 200 OK\r\n")
+            .SendInPieces("X-Slow: " + std::string(200, 's') + "\r\n\r\n", 1, 1, 20ms)
+            .Close();
+        peer.Start();
+        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        EXPECT_EQ(result.error, "abort: Socket readln aborted");
+        peer.Stop();
+    }
+}
+
+TEST(KvHttpHostile, EndlessBodyStopsAtTheSizeBound) {
+    constexpr int64_t bound = 256 * 1024;
+    const std::string chunk(64 * 1024, 'e');
+    const auto endless = [&](LoopbackPeer& peer) {
+        peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n");
+        // Far more than the bound; the script fails once the client has hung up.
+        for (int i = 0; i < 128; ++i)
+            peer.Send(chunk);
+        peer.Start();
+    };
+    {
+        SCOPED_TRACE("into Body");
+        LoopbackPeer peer;
+        endless(peer);
+        const Outcome result = GetFrom(peer, [&](TKvHTTP& http) { http.MaxBodySize = bound; });
+        EXPECT_EQ(result.error, "Response too large");
+        EXPECT_EQ(result.body.size(), static_cast<size_t>(bound + 1));
+    }
+    {
+        SCOPED_TRACE("into the body file");
+        QTemporaryDir dir;
+        const std::string bodyFile = dir.filePath("body.bin").toStdString();
+        LoopbackPeer peer;
+        endless(peer);
+        const Outcome result = GetFrom(peer, [&](TKvHTTP& http) {
+            http.MaxBodySize = bound;
+            http.InputFileMode = true;
+            http.Header = dir.filePath("head.txt").toStdString();
+            http.Body = bodyFile;
+        });
+        EXPECT_EQ(result.error, "Response too large");
+        EXPECT_EQ(QFileInfo(QString::fromStdString(bodyFile)).size(), bound + 1);
+    }
+}
+
+TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
+    const std::string status = "HTTP/1.0 200 OK\r\n";
+    {
+        SCOPED_TRACE("reset at once");
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").Reset();
+        peer.Start();
+        const Outcome result = GetFrom(peer);
+        EXPECT_EQ(result.error, "Connection closed without response");
+        EXPECT_EQ(result.body, kUnchanged);
+    }
+    {
+        SCOPED_TRACE("reset after 1,000 bytes of an announced body");
+        const std::string head = status + "Content-Length: 5000\r\n\r\n";
+        LoopbackPeer peer;
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .Send(head + std::string(1000 - head.size(), 'b'))
+            .Reset();
+        peer.Start();
+        const Outcome result = GetFrom(peer);
+        EXPECT_EQ(result.error, "Connection closed before the whole body arrived");
+    }
+}
+
+// Without a length only the kind of close tells a whole body from a cut
+// one, so a reset must not pass for the end of the page. Disabled until the
+// socket component tells a reset from an orderly close: today the cut page
+// is returned as if it were whole.
+TEST(KvHttpHostile, DISABLED_ResetInABodyWithoutLengthIsAnError) {
+    const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    LoopbackPeer peer;
+    peer.Accept().ReadUntil("\r\n\r\n").Send(head + std::string(1000 - head.size(), 'b')).Reset();
+    peer.Start();
+    EXPECT_NE(GetFrom(peer).error, "");
+}
+
+TEST(KvHttpHostile, RedirectToALocationOfTenThousandCharacters) {
+    LoopbackPeer peer;
+    const std::string path = "/" + std::string(10000 - Url(peer, "/").size(), 'x');
+    const std::string location = Url(peer, path);
+    ASSERT_EQ(location.size(), 10000u);
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n");
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\narrived");
+    peer.Start();
+    const Outcome result = GetFrom(peer);
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.body, "arrived");
+    ASSERT_TRUE(peer.WaitDone());
+    EXPECT_NE(peer.Received().find("GET " + path + " HTTP/1.0\r\n"), std::string::npos);
+}
+
+// Disabled until the header reader finds a line end behind a NUL: today the
+// line (and with it the whole response) waits for the time limit when the
+// server holds the connection open, and when it closes, the body is read as
+// part of the header and the call succeeds with an empty body.
+TEST(KvHttpHostile, DISABLED_NulInsideAHeaderLineIsAnOrdinaryByte) {
+    const std::string header =
+        "HTTP/1.0 200 OK\r\nX-A: a" + std::string(1, '\0') + "b\r\nContent-Length: 5\r\n\r\n";
+    for (bool holdOpen : { true, false }) {
+        SCOPED_TRACE(holdOpen ? "connection held open" : "connection closed");
+        const Outcome result = Answer(header + "hello", holdOpen);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.header, header);
+        EXPECT_EQ(result.body, "hello");
+    }
+}
