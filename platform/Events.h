@@ -25,6 +25,10 @@
 //   dispatch everything pending and wait again) behave the same. A handler
 //   that signals the event during such a dispatch turns the result into
 //   WAIT_OBJECT_0 + i, which is what the waiting operation wants to see.
+//   On the main thread a wake-up that delivered nothing (a stale wake of the
+//   dispatcher) does not count as input; on other threads every wake of the
+//   dispatcher does, so there a caller may now and then see input that was
+//   nothing, and simply waits again.
 // - Any non-zero wake mask means QS_ALLINPUT; a zero mask waits for the
 //   events only and dispatches nothing. Only "wait for any" is supported:
 //   waitAll = true fails with WAIT_FAILED.

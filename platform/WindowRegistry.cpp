@@ -119,24 +119,28 @@ MessageQueue* WindowRegistry::QueueForThisThread(HWND window) const {
     return record ? record->Queue : nullptr;
 }
 
-bool WindowRegistry::SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous) {
-    std::lock_guard lock(m_mutex);
+LONG_PTR* WindowRegistry::SlotLocked(HWND window, int index) {
     auto found = m_windows.find(window);
     if (found == m_windows.end() || index < 0 || index % 4 != 0 ||
         static_cast<size_t>(index / 4) >= found->second.Slots.size())
-        return false;
-    *previous = std::exchange(found->second.Slots[static_cast<size_t>(index / 4)], value);
-    return true;
+        return nullptr;
+    return &found->second.Slots[static_cast<size_t>(index / 4)];
 }
 
-bool WindowRegistry::GetSlot(HWND window, int index, LONG_PTR* value) const {
+bool WindowRegistry::SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous) {
     std::lock_guard lock(m_mutex);
-    auto found = m_windows.find(window);
-    if (found == m_windows.end() || index < 0 || index % 4 != 0 ||
-        static_cast<size_t>(index / 4) >= found->second.Slots.size())
-        return false;
-    *value = found->second.Slots[static_cast<size_t>(index / 4)];
-    return true;
+    LONG_PTR* slot = SlotLocked(window, index);
+    if (slot)
+        *previous = std::exchange(*slot, value);
+    return slot != nullptr;
+}
+
+bool WindowRegistry::GetSlot(HWND window, int index, LONG_PTR* value) {
+    std::lock_guard lock(m_mutex);
+    LONG_PTR* slot = SlotLocked(window, index);
+    if (slot)
+        *value = *slot;
+    return slot != nullptr;
 }
 
 bool WindowRegistry::Post(HWND window, QEvent* event) {

@@ -37,7 +37,7 @@ public:
     MessageQueue* QueueForThisThread(HWND window) const;
 
     bool SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous);
-    bool GetSlot(HWND window, int index, LONG_PTR* value) const;
+    bool GetSlot(HWND window, int index, LONG_PTR* value);
 
     // Queues the event for the window's thread; deletes it and returns false
     // when the window does not exist.
@@ -58,6 +58,8 @@ private:
 
     static std::string ClassKey(HINSTANCE instance, const char* className);
     const WindowRecord* FindForThisThread(HWND window) const;
+    // The slot at a byte index of a window's extra bytes; call with the lock.
+    LONG_PTR* SlotLocked(HWND window, int index);
 
     mutable std::mutex m_mutex;
     std::map<std::string, std::unique_ptr<ClassRecord>> m_classes;

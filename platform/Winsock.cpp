@@ -382,7 +382,10 @@ int getsockopt(SOCKET s, int level, int optionName, char* optionValue, int* opti
     return 0;
 }
 
-int getsockname(SOCKET s, sockaddr* name, int* nameLength) {
+namespace {
+
+int AddressOf(SOCKET s, sockaddr* name, int* nameLength,
+              int (*query)(int, std::uint32_t*, std::uint16_t*)) {
     auto entry = Use(s);
     if (!entry)
         return SOCKET_ERROR;
@@ -390,22 +393,19 @@ int getsockname(SOCKET s, sockaddr* name, int* nameLength) {
         return Fail(WSAEFAULT);
     u_long address = 0;
     u_short port = 0;
-    if (Posix::LocalAddress(entry->Descriptor(), &address, &port) < 0)
+    if (query(entry->Descriptor(), &address, &port) < 0)
         return FailFromErrno();
     return WriteAddress(address, port, name, nameLength);
 }
 
+}  // namespace
+
+int getsockname(SOCKET s, sockaddr* name, int* nameLength) {
+    return AddressOf(s, name, nameLength, &Posix::LocalAddress);
+}
+
 int getpeername(SOCKET s, sockaddr* name, int* nameLength) {
-    auto entry = Use(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    if (!name || !nameLength)
-        return Fail(WSAEFAULT);
-    u_long address = 0;
-    u_short port = 0;
-    if (Posix::PeerAddress(entry->Descriptor(), &address, &port) < 0)
-        return FailFromErrno();
-    return WriteAddress(address, port, name, nameLength);
+    return AddressOf(s, name, nameLength, &Posix::PeerAddress);
 }
 
 u_long inet_addr(const char* text) {

@@ -52,6 +52,8 @@ protected:
         return found;
     }
     size_t Count(SOCKET s, WORD event) const { return Events(s, event).size(); }
+    // The error number of the first notification of the kind.
+    WORD ErrorOf(SOCKET s, WORD event) const { return WSAGETSELECTERROR(Events(s, event).at(0).LParam); }
     bool WaitForEvent(SOCKET s, WORD event, size_t count = 1) {
         return MessageRecorder::WaitUntil([&] { return Count(s, event) >= count; });
     }
@@ -185,7 +187,7 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     peer.Start();
     SOCKET s = ConnectedSocket(peer);
     ASSERT_TRUE(WaitForEvent(s, FD_WRITE));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(s, FD_CONNECT)[0].LParam), 0);
+    EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
     MessageRecorder::DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_CONNECT), 1u);
     EXPECT_EQ(Count(s, FD_WRITE), 1u);
@@ -198,7 +200,7 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     EXPECT_EQ(connect(refused, AsAddress(address), sizeof address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     ASSERT_TRUE(WaitForEvent(refused, FD_CONNECT));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(refused, FD_CONNECT)[0].LParam), WSAECONNREFUSED);
+    EXPECT_EQ(ErrorOf(refused, FD_CONNECT), WSAECONNREFUSED);
     MessageRecorder::DispatchFor(50ms);
     EXPECT_EQ(Count(refused, FD_CONNECT), 1u);
     EXPECT_EQ(Count(refused, FD_WRITE), 0u);
@@ -253,7 +255,7 @@ TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) 
     }
     EXPECT_EQ(rest, "lo world");
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(s, FD_CLOSE)[0].LParam), 0);
+    EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
     EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 0);
     MessageRecorder::DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
@@ -329,7 +331,7 @@ TEST_F(WinsockTest, AResetPeerGivesCloseWith10054) {
     peer.Start();
     SOCKET s = ConnectedSocket(peer);
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(s, FD_CLOSE)[0].LParam), WSAECONNRESET);
+    EXPECT_EQ(ErrorOf(s, FD_CLOSE), WSAECONNRESET);
     char byte;
     EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
@@ -351,7 +353,7 @@ TEST_F(WinsockTest, AResetBeforeTheCompletionWasSeenStillConnectsThenCloses) {
     // Nothing is dispatched until the peer has sent and reset.
     ASSERT_TRUE(peer.WaitDone());
     ASSERT_TRUE(WaitForEvent(s, FD_CONNECT));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(s, FD_CONNECT)[0].LParam), 0);
+    EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
     ASSERT_TRUE(MessageRecorder::WaitUntil(
         [&] { return Count(s, FD_READ) > 0 || Count(s, FD_CLOSE) > 0; }));
     std::string received;
@@ -363,7 +365,7 @@ TEST_F(WinsockTest, AResetBeforeTheCompletionWasSeenStillConnectsThenCloses) {
     // do, they come whole and before the close.
     EXPECT_TRUE(received.empty() || received == "abc") << received;
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
-    EXPECT_EQ(WSAGETSELECTERROR(Events(s, FD_CLOSE)[0].LParam), WSAECONNRESET);
+    EXPECT_EQ(ErrorOf(s, FD_CLOSE), WSAECONNRESET);
 }
 
 TEST_F(WinsockTest, SendingAfterAnOrderlyCloseNeverRaisesSigpipe) {
