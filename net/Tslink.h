@@ -235,6 +235,10 @@ private:
     long m_selectedEvents { 0 };
     // A send waits for room; write notifications then signal WaitEvent.
     bool m_waitingToSend { false };
+    // The connection of the current Connect has completed. Connect's wait
+    // ends on it even when the peer closed again in the same dispatch, which
+    // leaves Connected false on a fresh socket that would never complete.
+    bool m_connectCompleted { false };
     // The lookup whose answer ResolveRemoteHost waits for; an answer to an
     // earlier, abandoned lookup is ignored.
     HANDLE m_lookupTask { 0 };

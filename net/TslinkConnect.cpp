@@ -95,6 +95,7 @@ void TTessalink::Connect() {
     RemoteAddress.sin_port = Winsock::htons(static_cast<Winsock::u_short>(port & 0xFFFF));
     AsyncDone = false;
     LastEventOk = true;
+    m_connectCompleted = false;
     if (Winsock::connect(SocketHandle, reinterpret_cast<const Winsock::sockaddr*>(&RemoteAddress),
                          sizeof RemoteAddress) == Winsock::SOCKET_ERROR)
         CheckSocketError(Winsock::WSAEWOULDBLOCK);
@@ -102,7 +103,7 @@ void TTessalink::Connect() {
     StartTimer();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
-        while (!Connected && !TimedOut && !Canceled && LastEventOk)
+        while (!Connected && !m_connectCompleted && !TimedOut && !Canceled && LastEventOk)
             WaitForEvent();
     }
     LingerOff();

@@ -42,6 +42,7 @@ void TTessalink::SocketMessage(TMessage& message) {
             case Winsock::FD_CONNECT:
                 if (LastEventOk) {
                     Connected = true;
+                    m_connectCompleted = true;
                     WaitEvent->Set();
                     if (OnConnect)
                         OnConnect(this);

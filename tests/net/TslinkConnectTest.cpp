@@ -313,13 +313,14 @@ TEST_F(TslinkTest, DisconnectClosesOnlyALiveConnection) {
 
 TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
     LoopbackPeer peer;
-    peer.Accept().Close();
+    peer.Accept().WaitForRelease().Close();
     peer.Start();
     TTessalink component(nullptr);
     int disconnects = 0;
     component.OnDisconnect = [&](TComponent*) { ++disconnects; };
     ConnectTo(component, peer.Port());
     const uint16_t connectedSocket = component.SocketHandle;
+    peer.Release();
 
     ASSERT_TRUE(DispatchUntil([&] { return disconnects == 2; }));
     EXPECT_FALSE(component.Connected);
@@ -332,6 +333,24 @@ TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
     next.Start();
     ConnectTo(component, next.Port());
     EXPECT_TRUE(component.Connected);
+}
+
+TEST_F(TslinkTest, PeerThatClosesAtOnceDoesNotHoldConnect) {
+    LoopbackPeer peer;
+    peer.Accept().Close();
+    peer.Start();
+    TTessalink component(nullptr);
+    component.ReportLevel = 8;
+    // Hold the thread until the peer has accepted and closed, so that the
+    // completion and the close are dispatched together in the first wait.
+    component.OnStatus = [&](TComponent*, const std::string& status) {
+        if (status == "Timer On") {
+            ASSERT_TRUE(peer.WaitDone());
+        }
+    };
+    ConnectTo(component, peer.Port());
+    EXPECT_FALSE(component.TimedOut);
+    ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
 }
 
 TEST_F(TslinkTest, DataAvailableNoticesAPeerClose) {

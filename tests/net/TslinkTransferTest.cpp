@@ -130,6 +130,7 @@ TEST_F(TslinkTest, ReadLnTimeOutAbortsAndKeepsThePartialLine) {
     peer.Start();
     TTessalink component(nullptr);
     ConnectTo(component, peer.Port());
+    ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 3; }));
     component.TimeOut = 200;
     ExpectRaises<EAbortError>([&] { component.ReadLn(); }, "Socket readln aborted");
     EXPECT_TRUE(component.TimedOut);
@@ -207,14 +208,15 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
 
 TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     LoopbackPeer peer;
-    peer.Accept().Send("0123456789").ReadToEnd();
+    peer.Accept().WaitForRelease().Send("0123456789").ReadToEnd();
     peer.Start();
     TTessalink component(nullptr);
     ConnectTo(component, peer.Port());
 
     std::string text = "x";
-    component.CaptureString(text, -1); // nothing buffered yet: returns at once
+    component.CaptureString(text, -1); // nothing buffered: returns at once
     EXPECT_EQ(text, "");
+    peer.Release();
 
     component.CaptureString(text, 4);
     EXPECT_EQ(text, "0123");
@@ -347,7 +349,7 @@ TEST_F(TslinkTest, SendingToAStalledReaderWaitsUntilCanceled) {
 
 TEST_F(TslinkTest, SendBufferGoesOnWhenASlowReaderDrains) {
     const std::string chunk(65535, 'q');
-    const int chunks = 128;  // more than the kernel buffers between the two ends
+    const int chunks = 128; // more than the kernel buffers between the two ends
     LoopbackPeer peer;
     peer.SetReceiveBuffer(4096);
     peer.Accept().ReadToEnd().Accept().Stall().ReadBytes(chunk.size() * chunks);
