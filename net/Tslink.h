@@ -209,7 +209,8 @@ protected:
 
 private:
     void InitSocket();
-    // The close-and-renew tail shared by RequestCloseSocket and Connect.
+    // Makes and registers the socket that follows every close: all
+    // notifications but write.
     void OpenFreshSocket();
     // After a canceled or timed-out attempt: close quietly and make a fresh
     // socket, so a late completion can never connect the component.
@@ -219,7 +220,7 @@ private:
     // Waits until the socket can take more bytes, or a cancel or time-out.
     void WaitUntilWritable();
     // Sends one chunk held in IoBuffer for SendFile and SendStream; returns
-    // false when the socket took nothing (the transfer then stops).
+    // false when a send took nothing (SendStream then ends at once).
     bool SendChunk(int32_t length, bool restartTimer);
     // Raises the abort error with the message if Canceled is set.
     void AbortExit(const char* message);
@@ -239,9 +240,6 @@ private:
     // ends on it even when the peer closed again in the same dispatch, which
     // leaves Connected false on a fresh socket that would never complete.
     bool m_connectCompleted { false };
-    // The lookup whose answer ResolveRemoteHost waits for; an answer to an
-    // earlier, abandoned lookup is ignored.
-    HANDLE m_lookupTask { 0 };
     bool m_inWait { false };
     bool m_destroyBegun { false };
 };
