@@ -105,6 +105,7 @@ TForm1::TForm1() {
 
     OnClick(Button2, this, &TForm1::Button2Click);
     OnClick(Button3, this, &TForm1::Button3Click);
+    SetUpKvHTTP1();
 }
 
 TForm1::~TForm1() {
@@ -121,6 +122,8 @@ void TForm1::FormShow() {
 void TForm1::Button3Click() {
     StopFlag = 1 - StopFlag;
     Button3->setText(StopFlag == 1 ? QStringLiteral("разрешить") : QStringLiteral("Запретить"));
+    if (StopFlag == 1)
+        AbortPageFetch();
 }
 
 void TForm1::Image1DblClick() {
@@ -133,6 +136,8 @@ void TForm1::Image1DblClick() {
 
 void TForm1::FormClose() {
     Memo1->SaveToFile(LogFileName);
+    m_closed = true;
+    AbortPageFetch();
 }
 
 void TForm1::FormDestroy() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "net/KvHttp.h"
 #include "toolkit/widgets/TForm.h"
 
 #include <cstdint>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -12,6 +14,9 @@ class TImage;
 class TMemo;
 class TPanel;
 class TSpinEdit;
+
+// The base address of the wallpaper site the program was built for.
+extern const char* const DefaultSiteAddress;
 
 // The main window: the range of wallpaper numbers, the download and stop
 // buttons, the log pane kept in "log.log", the address line and the picture
@@ -36,21 +41,54 @@ public:
     QScrollArea* ScrollBox1 { nullptr };
     TImage* Image1 { nullptr };
 
-    // KvHTTP1, the HTTP component that the download run fetches pages with,
-    // is a member here, beside the controls.
+    // The HTTP component that the download run fetches pages with. Its
+    // settings are fixed when the window is made; the run changes none.
+    TKvHTTP KvHTTP1;
+
+    // Where the download run works: the site's base address (scheme and host,
+    // no trailing slash), by default the one the program was built for; and
+    // the directory for the picture files, with a trailing '/', where empty
+    // means the program file's own directory.
+    std::string SiteAddress { DefaultSiteAddress };
+    std::string PictureDirectory;
+
+    // True while a download run is working; the download button is disabled
+    // meanwhile.
+    bool Running() const { return m_running; }
 
     // StopFlag := 0, then load "log.log" into the log pane.
     void FormShow() override;
     // The download run over the number range.
     void Button2Click();
-    // Toggles StopFlag; the caption names the button's next action.
+    // Toggles StopFlag; the caption names the button's next action. Setting
+    // the flag also ends a page fetch in progress, and the run with it.
     void Button3Click();
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
     // Saves the log pane to "log.log"; on failure the window stays open.
+    // Once saved, a download run in progress is stopped like by the stop
+    // button, so that the program can end.
     void FormClose() override;
     // Saves the log pane to "log.log" once more at program end.
     void FormDestroy();
+
+private:
+    void SetUpKvHTTP1();
+    // Fetches a page into KvHTTP1.Body; false when the stop button or a close
+    // ended the fetch.
+    bool FetchPage(const std::string& address);
+    // Saves (unless present), shows and logs the picture a marker line names.
+    void TakePicture(const std::string& line);
+    std::string PictureFileName(int32_t number) const;
+    // Ends the page fetch in progress, if any.
+    void AbortPageFetch();
+
+    bool m_running { false };
+    bool m_fetchingPage { false };
+    // The fetch in progress was ended by AbortPageFetch.
+    bool m_pageFetchAborted { false };
+    // The window was closed: the program ends, so no run goes on.
+    bool m_closed { false };
 };
 
 // The log file's name, resolved against the current directory at each load

@@ -1,6 +1,174 @@
 #include "app/Unit1.h"
 
-// The download run. It needs the HTTP component KvHTTP1, the image fetcher
-// and picture loading; until they are part of the window the button has
-// nothing to run.
-void TForm1::Button2Click() {}
+#include "app/ExtractImageUrl.h"
+#include "app/ImageFetcher.h"
+#include "app/Unit2.h"
+#include "net/ScopeExit.h"
+#include "platform/Kernel.h"
+#include "toolkit/runtime/SysUtils.h"
+#include "toolkit/runtime/TStringList.h"
+#include "toolkit/widgets/LoadPictureFile.h"
+#include "toolkit/widgets/TApplication.h"
+#include "toolkit/widgets/TImage.h"
+#include "toolkit/widgets/TMemo.h"
+#include "toolkit/widgets/TSpinEdit.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <unistd.h>
+
+const char* const DefaultSiteAddress = WALLPAPER_SITE;
+
+namespace {
+
+// A silent server ends the run with the component's time-out error instead
+// of holding it for ever.
+constexpr int32_t PageTimeOut = 30000;
+// A page is held whole in memory, twice (as Body and as its lines).
+constexpr int64_t MaxPageSize = int64_t { 64 } * 1024 * 1024;
+
+// The run counts in 32-bit two's complement, so that stepping past the
+// largest number wraps instead of overflowing.
+uint32_t Bits(int32_t value) {
+    return static_cast<uint32_t>(value);
+}
+int32_t Wrapped(uint32_t value) {
+    return static_cast<int32_t>(value);
+}
+
+std::string PageAddress(const std::string& site, int32_t number) {
+    return site + "/wallpapers/get/id/" + std::to_string(number) + "/resolution/1024x768";
+}
+
+// CR LF, a lone CR and a lone LF each end one line; a last line without a
+// line end still counts; the text ends at its first NUL character.
+void SplitPageLines(const std::string& body, TStringList& lines) {
+    lines.SetText(body.substr(0, body.find('\0')));
+}
+
+bool HasImageMarker(const std::string& line) {
+    return line.find(ImageMarker) != std::string::npos;
+}
+
+} // namespace
+
+void TForm1::SetUpKvHTTP1() {
+    KvHTTP1.Body = "Default.htm";
+    KvHTTP1.Header = "Head.txt";
+    KvHTTP1.InputFileMode = false;
+    KvHTTP1.OutputFileMode = false;
+    KvHTTP1.ProxyPort = 8080;
+    KvHTTP1.Port = 0;
+    KvHTTP1.ReportLevel = 0;
+    KvHTTP1.Proxy.clear();
+    KvHTTP1.TimeOut = PageTimeOut;
+    KvHTTP1.MaxBodySize = MaxPageSize;
+}
+
+// The run processes pending window events at the start of each number,
+// before each page line and after a marker line is found; the stop button,
+// a double-click on the picture and a close of the window take effect
+// there. The download button is disabled meanwhile, so runs never nest.
+void TForm1::Button2Click() {
+    if (m_running)
+        return;
+    const int32_t from = SpinEdit1->Value();
+    const int32_t to = SpinEdit2->Value();
+    if (to < from)
+        return;
+
+    m_running = true;
+    Button2->setEnabled(false);
+    ScopeExit idle([this] {
+        m_running = false;
+        Button2->setEnabled(true);
+    });
+
+    int32_t remaining = Wrapped(Bits(to) - Bits(from) + 1U);
+    CurrentNumber = from;
+    TStringList lines;
+    for (;;) {
+        Application->ProcessMessages();
+        if (m_closed)
+            return;
+        const std::string address = PageAddress(SiteAddress, CurrentNumber);
+        Edit1->setText(QString::fromLatin1(address.c_str()));
+        if (!FetchPage(address))
+            return;
+        SplitPageLines(KvHTTP1.Body, lines);
+
+        for (int i = 0; i < lines.Count(); ++i) {
+            Application->ProcessMessages();
+            if (m_closed)
+                return;
+            if (HasImageMarker(lines[i])) {
+                Application->ProcessMessages();
+                if (m_closed)
+                    return;
+                TakePicture(lines[i]);
+            }
+            if (StopFlag == 1)
+                break;
+        }
+        if (StopFlag == 1)
+            return;
+
+        CurrentNumber = Wrapped(Bits(CurrentNumber) + 1U);
+        remaining = Wrapped(Bits(remaining) - 1U);
+        if (remaining == 0)
+            return;
+    }
+}
+
+bool TForm1::FetchPage(const std::string& address) {
+    m_pageFetchAborted = false;
+    m_fetchingPage = true;
+    ScopeExit fetched([this] { m_fetchingPage = false; });
+    try {
+        KvHTTP1.Get(address);
+    } catch (...) {
+        // Whatever error the abort made the component raise, it is the
+        // user's stop, not a failure to report.
+        if (m_pageFetchAborted)
+            return false;
+        throw;
+    }
+    return true;
+}
+
+void TForm1::AbortPageFetch() {
+    if (!m_fetchingPage)
+        return;
+    m_pageFetchAborted = true;
+    KvHTTP1.Abort();
+}
+
+void TForm1::TakePicture(const std::string& line) {
+    const std::string fileName = PictureFileName(CurrentNumber);
+    // A file that is already there is never fetched again, nor examined.
+    bool fetchedNow = false;
+    if (!FileExists(fileName)) {
+        FetchImageFile(ExtractImageUrl(line), fileName);
+        fetchedNow = true;
+    }
+    try {
+        LoadPictureFile(*Image1, fileName);
+        if (Form2)
+            LoadPictureFile(*Form2->Image1, fileName);
+    } catch (...) {
+        // Left on disk, a bad picture would stop every later run at this
+        // number without being fetched anew. One that was there before the
+        // run is the user's and stays.
+        if (fetchedNow)
+            ::unlink(fileName.c_str());
+        throw;
+    }
+    Memo1->AddLine(std::to_string(CurrentNumber));
+}
+
+std::string TForm1::PictureFileName(int32_t number) const {
+    const std::string directory =
+        PictureDirectory.empty() ? GetModuleDirectory() : PictureDirectory;
+    return directory + std::to_string(number) + ".jpg";
+}
