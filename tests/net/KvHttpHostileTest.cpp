@@ -84,6 +84,14 @@ TEST(KvHttpHostile, OddBytesInTheHeader) {
         EXPECT_EQ(result.body, "hello");
     }
     {
+        SCOPED_TRACE("CR LF and lone LF mixed");
+        const std::string header = status + "X-A: b\nContent-Length: 5\r\nX-B: c\n\n";
+        const Outcome result = Answer(header + "hello", true);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.header, header);
+        EXPECT_EQ(result.body, "hello");
+    }
+    {
         SCOPED_TRACE("a header without a colon is kept and ignored");
         const std::string header = status + "NoColonAtAll\r\nContent-Length 3\r\n\r\n";
         const Outcome result = Answer(header + "hello");
