@@ -4,6 +4,7 @@
 #include "toolkit/widgets/TImage.h"
 
 #include <QLineEdit>
+#include <QTimer>
 
 #include <climits>
 #include <cstdio>
@@ -84,6 +85,19 @@ TEST_F(DownloadRun, SavesShowsAndLogsEveryNumberAndFetchesNoPictureTwice) {
     for (int number = 200; number <= 205; ++number)
         pictures.push_back(m_site.AddWallpaper(number, 300 + number - 200, 200 + number - 200));
 
+    // A double-click on the picture during the run opens a viewer that the
+    // later pictures go to.
+    TForm2* const hidden = Form2;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (LogText().find("202") == std::string::npos)
+            return;
+        poll.stop();
+        QTest::mouseDClick(Form1->Image1, Qt::LeftButton);
+    });
+    poll.start();
+
     ClickDownload(200, 205);
     EXPECT_EQ(m_errors, std::vector<std::string> {});
     for (int number = 200; number <= 205; ++number)
@@ -92,8 +106,12 @@ TEST_F(DownloadRun, SavesShowsAndLogsEveryNumberAndFetchesNoPictureTwice) {
     EXPECT_EQ(LogText(), "200\r\n201\r\n202\r\n203\r\n204\r\n205\r\n");
     EXPECT_EQ(Form1->Edit1->text().toStdString(), m_site.BaseUrl() + PagePath(205));
     EXPECT_EQ(Form1->Image1->size(), QSize(305, 205)) << "the last picture, at its natural size";
-    ASSERT_NE(Form2->Image1->Graphic(), nullptr) << "the hidden viewer gets every picture too";
+    ASSERT_NE(Form2, hidden);
+    EXPECT_TRUE(Form2->isVisible());
+    ASSERT_NE(Form2->Image1->Graphic(), nullptr);
     EXPECT_EQ(Form2->Image1->Graphic()->Width(), 305);
+    ASSERT_NE(hidden->Image1->Graphic(), nullptr) << "the hidden viewer got the earlier pictures";
+    EXPECT_LT(hidden->Image1->Graphic()->Width(), 305);
     EXPECT_EQ(CurrentNumber, 206);
     EXPECT_TRUE(Form1->Button2->isEnabled());
     EXPECT_EQ(m_site.Requests(12, "/images/"), 6);
