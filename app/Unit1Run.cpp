@@ -67,9 +67,10 @@ void TForm1::SetUpKvHTTP1() {
 }
 
 // The run processes pending window events at the start of each number,
-// before each page line and after a marker line is found; the stop button,
-// a double-click on the picture and a close of the window take effect
-// there. The download button is disabled meanwhile, so runs never nest.
+// before each page line and after a marker line is found, and the page fetch
+// processes them while it waits; that is where the stop button, a
+// double-click on the picture and a close of the window take effect. The
+// download button is disabled meanwhile, so runs never nest.
 void TForm1::Button2Click() {
     if (m_running)
         return;
@@ -93,7 +94,7 @@ void TForm1::Button2Click() {
         if (m_closed)
             return;
         const std::string address = PageAddress(SiteAddress, CurrentNumber);
-        Edit1->setText(QString::fromLatin1(address.c_str()));
+        Edit1->setText(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())));
         if (!FetchPage(address))
             return;
         SplitPageLines(KvHTTP1.Body, lines);
