@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -75,6 +76,11 @@ long Receive(int descriptor, void* data, std::size_t length, bool peek, bool urg
 long PeekByte(int descriptor) {
     char byte = 0;
     return ::recv(descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+}
+
+bool HasUrgentData(int descriptor) {
+    pollfd query{descriptor, POLLPRI, 0};
+    return ::poll(&query, 1, 0) == 1 && (query.revents & POLLPRI) != 0;
 }
 
 int Shutdown(int descriptor, int how) {

@@ -24,6 +24,8 @@ long Send(int descriptor, const void* data, std::size_t length, bool urgent);
 long Receive(int descriptor, void* data, std::size_t length, bool peek, bool urgent);
 // Peeks one byte without waiting: 1, 0 at end of stream, or -1.
 long PeekByte(int descriptor);
+// Whether urgent (out-of-band) data waits, without waiting.
+bool HasUrgentData(int descriptor);
 int Shutdown(int descriptor, int how);
 int SetOption(int descriptor, Option option, int value);
 int GetOption(int descriptor, Option option, int* value);

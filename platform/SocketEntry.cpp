@@ -197,8 +197,12 @@ void SocketEntry::OnWritable() {
 }
 
 void SocketEntry::OnUrgent() {
+    // Some dispatchers wake exception notifiers for socket errors too; only
+    // real urgent data is reported. Either way the notifier rests until the
+    // next recv, so a lasting error cannot keep waking it.
     m_urgentReported = true;
-    Notify(FD_OOB, 0);
+    if (Posix::HasUrgentData(m_descriptor))
+        Notify(FD_OOB, 0);
     UpdateNotifiers();
 }
 

@@ -332,6 +332,9 @@ TEST_F(WinsockTest, AResetPeerGivesCloseWith10054) {
     SOCKET s = ConnectedSocket(peer);
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
     EXPECT_EQ(ErrorOf(s, FD_CLOSE), WSAECONNRESET);
+    MessageRecorder::DispatchFor(50ms);
+    EXPECT_EQ(Count(s, FD_OOB), 0u) << "an error is no urgent data";
+    EXPECT_EQ(Count(s, FD_CLOSE), 1u);
     char byte;
     EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
@@ -443,6 +446,13 @@ TEST_F(WinsockTest, AcceptedSocketInheritsTheRegistration) {
     ASSERT_EQ(recv(accepted, buffer, sizeof buffer, 0), 4);
     EXPECT_EQ(std::string(buffer, 4), "ping");
     EXPECT_EQ(Count(listening, FD_ACCEPT), 1u);
+
+    SCOPED_TRACE("urgent data");
+    EXPECT_EQ(Count(accepted, FD_OOB), 0u);
+    ASSERT_EQ(send(client, "!", 1, MSG_OOB), 1);
+    ASSERT_TRUE(WaitForEvent(accepted, FD_OOB));
+    ASSERT_EQ(recv(accepted, buffer, 1, MSG_OOB), 1);
+    EXPECT_EQ(buffer[0], '!');
 }
 
 TEST_F(WinsockTest, NotificationsOfAClosedSocketAreDropped) {
