@@ -78,19 +78,25 @@
 //   into the caller's buffer) is written into the caller's buffer on the
 //   window's thread just before the message is dispatched. With a buffer
 //   that is too small the error is WSAENOBUFS and the length is the size
-//   needed. Dotted addresses are answered without a lookup.
+//   needed. The system resolver answers dotted addresses itself, without
+//   asking the network.
 //
 // Where it knowingly differs:
 // - Socket handles are small numbers from 1 to 0xFFFE (so they fit the 16-bit
 //   handle field of the socket component, 0xFFFF meaning none) and are not
 //   reused while 0xFFFE others are free. INVALID_SOCKET is still ~0.
-// - WSAAsyncSelect, WSAAsyncGetHostByName and the calls that use the
-//   registration (connect, send, recv, accept, closesocket of a registered
-//   socket) must run on the thread that owns the window, because the
-//   notifications are Qt socket notifiers of that thread.
+// - WSAAsyncSelect and every call on a registered socket must run on the
+//   thread that owns the window, because the notifications come from Qt
+//   socket notifiers of that thread; other threads get WSAEINVAL.
+//   WSAAsyncGetHostByName may be called from any thread; its answer is
+//   always handled on the window's thread.
 // - Notifications that are still queued when their socket is closed or
 //   registered anew are dropped, as are answers to a cancelled lookup or to
-//   a lookup whose window was destroyed (the buffer is then not touched).
+//   a lookup whose window was destroyed (the buffer is then not touched). A
+//   new registration reports the socket's state afresh instead: unread data
+//   (FD_READ), an ended connection (FD_CLOSE), room to send (FD_WRITE).
+// - A connection that is reset before its completion was noticed still
+//   reports FD_CONNECT without error, then FD_CLOSE with WSAECONNRESET.
 // - Sending on a connection the peer has closed fails with an error number
 //   (WSAESHUTDOWN or WSAECONNRESET) and never raises SIGPIPE.
 // - setsockopt: SO_LINGER maps to the POSIX option; SO_DONTLINGER (0xFF7F)
