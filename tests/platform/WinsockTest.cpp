@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -281,6 +282,15 @@ TEST_F(WinsockTest, RegisteringAgainReportsTheCurrentState) {
     char buffer[8];
     ASSERT_EQ(recv(s, buffer, sizeof buffer, 0), 3);
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
+
+    SCOPED_TRACE("another thread may not use a registered socket");
+    WSASetLastError(0);
+    std::thread([&] {
+        char byte;
+        EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    }).join();
+    EXPECT_EQ(WSAGetLastError(), 0) << "the error number belongs to the thread";
 
     SCOPED_TRACE("cancelled: nothing more, and the socket stays non-blocking");
     ASSERT_EQ(WSAAsyncSelect(s, 0, 0, 0), 0);
