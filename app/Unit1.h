@@ -66,8 +66,8 @@ public:
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
     // Saves the log pane to "log.log"; on failure the window stays open.
-    // Once saved, a download run in progress is stopped like by the stop
-    // button, so that the program can end.
+    // Once saved, a download run in progress ends as at a press of the stop
+    // button (StopFlag itself stays as it is), so that the program can end.
     void FormClose() override;
     // Saves the log pane to "log.log" once more at program end.
     void FormDestroy();
