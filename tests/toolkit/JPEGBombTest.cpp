@@ -1,5 +1,6 @@
 // Decompression bombs: small files that announce a huge picture or make the
 // decoder walk the picture thousands of times must fail with a clear error.
+#include "tests/support/JpegEncoder.h"
 #include "tests/support/JpegFixtures.h"
 #include "toolkit/widgets/GraphicErrors.h"
 #include "toolkit/widgets/LoadPictureFile.h"
@@ -13,13 +14,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <vector>
-
-extern "C" {
-#include <jpeglib.h>
-}
 
 namespace {
 
@@ -61,33 +57,15 @@ std::string MakeManyScanJpeg(int scans) {
     }
     EXPECT_EQ(extra, 0) << "more scans asked for than one picture can hold";
 
-    jpeg_compress_struct cinfo {};
-    jpeg_error_mgr error {};
-    cinfo.err = jpeg_std_error(&error);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 16;
-    cinfo.image_height = 16;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    cinfo.scan_info = script.data();
-    cinfo.num_scans = static_cast<int>(script.size());
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(16 * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (size_t i = 0; i < row.size(); ++i)
-            row[i] = static_cast<JSAMPLE>(i * 5 + cinfo.next_scanline * 13);
-        JSAMPROW rows[1] = { row.data() };
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string bytes(reinterpret_cast<const char*>(buffer), size);
-    std::free(buffer);
-    return bytes;
+    JpegEncoder encoder;
+    encoder.width = 16;
+    encoder.height = 16;
+    encoder.scans = script;
+    encoder.row = [](int y, JSAMPLE* rgb) {
+        for (int i = 0; i < 16 * 3; ++i)
+            rgb[i] = static_cast<JSAMPLE>(i * 5 + y * 13);
+    };
+    return encoder.Encode();
 }
 
 int ScanCount(const std::string& jpeg) {

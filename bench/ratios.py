@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Reads Google Benchmark JSON files and prints each measurement of the
+program's code next to its peer's, with the ratio and the goal, as a
+Markdown table.
+
+    bench/ratios.py RESULT.json...
+"""
+import json
+import sys
+
+
+def key(run_name):
+    """'FifoSpill/file/read:1/iterations:3/manual_time' -> 'FifoSpill/file/read:1'."""
+    kept = [p for p in run_name.split('/')
+            if not p.startswith(('iterations:', 'repeats:', 'min_time:', 'manual_time', 'real_time'))]
+    return '/'.join(kept)
+
+
+def load(paths):
+    runs = {}
+    for path in paths:
+        with open(path) as f:
+            for b in json.load(f)['benchmarks']:
+                if b.get('error_occurred'):
+                    sys.exit(f"{b['name']}: {b.get('error_message')}")
+                k = key(b.get('run_name', b['name']))
+                # A median over repetitions wins over single runs.
+                if b.get('run_type') == 'aggregate':
+                    if b.get('aggregate_name') == 'median':
+                        runs[k] = b
+                elif k not in runs:
+                    runs[k] = b
+    return runs
+
+
+def seconds(run):
+    scale = {'ns': 1e-9, 'us': 1e-6, 'ms': 1e-3, 's': 1.0}[run.get('time_unit', 'ns')]
+    return run['real_time'] * scale
+
+
+def main(paths):
+    runs = load(paths)
+    rows = []
+
+    def add(what, ours, peer, value, higher_is_better, unit, goal=None):
+        if ours not in runs or peer not in runs:
+            return
+        a, b = value(runs[ours]), value(runs[peer])
+        ratio = a / b
+        verdict = ''
+        if goal is not None:
+            met = ratio >= goal if higher_is_better else ratio <= goal
+            verdict = ('met' if met else 'MISSED') + (' (goal >= %g)' % goal if higher_is_better
+                                                       else ' (goal <= %g)' % goal)
+        rows.append((what, unit(a), unit(b), '%.2f' % ratio, verdict))
+
+    mbps = lambda r: r['bytes_per_second'] / 1e6
+    fmt_mbps = lambda v: '%.0f MB/s' % v
+    fmt_us = lambda v: '%.1f us' % v
+    fmt_ms = lambda v: '%.2f ms' % v
+
+    add('Page fetch, median per request (vs curl, one process, keep-alive)',
+        'PageFetch/TKvHTTP', 'PageFetch/curl', lambda r: r['median_us'], False, fmt_us, 1.5)
+    add('Page fetch, median per request (vs curl --http1.0, a connection each)',
+        'PageFetch/TKvHTTP', 'PageFetch/curl-http1.0', lambda r: r['median_us'], False, fmt_us)
+    add('Body throughput, 100 MB into a Body that keeps its memory (vs curl -o /dev/null)',
+        'BodyThroughput/TKvHTTP/reused:1', 'BodyThroughput/curl', mbps, True, fmt_mbps, 0.6)
+    add('Body throughput, 100 MB into a new Body (vs curl -o /dev/null)',
+        'BodyThroughput/TKvHTTP/reused:0', 'BodyThroughput/curl', mbps, True, fmt_mbps, 0.6)
+    for batch in ('1', '16'):
+        add('FIFO, %s x 64 KiB in and out (vs one memcpy)' % batch,
+            'FifoMemory/TKvFifoBuffer/' + batch, 'FifoMemory/memcpy/' + batch, mbps, True, fmt_mbps, 0.5)
+        add('FIFO, %s x 64 KiB in and out (vs memcpy in and out)' % batch,
+            'FifoMemory/TKvFifoBuffer/' + batch, 'FifoMemory/memcpy-in-and-out/' + batch, mbps, True,
+            fmt_mbps)
+    add('Spill, 64 MiB appended past 1 MiB (vs file write)',
+        'FifoSpill/TKvFifoBuffer/drain:0/poll_ms:50', 'FifoSpill/file/read:0', mbps, True, fmt_mbps)
+    add('Spill, 64 MiB drained again (vs file read)',
+        'FifoSpill/TKvFifoBuffer/drain:1/poll_ms:50', 'FifoSpill/file/read:1', mbps, True, fmt_mbps)
+    add('Spill, drained again, polling every 1 ms instead of 50 (vs file read)',
+        'FifoSpill/TKvFifoBuffer/drain:1/poll_ms:1', 'FifoSpill/file/read:1', mbps, True, fmt_mbps)
+    for kind in ('Baseline', 'Progressive'):
+        add('JPEG 1920 x 1200 %s, load + decode (vs QImageReader)' % kind.lower(),
+            'Jpeg%s/TJPEGImage' % kind, 'Jpeg%s/QImageReader' % kind, lambda r: seconds(r) * 1e3,
+            False, fmt_ms, 1.15)
+
+    print('| Measurement | Ours | Peer | Ratio | Goal |')
+    print('|---|---|---|---|---|')
+    for row in rows:
+        print('| %s |' % ' | '.join(row))
+    print('| Whole run, 100 numbers on the demo site | not measured: the download run is not built yet | | | |')
+
+
+if __name__ == '__main__':
+    main(sys.argv[1:])
