@@ -66,7 +66,8 @@ private:
     EventWaiter& m_waiter;
 };
 
-std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count, const HANDLE* handles) {
+std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count,
+                                                                const HANDLE* handles) {
     if (count > kMaximumObjects || (count > 0 && !handles))
         return std::nullopt;
     std::vector<std::shared_ptr<EventState>> states;
@@ -167,7 +168,7 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
     }
 }
 
-}  // namespace
+} // namespace
 
 HANDLE CreateEvent(void*, bool manualReset, bool initialState, const char*) {
     return EventRegistry::Instance().Add(manualReset, initialState);
@@ -193,7 +194,9 @@ bool ResetEvent(HANDLE event) {
     return true;
 }
 
-bool CloseHandle(HANDLE event) { return EventRegistry::Instance().Close(event); }
+bool CloseHandle(HANDLE event) {
+    return EventRegistry::Instance().Close(event);
+}
 
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     return MsgWaitForMultipleObjects(1, &event, false, milliseconds, 0);
@@ -225,7 +228,8 @@ EventObject::~EventObject() {
         CloseHandle(m_handle);
 }
 
-EventObject::EventObject(EventObject&& other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
+EventObject::EventObject(EventObject&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, 0)) {}
 
 EventObject& EventObject::operator=(EventObject&& other) noexcept {
     if (this != &other) {

@@ -14,9 +14,11 @@ size_t AlignUp(size_t offset) {
 }
 
 // Pointers go in with memcpy: the caller's buffer need not be aligned.
-void StorePointer(char* at, char* pointer) { std::memcpy(at, &pointer, sizeof pointer); }
+void StorePointer(char* at, char* pointer) {
+    std::memcpy(at, &pointer, sizeof pointer);
+}
 
-}  // namespace
+} // namespace
 
 int WriteHostEntry(const HostLookupResult& result, const std::string& queriedName, char* buffer,
                    int length) {
@@ -43,7 +45,7 @@ int WriteHostEntry(const HostLookupResult& result, const std::string& queriedNam
         return at;
     };
 
-    Winsock::hostent entry{};
+    Winsock::hostent entry {};
     entry.h_name = putText(name);
     entry.h_aliases = reinterpret_cast<char**>(buffer + aliasList);
     entry.h_addrtype = static_cast<short>(Winsock::AF_INET);

@@ -32,11 +32,10 @@ HANDLE HostLookup::Start(HWND window, UINT message, std::string name, char* buff
             try {
                 result = resolver->Resolve(task->Name);
             } catch (const std::exception&) {
-                result = HostLookupResult{Winsock::WSANO_RECOVERY, {}, {}, {}};
+                result = HostLookupResult { Winsock::WSANO_RECOVERY, {}, {}, {} };
             }
-            bool delivered = PostWindowTask(task->Window, [task, result] {
-                HostLookup::Instance().Answer(*task, result);
-            });
+            bool delivered = PostWindowTask(
+                task->Window, [task, result] { HostLookup::Instance().Answer(*task, result); });
             if (!delivered)
                 HostLookup::Instance().Finish(task->Handle);
         }).detach();
@@ -52,7 +51,9 @@ bool HostLookup::Finish(HANDLE task) {
     return m_pending.erase(task) > 0;
 }
 
-bool HostLookup::Cancel(HANDLE task) { return Finish(task); }
+bool HostLookup::Cancel(HANDLE task) {
+    return Finish(task);
+}
 
 void HostLookup::CancelAll() {
     std::lock_guard lock(m_mutex);

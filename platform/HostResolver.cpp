@@ -8,34 +8,35 @@
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
-#include <utility>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <utility>
 
 namespace {
 
 std::mutex g_resolverMutex;
 std::shared_ptr<HostResolver>& InstalledResolver() {
     // Never destroyed: lookup workers may read it during static teardown.
-    static auto* resolver = new std::shared_ptr<HostResolver>(std::make_shared<SystemHostResolver>());
+    static auto* resolver =
+        new std::shared_ptr<HostResolver>(std::make_shared<SystemHostResolver>());
     return *resolver;
 }
 
-}  // namespace
+} // namespace
 
 HostLookupResult SystemHostResolver::Resolve(const std::string& name) {
     HostLookupResult result;
     // An address in dots is its own answer; asking getaddrinfo for its
     // canonical name could start a reverse lookup on the network.
-    ::in_addr numeric{};
+    ::in_addr numeric {};
     if (::inet_aton(name.c_str(), &numeric) != 0) {
         result.officialName = name;
-        std::array<std::uint8_t, 4> address{};
+        std::array<std::uint8_t, 4> address {};
         std::memcpy(address.data(), &numeric.s_addr, 4);
         result.addresses.push_back(address);
         return result;
     }
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_CANONNAME;
@@ -50,7 +51,7 @@ HostLookupResult SystemHostResolver::Resolve(const std::string& name) {
             result.officialName = entry->ai_canonname;
         if (entry->ai_family != AF_INET || !entry->ai_addr)
             continue;
-        std::array<std::uint8_t, 4> address{};
+        std::array<std::uint8_t, 4> address {};
         const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
         std::memcpy(address.data(), &ipv4->sin_addr.s_addr, 4);
         if (std::find(result.addresses.begin(), result.addresses.end(), address) ==

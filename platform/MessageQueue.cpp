@@ -20,8 +20,7 @@ constexpr UINT kMinimumTimerPeriod = 10;
 constexpr UINT kMaximumTimerPeriod = 0x7FFFFFFF;
 
 // A procedure that throws must not unwind through Qt's event delivery.
-template <typename Call>
-void CallGuarded(Call&& call) {
+template <typename Call> void CallGuarded(Call&& call) {
     try {
         call();
     } catch (const std::exception& error) {
@@ -30,9 +29,11 @@ void CallGuarded(Call&& call) {
         qWarning("A window procedure raised an exception");
     }
 }
-}  // namespace
+} // namespace
 
-MessageQueue* MessageQueue::Current() { return t_queue; }
+MessageQueue* MessageQueue::Current() {
+    return t_queue;
+}
 
 MessageQueue* MessageQueue::AcquireForWindow() {
     if (!t_queue) {
@@ -70,7 +71,7 @@ bool MessageQueue::StartTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERP
     int qtId = startTimer(static_cast<int>(period));
     if (qtId == 0)
         return false;
-    m_timers[qtId] = Timer{window, timerId, timerProc};
+    m_timers[qtId] = Timer { window, timerId, timerProc };
     return true;
 }
 

@@ -50,5 +50,5 @@ private:
 
     int m_windows = 0;
     int m_deliveryDepth = 0;
-    std::map<int, Timer> m_timers;  // by Qt timer id
+    std::map<int, Timer> m_timers; // by Qt timer id
 };

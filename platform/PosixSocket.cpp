@@ -13,19 +13,40 @@ namespace {
 
 bool Translate(Option option, int* level, int* name) {
     switch (option) {
-    case Option::ReuseAddress: *level = SOL_SOCKET; *name = SO_REUSEADDR; return true;
-    case Option::KeepAlive: *level = SOL_SOCKET; *name = SO_KEEPALIVE; return true;
-    case Option::SendBuffer: *level = SOL_SOCKET; *name = SO_SNDBUF; return true;
-    case Option::ReceiveBuffer: *level = SOL_SOCKET; *name = SO_RCVBUF; return true;
-    case Option::NoDelay: *level = IPPROTO_TCP; *name = TCP_NODELAY; return true;
-    case Option::Error: *level = SOL_SOCKET; *name = SO_ERROR; return true;
-    case Option::Type: *level = SOL_SOCKET; *name = SO_TYPE; return true;
+    case Option::ReuseAddress:
+        *level = SOL_SOCKET;
+        *name = SO_REUSEADDR;
+        return true;
+    case Option::KeepAlive:
+        *level = SOL_SOCKET;
+        *name = SO_KEEPALIVE;
+        return true;
+    case Option::SendBuffer:
+        *level = SOL_SOCKET;
+        *name = SO_SNDBUF;
+        return true;
+    case Option::ReceiveBuffer:
+        *level = SOL_SOCKET;
+        *name = SO_RCVBUF;
+        return true;
+    case Option::NoDelay:
+        *level = IPPROTO_TCP;
+        *name = TCP_NODELAY;
+        return true;
+    case Option::Error:
+        *level = SOL_SOCKET;
+        *name = SO_ERROR;
+        return true;
+    case Option::Type:
+        *level = SOL_SOCKET;
+        *name = SO_TYPE;
+        return true;
     }
     return false;
 }
 
 sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
-    sockaddr_in result{};
+    sockaddr_in result {};
     result.sin_family = AF_INET;
     result.sin_port = port;
     result.sin_addr.s_addr = address;
@@ -42,9 +63,11 @@ int ReadAddress(int result, const sockaddr_in& from, std::uint32_t* address, std
     return result;
 }
 
-}  // namespace
+} // namespace
 
-int OpenStreamSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+int OpenStreamSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
 
 int Connect(int descriptor, std::uint32_t address, std::uint16_t port) {
     sockaddr_in target = MakeAddress(address, port);
@@ -56,10 +79,12 @@ int Bind(int descriptor, std::uint32_t address, std::uint16_t port) {
     return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local);
 }
 
-int Listen(int descriptor, int backlog) { return ::listen(descriptor, backlog); }
+int Listen(int descriptor, int backlog) {
+    return ::listen(descriptor, backlog);
+}
 
 int Accept(int descriptor, std::uint32_t* address, std::uint16_t* port) {
-    sockaddr_in peer{};
+    sockaddr_in peer {};
     socklen_t length = sizeof peer;
     int result = ::accept4(descriptor, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     return ReadAddress(result, peer, address, port);
@@ -79,12 +104,12 @@ long PeekByte(int descriptor) {
 }
 
 bool HasUrgentData(int descriptor) {
-    pollfd query{descriptor, POLLPRI, 0};
+    pollfd query { descriptor, POLLPRI, 0 };
     return ::poll(&query, 1, 0) == 1 && (query.revents & POLLPRI) != 0;
 }
 
 int Shutdown(int descriptor, int how) {
-    static const int kHow[] = {SHUT_RD, SHUT_WR, SHUT_RDWR};
+    static const int kHow[] = { SHUT_RD, SHUT_WR, SHUT_RDWR };
     if (how < 0 || how > 2) {
         errno = EINVAL;
         return -1;
@@ -108,12 +133,12 @@ int GetOption(int descriptor, Option option, int* value) {
 }
 
 int SetLinger(int descriptor, bool on, int seconds) {
-    ::linger value{on ? 1 : 0, seconds};
+    ::linger value { on ? 1 : 0, seconds };
     return ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value);
 }
 
 int GetLinger(int descriptor, bool* on, int* seconds) {
-    ::linger value{};
+    ::linger value {};
     socklen_t length = sizeof value;
     int result = ::getsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, &length);
     *on = value.l_onoff != 0;
@@ -122,14 +147,14 @@ int GetLinger(int descriptor, bool* on, int* seconds) {
 }
 
 int LocalAddress(int descriptor, std::uint32_t* address, std::uint16_t* port) {
-    sockaddr_in local{};
+    sockaddr_in local {};
     socklen_t length = sizeof local;
     int result = ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length);
     return ReadAddress(result, local, address, port);
 }
 
 int PeerAddress(int descriptor, std::uint32_t* address, std::uint16_t* port) {
-    sockaddr_in peer{};
+    sockaddr_in peer {};
     socklen_t length = sizeof peer;
     int result = ::getpeername(descriptor, reinterpret_cast<sockaddr*>(&peer), &length);
     return ReadAddress(result, peer, address, port);
@@ -156,4 +181,4 @@ int PendingError(int descriptor) {
     return error;
 }
 
-}  // namespace Posix
+} // namespace Posix

@@ -38,4 +38,4 @@ int SetNonBlocking(int descriptor);
 // The error of a finished non-blocking connect (0 when it succeeded).
 int PendingError(int descriptor);
 
-}  // namespace Posix
+} // namespace Posix

@@ -24,7 +24,7 @@ bool SocketEntry::MayUseHere() const {
 }
 
 void SocketEntry::ReleaseNotifiers() {
-    for (auto* notifier : {&m_readNotifier, &m_writeNotifier, &m_urgentNotifier}) {
+    for (auto* notifier : { &m_readNotifier, &m_writeNotifier, &m_urgentNotifier }) {
         if (!*notifier)
             continue;
         // A notifier must be switched off by its own thread; from elsewhere
@@ -70,11 +70,15 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         m_writeNotifier = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Write);
         m_urgentNotifier =
             std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Exception);
-        for (auto* notifier : {m_readNotifier.get(), m_writeNotifier.get(), m_urgentNotifier.get()})
+        for (auto* notifier :
+             { m_readNotifier.get(), m_writeNotifier.get(), m_urgentNotifier.get() })
             notifier->setEnabled(false);
-        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
-        QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated, [this] { OnWritable(); });
-        QObject::connect(m_urgentNotifier.get(), &QSocketNotifier::activated, [this] { OnUrgent(); });
+        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
+                         [this] { OnReadable(); });
+        QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
+                         [this] { OnWritable(); });
+        QObject::connect(m_urgentNotifier.get(), &QSocketNotifier::activated,
+                         [this] { OnUrgent(); });
     }
     // A connected socket hears FD_WRITE as soon as it can send.
     m_writeWanted = m_state == State::Connected && (m_events & FD_WRITE);
@@ -139,9 +143,8 @@ void SocketEntry::UpdateNotifiers() {
         return;
     bool registered = m_events != 0;
     bool connected = registered && m_state == State::Connected;
-    m_readNotifier->setEnabled(
-        (connected && !m_readReported && !m_closeReported) ||
-        (registered && m_state == State::Listening && !m_acceptReported));
+    m_readNotifier->setEnabled((connected && !m_readReported && !m_closeReported) ||
+                               (registered && m_state == State::Listening && !m_acceptReported));
     m_writeNotifier->setEnabled(registered && (m_state == State::Connecting ||
                                                (connected && m_writeWanted && !m_closeReported)));
     m_urgentNotifier->setEnabled(connected && (m_events & FD_OOB) && !m_urgentReported &&

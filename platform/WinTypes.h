@@ -27,8 +27,18 @@ using HICON = std::uintptr_t;
 using HCURSOR = std::uintptr_t;
 using HBRUSH = std::uintptr_t;
 
-constexpr WORD LOWORD(std::uintptr_t value) { return static_cast<WORD>(value & 0xFFFF); }
-constexpr WORD HIWORD(std::uintptr_t value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
-constexpr WORD MAKEWORD(BYTE low, BYTE high) { return static_cast<WORD>(low | (high << 8)); }
-constexpr BYTE LOBYTE(WORD value) { return static_cast<BYTE>(value & 0xFF); }
-constexpr BYTE HIBYTE(WORD value) { return static_cast<BYTE>(value >> 8); }
+constexpr WORD LOWORD(std::uintptr_t value) {
+    return static_cast<WORD>(value & 0xFFFF);
+}
+constexpr WORD HIWORD(std::uintptr_t value) {
+    return static_cast<WORD>((value >> 16) & 0xFFFF);
+}
+constexpr WORD MAKEWORD(BYTE low, BYTE high) {
+    return static_cast<WORD>(low | (high << 8));
+}
+constexpr BYTE LOBYTE(WORD value) {
+    return static_cast<BYTE>(value & 0xFF);
+}
+constexpr BYTE HIBYTE(WORD value) {
+    return static_cast<BYTE>(value >> 8);
+}

@@ -9,9 +9,11 @@
 namespace {
 // Any non-zero value will do; it only has to be the same for every caller.
 constexpr HINSTANCE kModuleInstance = 0x00400000;
-}  // namespace
+} // namespace
 
-HINSTANCE GetModuleHandle(const char* moduleName) { return moduleName ? 0 : kModuleInstance; }
+HINSTANCE GetModuleHandle(const char* moduleName) {
+    return moduleName ? 0 : kModuleInstance;
+}
 
 ATOM RegisterClass(const WNDCLASS* windowClass) {
     return windowClass ? WindowRegistry::Instance().RegisterClass(*windowClass) : 0;
@@ -47,7 +49,9 @@ bool DestroyWindow(HWND window) {
     return true;
 }
 
-bool IsWindow(HWND window) { return WindowRegistry::Instance().Exists(window); }
+bool IsWindow(HWND window) {
+    return WindowRegistry::Instance().Exists(window);
+}
 
 LONG_PTR SetWindowLong(HWND window, int index, LONG_PTR value) {
     LONG_PTR previous = 0;
@@ -61,7 +65,9 @@ LONG_PTR GetWindowLong(HWND window, int index) {
     return value;
 }
 
-LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return WindowRegistry::Instance().Post(window,
@@ -85,4 +91,6 @@ bool KillTimer(HWND window, UINT_PTR timerId) {
     return queue && queue->StopTimer(window, timerId);
 }
 
-void DispatchPendingMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void DispatchPendingMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

@@ -103,7 +103,9 @@ LONG_PTR GetWindowLong(HWND window, int index);
 inline LONG_PTR SetWindowLongPtr(HWND window, int index, LONG_PTR value) {
     return SetWindowLong(window, index, value);
 }
-inline LONG_PTR GetWindowLongPtr(HWND window, int index) { return GetWindowLong(window, index); }
+inline LONG_PTR GetWindowLongPtr(HWND window, int index) {
+    return GetWindowLong(window, index);
+}
 
 // What a window procedure returns for messages it does not handle: 0.
 LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

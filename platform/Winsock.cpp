@@ -14,7 +14,7 @@
 namespace Winsock {
 namespace {
 
-std::atomic<int> g_startups{0};
+std::atomic<int> g_startups { 0 };
 thread_local int t_lastError = 0;
 
 constexpr WORD kHighestVersion = 0x0101;
@@ -27,7 +27,9 @@ int Fail(int error) {
     return SOCKET_ERROR;
 }
 
-int FailFromErrno() { return Fail(WinsockErrorFromErrno(errno)); }
+int FailFromErrno() {
+    return Fail(WinsockErrorFromErrno(errno));
+}
 
 bool Started() {
     if (g_startups.load() > 0)
@@ -83,8 +85,8 @@ int WriteAddress(u_long address, u_short port, sockaddr* name, int* nameLength) 
 // Outcomes of a connection attempt that the network decides; on a
 // registered socket they arrive with FD_CONNECT, never from connect itself.
 bool IsNetworkOutcome(int posixError) {
-    return posixError == ECONNREFUSED || posixError == ENETUNREACH ||
-           posixError == EHOSTUNREACH || posixError == ETIMEDOUT;
+    return posixError == ECONNREFUSED || posixError == ENETUNREACH || posixError == EHOSTUNREACH ||
+           posixError == ETIMEDOUT;
 }
 
 bool IsConnectionLoss(int error) {
@@ -124,20 +126,20 @@ bool ParsePart(const char*& text, std::uint64_t* value) {
     return text != start;
 }
 
-}  // namespace
+} // namespace
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
     if (LOBYTE(versionRequested) < 1)
         return WSAVERNOTSUPPORTED;
     if (!data)
         return WSAEFAULT;
-    *data = WSADATA{};
+    *data = WSADATA {};
     bool wantsOneZero = LOBYTE(versionRequested) == 1 && HIBYTE(versionRequested) == 0;
     data->wVersion = wantsOneZero ? versionRequested : kHighestVersion;
     data->wHighVersion = kHighestVersion;
     std::strncpy(data->szDescription, kDescription, WSADESCRIPTION_LEN);
     std::strncpy(data->szSystemStatus, kSystemStatus, WSASYS_STATUS_LEN);
-    rlimit files{};
+    rlimit files {};
     rlim_t sockets = 0xFFFE;
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < sockets)
         sockets = files.rlim_cur;
@@ -160,8 +162,12 @@ int WSACleanup() {
     return 0;
 }
 
-int WSAGetLastError() { return t_lastError; }
-void WSASetLastError(int error) { t_lastError = error; }
+int WSAGetLastError() {
+    return t_lastError;
+}
+void WSASetLastError(int error) {
+    t_lastError = error;
+}
 
 SOCKET socket(int af, int type, int protocol) {
     if (!Started())
@@ -305,12 +311,24 @@ namespace {
 bool TranslateOption(int level, int optionName, Posix::Option* option) {
     if (level == SOL_SOCKET) {
         switch (optionName) {
-        case SO_REUSEADDR: *option = Posix::Option::ReuseAddress; return true;
-        case SO_KEEPALIVE: *option = Posix::Option::KeepAlive; return true;
-        case SO_SNDBUF: *option = Posix::Option::SendBuffer; return true;
-        case SO_RCVBUF: *option = Posix::Option::ReceiveBuffer; return true;
-        case SO_ERROR: *option = Posix::Option::Error; return true;
-        case SO_TYPE: *option = Posix::Option::Type; return true;
+        case SO_REUSEADDR:
+            *option = Posix::Option::ReuseAddress;
+            return true;
+        case SO_KEEPALIVE:
+            *option = Posix::Option::KeepAlive;
+            return true;
+        case SO_SNDBUF:
+            *option = Posix::Option::SendBuffer;
+            return true;
+        case SO_RCVBUF:
+            *option = Posix::Option::ReceiveBuffer;
+            return true;
+        case SO_ERROR:
+            *option = Posix::Option::Error;
+            return true;
+        case SO_TYPE:
+            *option = Posix::Option::Type;
+            return true;
         }
     } else if (level == IPPROTO_TCP && optionName == TCP_NODELAY) {
         *option = Posix::Option::NoDelay;
@@ -319,9 +337,11 @@ bool TranslateOption(int level, int optionName, Posix::Option* option) {
     return false;
 }
 
-bool IsKnownLevel(int level) { return level == SOL_SOCKET || level == IPPROTO_TCP; }
+bool IsKnownLevel(int level) {
+    return level == SOL_SOCKET || level == IPPROTO_TCP;
+}
 
-}  // namespace
+} // namespace
 
 int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int optionLength) {
     auto entry = Use(s);
@@ -362,7 +382,7 @@ int getsockopt(SOCKET s, int level, int optionName, char* optionValue, int* opti
         int seconds = 0;
         if (Posix::GetLinger(entry->Descriptor(), &on, &seconds) < 0)
             return FailFromErrno();
-        linger value{static_cast<u_short>(on ? 1 : 0), static_cast<u_short>(seconds)};
+        linger value { static_cast<u_short>(on ? 1 : 0), static_cast<u_short>(seconds) };
         std::memcpy(optionValue, &value, sizeof value);
         *optionLength = sizeof value;
         return 0;
@@ -398,7 +418,7 @@ int AddressOf(SOCKET s, sockaddr* name, int* nameLength,
     return WriteAddress(address, port, name, nameLength);
 }
 
-}  // namespace
+} // namespace
 
 int getsockname(SOCKET s, sockaddr* name, int* nameLength) {
     return AddressOf(s, name, nameLength, &Posix::LocalAddress);
@@ -466,4 +486,4 @@ int WSACancelAsyncRequest(HANDLE task) {
     return HostLookup::Instance().Cancel(task) ? 0 : Fail(WSAEINVAL);
 }
 
-}  // namespace Winsock
+} // namespace Winsock

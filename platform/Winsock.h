@@ -109,7 +109,7 @@ using SOCKET = std::uint32_t;
 using u_short = std::uint16_t;
 using u_long = std::uint32_t;
 
-constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
+constexpr SOCKET INVALID_SOCKET = ~SOCKET { 0 };
 constexpr int SOCKET_ERROR = -1;
 
 constexpr int AF_UNSPEC = 0;
@@ -125,7 +125,7 @@ constexpr int SOL_SOCKET = 0xFFFF;
 constexpr int SO_REUSEADDR = 0x0004;
 constexpr int SO_KEEPALIVE = 0x0008;
 constexpr int SO_LINGER = 0x0080;
-constexpr int SO_DONTLINGER = static_cast<int>(~0x0080u & 0xFFFF);  // 0xFF7F
+constexpr int SO_DONTLINGER = static_cast<int>(~0x0080u & 0xFFFF); // 0xFF7F
 constexpr int SO_SNDBUF = 0x1001;
 constexpr int SO_RCVBUF = 0x1002;
 constexpr int SO_ERROR = 0x1007;
@@ -221,7 +221,7 @@ struct WSADATA {
 };
 
 struct in_addr {
-    u_long s_addr = 0;  // network byte order
+    u_long s_addr = 0; // network byte order
 };
 
 struct sockaddr {
@@ -232,7 +232,7 @@ struct sockaddr {
 // 16 bytes, as the library expects.
 struct sockaddr_in {
     short sin_family = 0;
-    u_short sin_port = 0;  // network byte order
+    u_short sin_port = 0; // network byte order
     in_addr sin_addr;
     char sin_zero[8] = {};
 };
@@ -240,7 +240,7 @@ static_assert(sizeof(sockaddr_in) == 16);
 
 struct linger {
     u_short l_onoff = 0;
-    u_short l_linger = 0;  // seconds
+    u_short l_linger = 0; // seconds
 };
 static_assert(sizeof(linger) == 4);
 
@@ -252,10 +252,18 @@ struct hostent {
     char** h_addr_list;
 };
 
-constexpr WORD WSAGETSELECTEVENT(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
-constexpr WORD WSAGETSELECTERROR(LPARAM lParam) { return HIWORD(static_cast<std::uintptr_t>(lParam)); }
-constexpr WORD WSAGETASYNCBUFLEN(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
-constexpr WORD WSAGETASYNCERROR(LPARAM lParam) { return HIWORD(static_cast<std::uintptr_t>(lParam)); }
+constexpr WORD WSAGETSELECTEVENT(LPARAM lParam) {
+    return LOWORD(static_cast<std::uintptr_t>(lParam));
+}
+constexpr WORD WSAGETSELECTERROR(LPARAM lParam) {
+    return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
+constexpr WORD WSAGETASYNCBUFLEN(LPARAM lParam) {
+    return LOWORD(static_cast<std::uintptr_t>(lParam));
+}
+constexpr WORD WSAGETASYNCERROR(LPARAM lParam) {
+    return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
 constexpr LPARAM WSAMAKESELECTREPLY(WORD event, WORD error) {
     return static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) | event);
 }
@@ -296,12 +304,19 @@ int getpeername(SOCKET s, sockaddr* name, int* nameLength);
 // as a name that is not an address.
 u_long inet_addr(const char* text);
 
-constexpr u_short htons(u_short value) { return static_cast<u_short>((value << 8) | (value >> 8)); }
-constexpr u_short ntohs(u_short value) { return htons(value); }
-constexpr u_long htonl(u_long value) {
-    return ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) | (value >> 24);
+constexpr u_short htons(u_short value) {
+    return static_cast<u_short>((value << 8) | (value >> 8));
 }
-constexpr u_long ntohl(u_long value) { return htonl(value); }
+constexpr u_short ntohs(u_short value) {
+    return htons(value);
+}
+constexpr u_long htonl(u_long value) {
+    return ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) |
+           (value >> 24);
+}
+constexpr u_long ntohl(u_long value) {
+    return htonl(value);
+}
 
 // Registers the socket for the given network events (0 cancels), makes it
 // non-blocking and resets its notification state.
@@ -316,4 +331,4 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* 
 // SOCKET_ERROR with WSAEINVAL when the task is unknown or already answered.
 int WSACancelAsyncRequest(HANDLE task);
 
-}  // namespace Winsock
+} // namespace Winsock

@@ -30,11 +30,11 @@ class OnNextSleep {
 public:
     explicit OnNextSleep(std::function<void()> action) {
         auto* dispatcher = QThread::currentThread()->eventDispatcher();
-        m_connection = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
-                                        [this, action] {
-                                            QObject::disconnect(m_connection);
-                                            action();
-                                        });
+        m_connection =
+            QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this, action] {
+                QObject::disconnect(m_connection);
+                action();
+            });
     }
     ~OnNextSleep() { QObject::disconnect(m_connection); }
 
@@ -42,7 +42,7 @@ private:
     QMetaObject::Connection m_connection;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Events, ManualAndAutoResetEventsKeepTheirState) {
     EventObject manual;
@@ -65,7 +65,7 @@ TEST(Events, ManualAndAutoResetEventsKeepTheirState) {
     EXPECT_FALSE(SetEvent(closed));
     EXPECT_EQ(WaitOn(closed), WAIT_FAILED);
     EXPECT_EQ(WaitForSingleObject(0, 0), WAIT_FAILED);
-    HANDLE handles[2] = {manual.Handle(), automatic.Handle()};
+    HANDLE handles[2] = { manual.Handle(), automatic.Handle() };
     EXPECT_EQ(MsgWaitForMultipleObjects(2, handles, true, 0, QS_ALLINPUT), WAIT_FAILED)
         << "wait-for-all is not offered";
 }
@@ -81,7 +81,8 @@ TEST(Events, SignalFromAnotherThreadEndsTheWaitWithoutPolling) {
     // many; a sleeping one shows the single wake that the signal causes.
     int wakeUps = 0;
     auto* dispatcher = QThread::currentThread()->eventDispatcher();
-    auto counting = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakeUps; });
+    auto counting =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakeUps; });
     DWORD result;
     {
         OnNextSleep release([&] { sleeping.set_value(); });
@@ -97,13 +98,14 @@ TEST(Events, SignalFromAnotherThreadEndsTheWaitWithoutPolling) {
     EventObject first;
     EventObject second;
     std::thread([&] { second.Set(); }).join();
-    HANDLE handles[2] = {first.Handle(), second.Handle()};
-    EXPECT_EQ(MsgWaitForMultipleObjects(2, handles, false, kWatchdog, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+    HANDLE handles[2] = { first.Handle(), second.Handle() };
+    EXPECT_EQ(MsgWaitForMultipleObjects(2, handles, false, kWatchdog, QS_ALLINPUT),
+              WAIT_OBJECT_0 + 1);
 
     SCOPED_TRACE("a plain wait on a thread without an event loop");
     EventObject crossing;
-    std::future<DWORD> waited =
-        std::async(std::launch::async, [&] { return WaitForSingleObject(crossing.Handle(), kWatchdog); });
+    std::future<DWORD> waited = std::async(
+        std::launch::async, [&] { return WaitForSingleObject(crossing.Handle(), kWatchdog); });
     crossing.Set();
     EXPECT_EQ(waited.get(), WAIT_OBJECT_0);
 }

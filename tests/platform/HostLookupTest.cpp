@@ -33,11 +33,13 @@ public:
         }
         auto found = m_answers.find(name);
         if (found == m_answers.end())
-            return HostLookupResult{WSAHOST_NOT_FOUND, {}, {}, {}};
+            return HostLookupResult { WSAHOST_NOT_FOUND, {}, {}, {} };
         return found->second;
     }
 
-    void Answer(const std::string& name, HostLookupResult result) { m_answers[name] = std::move(result); }
+    void Answer(const std::string& name, HostLookupResult result) {
+        m_answers[name] = std::move(result);
+    }
     void Hold(const std::string& name) { m_held = name; }
     void Release() {
         std::lock_guard lock(m_mutex);
@@ -95,7 +97,7 @@ protected:
     alignas(8) char m_buffer[MAXGETHOSTSTRUCT];
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(HostLookupTest, LocalhostThroughTheSystemResolver) {
     HANDLE task = Lookup("localhost");
@@ -143,8 +145,10 @@ TEST_F(HostLookupTest, DottedAddressThroughTheSystemResolver) {
 
 TEST_F(HostLookupTest, TestResolverAnswersWithAliasesAndSeveralAddresses) {
     auto resolver = std::make_shared<TableResolver>();
-    resolver->Answer("wallpapers.test",
-                     {0, "www.wallpapers.test", {"a.test", "b.test"}, {{{10, 0, 0, 1}}, {{10, 0, 0, 2}}}});
+    resolver->Answer("wallpapers.test", { 0,
+                                          "www.wallpapers.test",
+                                          { "a.test", "b.test" },
+                                          { { { 10, 0, 0, 1 } }, { { 10, 0, 0, 2 } } } });
     ScopedHostResolver installed(resolver);
     ASSERT_NE(Lookup("wallpapers.test"), 0u);
     ASSERT_TRUE(WaitForAnswer());
@@ -163,7 +167,7 @@ TEST_F(HostLookupTest, TestResolverAnswersWithAliasesAndSeveralAddresses) {
 
 TEST_F(HostLookupTest, FailedLookupsCarryTheErrorAndLeaveTheBuffer) {
     auto resolver = std::make_shared<TableResolver>();
-    resolver->Answer("empty.test", {0, "empty.test", {}, {}});
+    resolver->Answer("empty.test", { 0, "empty.test", {}, {} });
     ScopedHostResolver installed(resolver);
 
     ASSERT_NE(Lookup("unknown.test"), 0u);
@@ -187,7 +191,7 @@ TEST_F(HostLookupTest, FailedLookupsCarryTheErrorAndLeaveTheBuffer) {
 TEST_F(HostLookupTest, ALookupThatNeverAnswersCanBeCancelled) {
     auto resolver = std::make_shared<TableResolver>();
     resolver->Hold("slow.test");
-    resolver->Answer("slow.test", {0, "slow.test", {}, {{{10, 0, 0, 9}}}});
+    resolver->Answer("slow.test", { 0, "slow.test", {}, { { { 10, 0, 0, 9 } } } });
     ScopedHostResolver installed(resolver);
 
     HANDLE task = Lookup("slow.test");
@@ -208,7 +212,7 @@ TEST_F(HostLookupTest, ALookupThatNeverAnswersCanBeCancelled) {
 TEST_F(HostLookupTest, DestroyingTheWindowWhileALookupRunsIsSafe) {
     auto resolver = std::make_shared<TableResolver>();
     resolver->Hold("slow.test");
-    resolver->Answer("slow.test", {0, "slow.test", {}, {{{10, 0, 0, 9}}}});
+    resolver->Answer("slow.test", { 0, "slow.test", {}, { { { 10, 0, 0, 9 } } } });
     ScopedHostResolver installed(resolver);
 
     // The buffer is freed with the window, as the socket component does: a
@@ -227,4 +231,4 @@ TEST_F(HostLookupTest, DestroyingTheWindowWhileALookupRunsIsSafe) {
     EXPECT_EQ(owner.Count(kLookupMessage), 0u);
 }
 
-}  // namespace Winsock
+} // namespace Winsock

@@ -12,7 +12,7 @@ namespace {
 // A blocking client on 127.0.0.1; -1 when the connection is refused.
 int ConnectTo(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -33,10 +33,11 @@ std::string ReadAll(int fd) {
 }
 
 void SendText(int fd, const std::string& text) {
-    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(text.size()));
 }
 
-}  // namespace
+} // namespace
 
 TEST(LoopbackPeer, PlaysItsScriptAndRecordsWhatItRead) {
     std::string body(5000, 'x');

@@ -62,10 +62,12 @@ public:
                           std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
         auto end = std::chrono::steady_clock::now() + deadline;
         while (!condition()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 return false;
-            MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+            MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left.count()),
+                                      QS_ALLINPUT);
         }
         return true;
     }
@@ -81,7 +83,7 @@ private:
         auto* self = reinterpret_cast<MessageRecorder*>(GetWindowLong(window, 0));
         if (!self)
             return DefWindowProc(window, message, wParam, lParam);
-        self->m_messages.push_back({message, wParam, lParam});
+        self->m_messages.push_back({ message, wParam, lParam });
         if (self->OnMessage)
             self->OnMessage(self->m_messages.back());
         return 0;

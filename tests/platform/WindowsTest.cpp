@@ -29,7 +29,7 @@ HWND MakeWindow(const char* className) {
                           GetModuleHandle(nullptr), nullptr);
 }
 
-}  // namespace
+} // namespace
 
 TEST(Windows, ClassesAreRegisteredOncePerNameAndFound) {
     WNDCLASS record = ClassRecord("WindowsTestClassA");

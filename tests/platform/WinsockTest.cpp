@@ -54,7 +54,9 @@ protected:
     }
     size_t Count(SOCKET s, WORD event) const { return Events(s, event).size(); }
     // The error number of the first notification of the kind.
-    WORD ErrorOf(SOCKET s, WORD event) const { return WSAGETSELECTERROR(Events(s, event).at(0).LParam); }
+    WORD ErrorOf(SOCKET s, WORD event) const {
+        return WSAGETSELECTERROR(Events(s, event).at(0).LParam);
+    }
     bool WaitForEvent(SOCKET s, WORD event, size_t count = 1) {
         return MessageRecorder::WaitUntil([&] { return Count(s, event) >= count; });
     }
@@ -72,7 +74,7 @@ protected:
     MessageRecorder m_recorder;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(WinsockTest, StartUpFillsTheRecordAndIsCounted) {
     WSADATA data;
@@ -125,25 +127,25 @@ TEST(WinsockAddresses, InetAddrAcceptsDottedFormsOnly) {
         u_long hostOrder;
     };
     const Row rows[] = {
-        {"127.0.0.1", 0x7F000001},
-        {"0.0.0.0", 0},
-        {"10.1.2.3", 0x0A010203},
-        {"1.2.3", 0x01020003},
-        {"127.1", 0x7F000001},
-        {"2130706433", 0x7F000001},
-        {"0x7f.0.0.1", 0x7F000001},
-        {"010.0.0.1", 0x08000001},
-        {"255.255.255.255", 0xFFFFFFFF},
-        {"localhost", 0xFFFFFFFF},
-        {"", 0xFFFFFFFF},
-        {"256.0.0.1", 0xFFFFFFFF},
-        {"1.2.3.4.5", 0xFFFFFFFF},
-        {"1.2.3.4 ", 0xFFFFFFFF},
-        {"1..2.3", 0xFFFFFFFF},
-        {"1.2.3.", 0xFFFFFFFF},
-        {"08.0.0.1", 0xFFFFFFFF},
-        {"0x", 0xFFFFFFFF},
-        {"-1.0.0.0", 0xFFFFFFFF},
+        { "127.0.0.1", 0x7F000001 },
+        { "0.0.0.0", 0 },
+        { "10.1.2.3", 0x0A010203 },
+        { "1.2.3", 0x01020003 },
+        { "127.1", 0x7F000001 },
+        { "2130706433", 0x7F000001 },
+        { "0x7f.0.0.1", 0x7F000001 },
+        { "010.0.0.1", 0x08000001 },
+        { "255.255.255.255", 0xFFFFFFFF },
+        { "localhost", 0xFFFFFFFF },
+        { "", 0xFFFFFFFF },
+        { "256.0.0.1", 0xFFFFFFFF },
+        { "1.2.3.4.5", 0xFFFFFFFF },
+        { "1.2.3.4 ", 0xFFFFFFFF },
+        { "1..2.3", 0xFFFFFFFF },
+        { "1.2.3.", 0xFFFFFFFF },
+        { "08.0.0.1", 0xFFFFFFFF },
+        { "0x", 0xFFFFFFFF },
+        { "-1.0.0.0", 0xFFFFFFFF },
     };
     for (const Row& row : rows)
         EXPECT_EQ(inet_addr(row.text), htonl(row.hostOrder)) << '"' << row.text << '"';
@@ -154,7 +156,7 @@ TEST(WinsockAddresses, InetAddrAcceptsDottedFormsOnly) {
 
 TEST_F(WinsockTest, LingerOptionsAndUnknownLevels) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    linger value{1, 5};
+    linger value { 1, 5 };
     int length = sizeof value;
     ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value), 4), 0);
     linger read;
@@ -165,8 +167,9 @@ TEST_F(WinsockTest, LingerOptionsAndUnknownLevels) {
     SCOPED_TRACE("SO_DONTLINGER and an unknown level change nothing");
     int zero = 0;
     EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&zero), 4), 0);
-    linger off{0, 0};
-    EXPECT_EQ(setsockopt(s, 0xFF7F, SO_LINGER, reinterpret_cast<const char*>(&off), 4), SOCKET_ERROR);
+    linger off { 0, 0 };
+    EXPECT_EQ(setsockopt(s, 0xFF7F, SO_LINGER, reinterpret_cast<const char*>(&off), 4),
+              SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
     ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&read), &length), 0);
     EXPECT_EQ(read.l_onoff, 1);
@@ -175,7 +178,8 @@ TEST_F(WinsockTest, LingerOptionsAndUnknownLevels) {
     ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), 4), 0);
     ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&read), &length), 0);
     EXPECT_EQ(read.l_onoff, 0);
-    EXPECT_EQ(setsockopt(s, SOL_SOCKET, 0x7777, reinterpret_cast<const char*>(&zero), 4), SOCKET_ERROR);
+    EXPECT_EQ(setsockopt(s, SOL_SOCKET, 0x7777, reinterpret_cast<const char*>(&zero), 4),
+              SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
     EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, nullptr, 4), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
@@ -490,4 +494,4 @@ TEST_F(WinsockTest, NotificationsOfAClosedSocketAreDropped) {
     EXPECT_EQ(recv(orphan, buffer, sizeof buffer, 0), 1);
 }
 
-}  // namespace Winsock
+} // namespace Winsock

@@ -14,13 +14,15 @@
 
 namespace {
 
-std::string SystemText(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
+std::string SystemText(const char* call) {
+    return std::string(call) + ": " + std::strerror(errno);
+}
 
 int ListenOnLoopback(std::uint16_t* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error(SystemText("socket"));
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
@@ -35,7 +37,7 @@ int ListenOnLoopback(std::uint16_t* port) {
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 LoopbackPeer::LoopbackPeer() {
     if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) < 0)
@@ -84,7 +86,8 @@ LoopbackPeer& LoopbackPeer::Expect(std::string expected) {
         size_t start = m_connectionReceived.size();
         while (m_connectionReceived.size() - start < expected.size()) {
             size_t got = 0;
-            Outcome outcome = ReadSome(expected.size() - (m_connectionReceived.size() - start), &got);
+            Outcome outcome =
+                ReadSome(expected.size() - (m_connectionReceived.size() - start), &got);
             if (outcome != Outcome::Next)
                 return outcome;
             if (got == 0)
@@ -192,7 +195,9 @@ LoopbackPeer& LoopbackPeer::WaitForRelease() {
     return *this;
 }
 
-LoopbackPeer& LoopbackPeer::Stall() { return WaitForRelease(); }
+LoopbackPeer& LoopbackPeer::Stall() {
+    return WaitForRelease();
+}
 
 LoopbackPeer& LoopbackPeer::Run(std::function<void()> action) {
     m_steps.push_back([action] {
@@ -214,7 +219,7 @@ LoopbackPeer& LoopbackPeer::Reset() {
     m_steps.push_back([this] {
         if (m_connectionFd < 0)
             return Fail("reset without a connection");
-        linger abortive{1, 0};
+        linger abortive { 1, 0 };
         ::setsockopt(m_connectionFd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         CloseConnection();
         return Outcome::Next;
@@ -293,7 +298,7 @@ LoopbackPeer::Outcome LoopbackPeer::Fail(std::string message) {
 
 bool LoopbackPeer::WaitFd(int fd, short events) {
     for (;;) {
-        pollfd fds[2] = {{fd, events, 0}, {m_wakePipe[0], POLLIN, 0}};
+        pollfd fds[2] = { { fd, events, 0 }, { m_wakePipe[0], POLLIN, 0 } };
         int ready = ::poll(fds, 2, -1);
         if (ready < 0 && errno == EINTR)
             continue;

@@ -120,7 +120,7 @@ private:
     std::uint16_t m_port = 0;
     int m_listenFd = -1;
     int m_connectionFd = -1;
-    int m_wakePipe[2] = {-1, -1};
+    int m_wakePipe[2] = { -1, -1 };
     // Bytes of the current connection, for ReadUntil.
     std::string m_connectionReceived;
     std::vector<Step> m_steps;
