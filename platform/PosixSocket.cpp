@@ -74,6 +74,12 @@ int Connect(int descriptor, std::uint32_t address, std::uint16_t port) {
     return ::connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target);
 }
 
+int Dissolve(int descriptor) {
+    sockaddr unspecified {};
+    unspecified.sa_family = AF_UNSPEC;
+    return ::connect(descriptor, &unspecified, sizeof unspecified);
+}
+
 int Bind(int descriptor, std::uint32_t address, std::uint16_t port) {
     sockaddr_in local = MakeAddress(address, port);
     return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local);

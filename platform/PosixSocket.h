@@ -15,6 +15,9 @@ enum class Option { ReuseAddress, KeepAlive, SendBuffer, ReceiveBuffer, NoDelay,
 // An IPv4 stream socket, close-on-exec, blocking.
 int OpenStreamSocket();
 int Connect(int descriptor, std::uint32_t address, std::uint16_t port);
+// Returns a socket whose connection attempt failed to the unconnected state,
+// so that it can connect again (connect with AF_UNSPEC).
+int Dissolve(int descriptor);
 int Bind(int descriptor, std::uint32_t address, std::uint16_t port);
 int Listen(int descriptor, int backlog);
 // Blocking or not as the listening socket is; the new socket is blocking.

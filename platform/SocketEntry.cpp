@@ -187,6 +187,9 @@ void SocketEntry::OnWritable() {
             ConnectionLost(WinsockErrorFromErrno(ECONNRESET));
             Connected();
         } else if (error != 0) {
+            // A refused, unreachable or timed-out attempt may be repeated on
+            // the same socket; the kernel needs to be told it is over.
+            Posix::Dissolve(m_descriptor);
             m_state = State::Idle;
             Notify(FD_CONNECT, WinsockErrorFromErrno(error));
         } else {

@@ -62,7 +62,9 @@
 //     FD_OOB     when urgent data arrives; re-enabled by recv.
 //     FD_ACCEPT  when a connection waits on a listening socket; re-enabled
 //                by accept.
-//     FD_CONNECT once per connect, with the error number when it failed.
+//     FD_CONNECT once per connect, with the error number when it failed;
+//                after a refused, unreachable or timed-out attempt the same
+//                socket may connect again.
 //                connect on a registered socket always returns SOCKET_ERROR
 //                with WSAEWOULDBLOCK, also when the outcome is known at once.
 //     FD_CLOSE   once, when the peer has closed the connection and every

@@ -211,6 +211,17 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     EXPECT_EQ(Count(refused, FD_WRITE), 0u);
     EXPECT_EQ(Count(refused, FD_CLOSE), 0u);
 
+    SCOPED_TRACE("the same socket may try again after a refusal");
+    LoopbackPeer later;
+    later.Accept().WaitForRelease();
+    later.Start();
+    sockaddr_in laterAddress = LoopbackAddress(later.Port());
+    EXPECT_EQ(connect(refused, AsAddress(laterAddress), sizeof laterAddress), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_TRUE(WaitForEvent(refused, FD_CONNECT, 2));
+    EXPECT_EQ(WSAGETSELECTERROR(Events(refused, FD_CONNECT)[1].LParam), 0);
+    later.Release();
+
     SCOPED_TRACE("a socket without write notifications gets none after connecting");
     LoopbackPeer quiet;
     quiet.Accept().WaitForRelease();
