@@ -52,7 +52,7 @@ def main(paths):
             met = ratio >= goal if higher_is_better else ratio <= goal
             verdict = ('met' if met else 'MISSED') + (' (goal >= %g)' % goal if higher_is_better
                                                        else ' (goal <= %g)' % goal)
-        rows.append((what, unit(a), unit(b), '%.2f' % ratio, verdict))
+        rows.append((what, unit(a), unit(b), ('%.2f' if ratio >= 0.1 else '%.3f') % ratio, verdict))
 
     mbps = lambda r: r['bytes_per_second'] / 1e6
     fmt_mbps = lambda v: '%.0f MB/s' % v
