@@ -279,6 +279,12 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
 // The file part in chunks of up to 65,535 bytes, each searched by itself: a
 // delimiter that spans two chunks is not found.
 int32_t TKvFifoBuffer::SearchFileStretch(const char* delimiter, int32_t length) {
+    return SearchFileChunks([&](const char* data, size_t size) {
+        return FindText(data, size, delimiter, static_cast<size_t>(length));
+    });
+}
+
+int32_t TKvFifoBuffer::SearchFileChunks(const TChunkSearch& search) {
     std::vector<char> chunk(static_cast<size_t>(std::min(kFileChunk, m_fileUnread)));
     int32_t before = 0;
     while (before < m_fileUnread) {
@@ -286,11 +292,25 @@ int32_t TKvFifoBuffer::SearchFileStretch(const char* delimiter, int32_t length) 
         const int32_t got = ReadFile(m_fileReadPos + before, chunk.data(), want);
         if (got <= 0)
             break;
-        const int64_t r = FindText(chunk.data(), static_cast<size_t>(got), delimiter,
-                                   static_cast<size_t>(length));
+        const int64_t r = search(chunk.data(), static_cast<size_t>(got));
         if (r > 0)
             return m_memUnread + before + static_cast<int32_t>(r);
         before += got;
     }
     return 0;
+}
+
+int32_t TKvFifoBuffer::FindByte(char value) {
+    WaitWhileBusy();
+    const auto find = [value](const char* data, size_t size) -> int64_t {
+        const void* match = std::memchr(data, value, size);
+        return match ? static_cast<const char*>(match) - data + 1 : -1;
+    };
+    if (m_memUnread > 0) {
+        const int64_t r = find(m_block->Data() + m_memReadPos, static_cast<size_t>(m_memUnread));
+        if (r > 0)
+            return static_cast<int32_t>(r);
+    }
+    // A single byte never straddles two chunks of the file part.
+    return m_fileUnread > 0 ? SearchFileChunks(find) : 0;
 }

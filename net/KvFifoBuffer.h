@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +59,10 @@ public:
     // fewer bytes are held than the delimiter is long or it is longer than
     // 65,535 bytes.
     int32_t Search(const char* delimiter);
+    // Bytes from the head up to and including the first byte of that value,
+    // searched over every byte held (memory and file part, zero bytes being
+    // ordinary bytes); 0 when there is none. Waits for a refill under way.
+    int32_t FindByte(char value);
     // Drops all data and deletes the spill file.
     void Clear();
 
@@ -71,6 +77,11 @@ private:
     int32_t Copy(char* destination, int32_t length, bool remove);
     int32_t ReadFile(int64_t position, char* destination, int32_t length);
     int32_t SearchFileStretch(const char* delimiter, int32_t length);
+    // Offset just past a match within data[0, size), or -1 for none.
+    using TChunkSearch = std::function<int64_t(const char* data, size_t size)>;
+    // Searches the file part chunk by chunk; the offset from the head just
+    // past the first match, or 0.
+    int32_t SearchFileChunks(const TChunkSearch& search);
     static void Refill(void* buffer);
 
     int32_t m_count { 0 };

@@ -414,11 +414,8 @@ void TKvHTTP::AwaitHeaderLine() {
     StartTimer();
     ScopeExit stopTimer([this] { StopTimer(); });
     while (!Canceled && Connected) {
-        // A refill of the buffer's memory part hides a line end from Search
-        // until it is done; a zero-length Peek waits it out.
-        char none = 0;
-        InputBuffer->Peek(&none, 0);
-        const int32_t found = InputBuffer->Search("\n");
+        // Finds the line end behind any zero byte, as ReadLn does.
+        const int32_t found = InputBuffer->FindByte('\n');
         if (found > MaxHeaderLine || (found <= 0 && InputBuffer->Count() > MaxHeaderLine))
             throw ESockError("Response header line too long");
         if (found > 0)
@@ -496,6 +493,10 @@ void TKvHTTP::ReceiveBody() {
     }
     if (bounded && received > MaxBodySize)
         throw ESockError("Response too large");
+    // A bounded body without a length ended at the close, as an unbounded
+    // one does: a reset there cuts the page short.
+    if (bounded)
+        CheckOrderlyClose();
     if (count >= 0 && !bounded && received < count)
         throw ESockError("Connection closed before the whole body arrived");
 }

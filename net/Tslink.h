@@ -123,8 +123,9 @@ public:
     // a longer one is sent whole.
     void Write(const std::string& text);
     void Writeln(const std::string& text);
-    // The next line with its line end. Once the connection has closed, the
-    // rest of the buffer (possibly without line end, possibly empty).
+    // The next line with its line end; zero bytes are ordinary bytes of a
+    // line. Once the connection has closed, the rest of the buffer (possibly
+    // without line end, possibly empty).
     std::string ReadLn();
     void SendFile(const std::string& fileName);
     void SendStream(TStream& stream);
@@ -133,6 +134,10 @@ public:
     void CaptureFile(const std::string& fileName);
     void CaptureStream(TStream& stream, int32_t count);
     void CaptureString(std::string& text, int32_t count);
+    // How the last connection ended: the socket library's error number when
+    // the peer reset it or it failed, 0 for an orderly close and while it
+    // lasts. Connect clears it.
+    uint16_t CloseErrorNo() const { return m_closeErrorNo; }
 
     // Status and errors.
     void ReportStatus(uint8_t level, const std::string& text);
@@ -203,7 +208,12 @@ protected:
     void ReceiveToBuffer();
     // The peer closed the connection (close notification, or a peek that
     // read 0): close and renew a live socket, wake the wait, tell the user.
-    void PeerClosed();
+    // errorNo is the close notification's error, 0 for an orderly close.
+    void PeerClosed(uint16_t errorNo);
+    // After data taken until the close: a connection that ended by a reset
+    // or an error cut the data short, which raises ESockError with the
+    // error's text; an orderly close (or a live connection) passes.
+    void CheckOrderlyClose();
     // The time limit elapsed: stops it, sets TimedOut and aborts.
     void TimerTriggered(TComponent* sender);
 
@@ -241,5 +251,6 @@ private:
     // leaves Connected false on a fresh socket that would never complete.
     bool m_connectCompleted { false };
     bool m_inWait { false };
+    uint16_t m_closeErrorNo { 0 };
     bool m_destroyBegun { false };
 };

@@ -66,6 +66,7 @@ void TTessalink::ResolveRemoteHost() {
 void TTessalink::Connect() {
     ReportStatus(8, "Connecting");
     Canceled = false;
+    m_closeErrorNo = 0;
     if (InputBuffer)
         InputBuffer->Clear();
     if (Connected)

@@ -52,7 +52,7 @@ void TTessalink::SocketMessage(TMessage& message) {
                 }
                 break;
             case Winsock::FD_CLOSE:
-                PeerClosed();
+                PeerClosed(Winsock::WSAGETSELECTERROR(message.LParam));
                 break;
             case Winsock::FD_WRITE:
                 // Only a send that found the socket full listens for this.
@@ -100,17 +100,18 @@ bool TTessalink::DataAvailable() {
         return true;
     }
     if (peeked == 0) {
-        PeerClosed();
+        PeerClosed(0);
         return true;
     }
     return false;
 }
 
-void TTessalink::PeerClosed() {
+void TTessalink::PeerClosed(uint16_t errorNo) {
     // A live connection is closed and replaced here, which fires OnDisconnect
     // once; the second call below tells that the wait woke for a close.
     try {
         if (Connected) {
+            m_closeErrorNo = errorNo;
             ClearInput();
             RequestCloseSocket();
         }

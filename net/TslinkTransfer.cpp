@@ -30,6 +30,13 @@ void TTessalink::AbortExit(const char* message) {
     throw EAbortError(message);
 }
 
+void TTessalink::CheckOrderlyClose() {
+    if (Connected || m_closeErrorNo == 0)
+        return;
+    LastErrorNo = m_closeErrorNo;
+    RaiseSocketError(m_closeErrorNo);
+}
+
 void TTessalink::WaitUntilWritable() {
     if ((m_selectedEvents & Winsock::FD_WRITE) == 0) {
         // A renewed socket does not hear write notifications. Add them and
@@ -105,11 +112,9 @@ std::string TTessalink::ReadLn() {
         bool closed = false;
         while (!TimedOut && !Canceled) {
             if (DataAvailable()) {
-                // A refill of the buffer's memory part hides the line end
-                // from Search until it is done; a zero-length Peek waits it out.
-                char none = 0;
-                InputBuffer->Peek(&none, 0);
-                found = InputBuffer->Search("\n");
+                // Every byte counts: a zero byte inside a line must not hide
+                // its line end, or the line would never be returned.
+                found = InputBuffer->FindByte('\n');
                 if (found > 0)
                     break;
             }
@@ -251,6 +256,9 @@ void TTessalink::CaptureStream(TStream& stream, int32_t count) {
         }
     }
     AbortExit(CaptureAborted);
+    // Taken until the close: only an orderly close ends the data whole.
+    if (count < -1)
+        CheckOrderlyClose();
 }
 
 void TTessalink::CaptureString(std::string& text, int32_t count) {
@@ -286,6 +294,8 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
         }
     }
     AbortExit(CaptureAborted);
+    if (count < -1)
+        CheckOrderlyClose();
 }
 
 uint16_t TTessalink::Accept() {

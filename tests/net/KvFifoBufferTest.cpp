@@ -186,6 +186,67 @@ TEST_F(FifoBuffer, FileStretchIsSearchedInChunksOf65535Bytes) {
     EXPECT_EQ(buffer.Search("\n"), 4 + 65536);
 }
 
+TEST_F(FifoBuffer, FindByteTreatsZeroBytesAsOrdinaryBytes) {
+    TKvFifoBuffer buffer(8, 1);
+    EXPECT_EQ(buffer.FindByte('\n'), 0);
+    Append(buffer, std::string("a\0b\r\n\0\n", 8));
+    EXPECT_EQ(buffer.FindByte('\n'), 5);
+    EXPECT_EQ(buffer.FindByte('\0'), 2);
+    EXPECT_EQ(buffer.FindByte('x'), 0);
+    EXPECT_EQ(Extract(buffer, 5), std::string("a\0b\r\n", 5));
+    EXPECT_EQ(buffer.FindByte('\n'), 2);
+    {
+        SCOPED_TRACE("stale bytes beyond the unread ones are never matched");
+        Extract(buffer, 2);
+        Append(buffer, "ab");
+        EXPECT_EQ(buffer.FindByte('\n'), 0);
+    }
+    {
+        // One byte cannot straddle two chunks of the spill file: a CR LF
+        // that does is found by its LF.
+        SCOPED_TRACE("in the file part, behind zero bytes and past a chunk edge");
+        buffer.Clear();
+        std::string bytes(8 + 65534, '\0');
+        bytes += "\r\nrest";
+        Append(buffer, bytes);
+        EXPECT_EQ(buffer.FindByte('\n'), 8 + 65536);
+        EXPECT_EQ(buffer.FindByte('\r'), 8 + 65535);
+        EXPECT_EQ(buffer.FindByte('t'), static_cast<int32_t>(bytes.size()));
+    }
+    {
+        SCOPED_TRACE("right after the extract that starts a refill");
+        EXPECT_EQ(Extract(buffer, 8), std::string(8, '\0'));
+        EXPECT_EQ(buffer.FindByte('\n'), 65536);
+        EXPECT_EQ(Extract(buffer, 65536).back(), '\n');
+        EXPECT_EQ(buffer.FindByte('t'), 4);
+    }
+}
+
+TEST_F(FifoBuffer, FindByteAgreesWithAStringOverRandomOperations) {
+    std::mt19937 rng(17);
+    for (const int32_t capacity : { 1, 5, 64 }) {
+        TKvFifoBuffer buffer(capacity, 1);
+        std::string model;
+        for (int step = 0; step < 1000; ++step) {
+            if (rng() % 2 == 0 && model.size() < 20000) {
+                std::string bytes(rng() % 200, '\0');
+                for (char& c : bytes)
+                    c = "\0\nab"[rng() % 4];
+                Append(buffer, bytes);
+                model += bytes;
+            } else {
+                const auto length = static_cast<int32_t>(rng() % 150);
+                ASSERT_EQ(Extract(buffer, length), model.substr(0, static_cast<size_t>(length)));
+                model.erase(0, static_cast<size_t>(length));
+            }
+            const size_t at = model.find('\n');
+            ASSERT_EQ(buffer.FindByte('\n'),
+                      at == std::string::npos ? 0 : static_cast<int32_t>(at + 1))
+                << "capacity " << capacity << ", step " << step;
+        }
+    }
+}
+
 TEST_F(FifoBuffer, SpillFileIsDeletedByClearAndDestroy) {
     std::string first;
     {

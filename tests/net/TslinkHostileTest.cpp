@@ -1,0 +1,181 @@
+// The socket component, and the HTTP component above it, against peers that
+// end a connection by a reset or put zero bytes into their lines.
+#include "net/KvHttp.h"
+#include "tests/net/TslinkTestSupport.h"
+#include "tests/support/KvHttpWire.h"
+#include "tests/support/LoopbackPeer.h"
+#include "toolkit/runtime/TMemoryStream.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace {
+
+const std::string kResetText = "10054:Connection reset by peer";
+
+std::string Bytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + i % 23);
+    return bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+const std::string kPageHead = "HTTP/1.0 200 OK\r\n\r\n";
+const std::string kPageBody(3000, 'b');
+
+struct Outcome {
+    std::string error; // "" for none
+    std::string body;
+};
+
+// Gets a page whose body ends with a reset (or an orderly close).
+Outcome GetPage(bool reset, const std::function<void(TKvHTTP&)>& setUp) {
+    LoopbackPeer peer;
+    peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(kPageHead + kPageBody, 5, 700);
+    reset ? peer.Reset() : peer.Close();
+    peer.Start();
+    TKvHTTP http;
+    http.TimeOut = 20000;
+    setUp(http);
+    Outcome outcome;
+    try {
+        http.Get(KvHttpWire::Url(peer, "/p.htm"));
+    } catch (const ESockError& e) {
+        outcome.error = e.Message();
+    }
+    outcome.body = http.Body;
+    return outcome;
+}
+
+} // namespace
+
+TEST_F(TslinkTest, CaptureUntilTheCloseTellsAResetFromAnOrderlyClose) {
+    const std::string bytes = Bytes(1000);
+    LoopbackPeer peer;
+    // Each connection: the bytes, then (once they are all buffered, so none
+    // can be lost to the reset) a reset, or an orderly close at the end.
+    for (int i = 0; i < 4; ++i)
+        peer.Accept().Send(bytes).WaitForRelease().Reset();
+    peer.Accept().Send(bytes).WaitForRelease().Close();
+    peer.Start();
+    TTessalink component(nullptr);
+    std::vector<uint16_t> reported;
+    component.OnSocketError = [&](TComponent*, uint16_t errorNo, const std::string&) {
+        reported.push_back(errorNo);
+    };
+    const auto connectAndBuffer = [&] {
+        ConnectTo(component, peer.Port());
+        EXPECT_EQ(component.CloseErrorNo(), 0);
+        ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 1000; }));
+        peer.Release();
+    };
+
+    {
+        SCOPED_TRACE("CaptureString: the bytes are delivered, then the reset is an error");
+        connectAndBuffer();
+        std::string text;
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kResetText);
+        EXPECT_TRUE(text == bytes);
+        EXPECT_FALSE(component.Connected);
+        EXPECT_EQ(component.CloseErrorNo(), 10054);
+        EXPECT_EQ(component.LastErrorNo, 10054);
+        EXPECT_EQ(reported, std::vector<uint16_t> { 10054 });
+    }
+    {
+        SCOPED_TRACE("CaptureFile: the file keeps the bytes");
+        connectAndBuffer();
+        QTemporaryDir directory;
+        ASSERT_TRUE(directory.isValid());
+        const std::string fileName = directory.filePath("capture.bin").toStdString();
+        ExpectRaises<ESockError>([&] { component.CaptureFile(fileName); }, kResetText);
+        EXPECT_TRUE(ReadFile(fileName) == bytes);
+    }
+    {
+        SCOPED_TRACE("a capture of what is buffered, or of a size, knows no end of data");
+        connectAndBuffer();
+        ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
+        std::string text;
+        component.CaptureString(text, 10);
+        EXPECT_EQ(text, bytes.substr(0, 10));
+        component.CaptureString(text, -1);
+        EXPECT_TRUE(text == bytes.substr(10));
+    }
+    {
+        SCOPED_TRACE("a reset that comes before anything is captured");
+        connectAndBuffer();
+        ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
+        TMemoryStream stream;
+        ExpectRaises<ESockError>([&] { component.CaptureStream(stream, -2); }, kResetText);
+        EXPECT_TRUE(stream.DataString() == bytes);
+    }
+    {
+        SCOPED_TRACE("an orderly close after a reset: the next connection ends well");
+        connectAndBuffer();
+        std::string text;
+        component.CaptureString(text, -2);
+        EXPECT_TRUE(text == bytes);
+        EXPECT_EQ(component.CloseErrorNo(), 0);
+    }
+    EXPECT_TRUE(peer.WaitDone());
+    EXPECT_EQ(peer.Failure(), "");
+}
+
+TEST_F(TslinkTest, ReadLnFindsTheLineEndBehindAZeroByte) {
+    const std::string first("a\0b\r\n", 5);
+    const std::string second("\0\n", 2);
+    LoopbackPeer peer;
+    // The connection stays open: no close can end the wait for a line.
+    peer.Accept().SendInPieces(first + second + "last\r\n", 3, 2).Stall();
+    peer.Start();
+    TTessalink component(nullptr);
+    ConnectTo(component, peer.Port());
+    EXPECT_TRUE(component.ReadLn() == first);
+    EXPECT_TRUE(component.ReadLn() == second);
+    EXPECT_EQ(component.ReadLn(), "last\r\n");
+    EXPECT_TRUE(component.Connected);
+    peer.Stop();
+}
+
+// A response without Content-Length ends at the close, so only the kind of
+// close tells a whole page from a cut one.
+TEST(KvHttpReset, ABodyWithoutLengthCutByAResetIsAnError) {
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const std::string bodyFile = directory.filePath("body.bin").toStdString();
+    using TSetUp = std::function<void(TKvHTTP&)>;
+    const TSetUp intoBody = [](TKvHTTP&) {};
+    const TSetUp intoFile = [&](TKvHTTP& http) {
+        http.InputFileMode = true;
+        http.Header = directory.filePath("head.txt").toStdString();
+        http.Body = bodyFile;
+    };
+    const auto withBound = [](const TSetUp& setUp) -> TSetUp {
+        return [setUp](TKvHTTP& http) {
+            http.MaxBodySize = 1 << 20;
+            setUp(http);
+        };
+    };
+
+    for (bool reset : { true, false }) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        const std::string expected = reset ? kResetText : "";
+        for (bool bounded : { false, true }) {
+            SCOPED_TRACE(bounded ? "with a size bound" : "without a size bound");
+            const Outcome page = GetPage(reset, bounded ? withBound(intoBody) : intoBody);
+            EXPECT_EQ(page.error, expected);
+            // Body keeps what arrived before a reset, and all of it after a close.
+            EXPECT_EQ(page.body, kPageBody.substr(0, reset ? page.body.size() : kPageBody.size()));
+
+            EXPECT_EQ(GetPage(reset, bounded ? withBound(intoFile) : intoFile).error, expected);
+            const std::string kept = ReadFile(bodyFile);
+            EXPECT_EQ(kept, kPageBody.substr(0, reset ? kept.size() : kPageBody.size()));
+        }
+    }
+}
