@@ -53,6 +53,16 @@ public:
 
     char* Data() const { return m_data; }
 
+    // Hands the pages that hold the first used bytes back to the kernel: the
+    // mapping stays and resident memory drops. The pages read as zero until
+    // written again, so the terminating zero byte stays zero. A failure only
+    // keeps the pages resident, so it is not reported.
+    void Release(size_t used) {
+        static const auto pageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        if (used > 0)
+            ::madvise(m_data, (used + pageSize - 1) / pageSize * pageSize, MADV_DONTNEED);
+    }
+
 private:
     size_t m_size;
     char* m_data { nullptr };
@@ -68,9 +78,9 @@ int32_t TKvFifoBuffer::CapacityFor(uint32_t availableBytes) {
 TKvFifoBuffer::TKvFifoBuffer() : TKvFifoBuffer(CapacityFor(GetAvailablePhysicalMemory())) {}
 
 TKvFifoBuffer::TKvFifoBuffer(int32_t capacity, uint32_t pollMilliseconds)
-    : m_capacity(std::max(capacity, 1)), m_pollMilliseconds(pollMilliseconds) {
-    Reset();
-}
+    : m_capacity(std::max(capacity, 1)),
+      m_block(std::make_unique<TBlock>(m_capacity)),
+      m_pollMilliseconds(pollMilliseconds) {}
 
 TKvFifoBuffer::~TKvFifoBuffer() {
     WaitWhileBusy();
@@ -82,21 +92,17 @@ void TKvFifoBuffer::WaitWhileBusy() const {
         Sleep(m_pollMilliseconds);
 }
 
-void TKvFifoBuffer::Reset() {
-    // The new block is mapped before the old one goes, so a failure leaves
-    // the buffer usable.
-    m_block = std::make_unique<TBlock>(m_capacity);
+void TKvFifoBuffer::Clear() {
+    WaitWhileBusy();
+    DropTempFile();
+    // The socket component clears at every connect: the block keeps its
+    // mapping (no new one per request) but gives its pages back.
+    m_block->Release(static_cast<size_t>(m_memTouched));
+    m_memTouched = 0;
     m_count = 0;
     m_memUnread = m_memWritePos = m_memReadPos = 0;
     m_fileUnread = 0;
     m_fileWritePos = m_fileReadPos = 0;
-    m_busy.store(0, std::memory_order_release);
-}
-
-void TKvFifoBuffer::Clear() {
-    WaitWhileBusy();
-    DropTempFile();
-    Reset();
 }
 
 void TKvFifoBuffer::DropTempFile() {
@@ -132,6 +138,7 @@ void TKvFifoBuffer::Append(const void* source, int32_t length) {
     std::memcpy(m_block->Data() + m_memWritePos, bytes, static_cast<size_t>(m));
     m_memUnread += m;
     m_memWritePos += m;
+    m_memTouched = std::max(m_memTouched, m_memWritePos);
     m_count += m;
     if (m == length)
         return;
@@ -217,6 +224,7 @@ void TKvFifoBuffer::Refill(void* buffer) {
         }
         self->m_memUnread = self->m_memWritePos = g;
         self->m_memReadPos = 0;
+        self->m_memTouched = std::max(self->m_memTouched, g);
         self->m_fileUnread -= g;
         if (self->m_fileUnread > 0) {
             self->m_fileReadPos += g;

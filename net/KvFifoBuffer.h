@@ -63,14 +63,14 @@ public:
     // searched over every byte held (memory and file part, zero bytes being
     // ordinary bytes); 0 when there is none. Waits for a refill under way.
     int32_t FindByte(char value);
-    // Drops all data and deletes the spill file.
+    // Drops all data and deletes the spill file. The memory block stays
+    // mapped; the pages that held bytes go back to the system.
     void Clear();
 
 private:
     class TBlock;
 
     void WaitWhileBusy() const;
-    void Reset();
     void StartRefill();
     void CreateTempFile();
     void DropTempFile();
@@ -90,6 +90,9 @@ private:
     int32_t m_memUnread { 0 };
     int32_t m_memWritePos { 0 };
     int32_t m_memReadPos { 0 };
+    // How far into the block bytes were written since creation or Clear:
+    // the pages that Clear gives back.
+    int32_t m_memTouched { 0 };
     std::string m_tempFileName;
     std::unique_ptr<TFileStream> m_tempFile;
     int32_t m_fileUnread { 0 };

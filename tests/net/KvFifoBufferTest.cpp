@@ -82,6 +82,18 @@ TEST(FifoBufferCapacity, MemoryBlockIsReservedNotTouched) {
     Append(buffer, bytes);
     EXPECT_LT(ResidentKiB() - before, 32 * 1024);
     EXPECT_EQ(Extract(buffer, 4096), bytes);
+
+    SCOPED_TRACE("Clear gives the pages that held bytes back and the block stays usable");
+    const std::string chunk(1024 * 1024, 'y');
+    for (int i = 0; i < 64; ++i)
+        Append(buffer, chunk);
+    EXPECT_GT(ResidentKiB() - before, 60 * 1024);
+    buffer.Clear();
+    EXPECT_LT(ResidentKiB() - before, 32 * 1024);
+    EXPECT_EQ(buffer.Count(), 0);
+    Append(buffer, "ab\r\n");
+    EXPECT_EQ(buffer.Search("\n"), 4);
+    EXPECT_EQ(Extract(buffer, 8), "ab\r\n");
 }
 
 TEST_F(FifoBuffer, SpillsOnlyPastCapacityAndKeepsOrderAcrossRefills) {
