@@ -2,14 +2,12 @@
 
 #include "toolkit/runtime/SysUtils.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -96,28 +94,13 @@ void Sleep(uint32_t milliseconds) {
 
 namespace {
 
-// mincore() fails with ENOMEM for any page of the range that is not mapped.
-// Pages are checked in batches so that no allocation is needed.
+// Arithmetic only: the buffer checks every Append and Extract, and asking the
+// kernel about the pages would cost two system calls per operation.
 bool IsBadRange(const void* pointer, size_t length) {
     if (length == 0)
         return false;
     const auto start = reinterpret_cast<uintptr_t>(pointer);
-    if (start < 0x10000 || length - 1 > std::numeric_limits<uintptr_t>::max() - start)
-        return true;
-    const auto pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    uintptr_t page = start & ~(pageSize - 1);
-    const uintptr_t last = (start + (length - 1)) & ~(pageSize - 1);
-    constexpr uintptr_t batch = 256;
-    unsigned char residency[batch];
-    for (;;) {
-        const uintptr_t pages = std::min<uintptr_t>(batch, (last - page) / pageSize + 1);
-        if (::mincore(reinterpret_cast<void*>(page), pages * pageSize, residency) != 0 &&
-            errno == ENOMEM)
-            return true;
-        if (last - page < pages * pageSize)
-            return false;
-        page += pages * pageSize;
-    }
+    return start < 0x10000 || length - 1 > std::numeric_limits<uintptr_t>::max() - start;
 }
 
 } // namespace

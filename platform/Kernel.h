@@ -44,9 +44,10 @@ void Sleep(uint32_t milliseconds);
 
 // Whether a caller's memory range cannot be used for reading or writing.
 // Refused: a null pointer, a range starting in the lowest 64 KiB (a null
-// pointer plus an offset), a range that wraps around the address space, and
-// a range with any page that is not mapped in the process. Protection bits
-// are not inspected, so a mapped read-only page passes IsBadWritePtr. An
-// empty range is never bad.
+// pointer plus an offset) and a range that wraps around the address space.
+// The check is arithmetic only: whether the pages are mapped, and with which
+// protection, is not asked (that would cost system calls on every buffer
+// operation), so any other range passes and a wrong length is the caller's
+// fault, as with memcpy. An empty range is never bad.
 bool IsBadReadPtr(const void* pointer, size_t length);
 bool IsBadWritePtr(void* pointer, size_t length);

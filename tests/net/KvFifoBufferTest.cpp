@@ -299,9 +299,10 @@ TEST_F(FifoBuffer, RefusesUnusableRangesAndOverflow) {
 
     buffer.Append("ef", 2);
     // The whole length is checked, also when fewer bytes are held.
-    char small[2];
-    EXPECT_EQ(ErrorOf([&] { buffer.Extract(small, INT32_MAX); }),
+    EXPECT_EQ(ErrorOf([&] { buffer.Extract(reinterpret_cast<void*>(UINTPTR_MAX - 16), 20); }),
               "Can't write to the destination buffer");
+    EXPECT_EQ(ErrorOf([&] { buffer.Append(reinterpret_cast<const void*>(0x8000), 1); }),
+              "Can't read the source buffer");
     EXPECT_EQ(buffer.Count(), 6);
 
     // Count never passes 2^31 - 1: reserve (not commit) a 2 GiB source.
