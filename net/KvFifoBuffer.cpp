@@ -19,16 +19,17 @@ constexpr int32_t kFileChunk = 65535;
 
 // Offset just past the first occurrence of the delimiter in data[0, size),
 // searched as zero-terminated text: nothing at or after the first zero byte
-// counts. -1 when there is none. The delimiter itself holds no zero byte.
+// counts. -1 when there is none. The delimiter itself holds no zero byte, so
+// only the bytes ahead of the first match are looked at for a zero byte, not
+// the whole (possibly large) rest of the buffer.
 int64_t FindText(const char* data, size_t size, const char* delimiter, size_t length) {
     if (length == 0 || size < length)
         return -1;
-    if (const void* zero = std::memchr(data, 0, size))
-        size = static_cast<size_t>(static_cast<const char*>(zero) - data);
-    if (size < length)
-        return -1;
     const void* match = ::memmem(data, size, delimiter, length);
-    return match ? static_cast<const char*>(match) - data + static_cast<int64_t>(length) : -1;
+    if (!match)
+        return -1;
+    const auto end = static_cast<size_t>(static_cast<const char*>(match) - data) + length;
+    return std::memchr(data, 0, end) ? -1 : static_cast<int64_t>(end);
 }
 
 } // namespace

@@ -141,9 +141,13 @@ TEST_F(FifoBuffer, SearchFindsTheLineEnd) {
     EXPECT_EQ(Extract(buffer, 5), "abc\r\n");
     EXPECT_EQ(Extract(buffer, 3), "def");
 
-    SCOPED_TRACE("a zero byte before the line end hides it");
+    SCOPED_TRACE("a zero byte before the line end hides it, one after it does not");
     Append(buffer, std::string("ab\0c\r\n", 6));
     EXPECT_EQ(buffer.Search("\n"), 0);
+    buffer.Clear();
+    Append(buffer, std::string("ab\r\n\0c\n", 7));
+    EXPECT_EQ(buffer.Search("\n"), 4);
+    EXPECT_EQ(buffer.Search("c"), 0);
 
     SCOPED_TRACE("stale bytes beyond the unread ones are never matched");
     buffer.Clear();
