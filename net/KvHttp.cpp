@@ -488,6 +488,8 @@ void TKvHTTP::ReceiveBody() {
     } else if (count == 0) {
         Body.clear();
     } else {
+        if (m_lengthAnnounced)
+            ReserveBody(count);
         CaptureString(Body, static_cast<int32_t>(count));
         received = static_cast<int64_t>(Body.size());
     }
@@ -499,6 +501,16 @@ void TKvHTTP::ReceiveBody() {
         CheckOrderlyClose();
     if (count >= 0 && !bounded && received < count)
         throw ESockError("Connection closed before the whole body arrived");
+}
+
+// Room for the whole announced body at once, so that a large body is not
+// copied again each time the string outgrows its memory. The announcement is
+// the server's word: without a bound on the body, no more than 256 MiB is
+// taken ahead of the bytes, and beyond that the string grows as they come.
+void TKvHTTP::ReserveBody(int64_t announced) {
+    constexpr int64_t unboundedReserve = int64_t { 256 } << 20;
+    const int64_t bound = MaxBodySize >= 0 ? MaxBodySize : unboundedReserve;
+    Body.reserve(static_cast<size_t>(std::min(announced, bound)));
 }
 
 void TKvHTTP::CaptureBodyFile(int64_t count) {

@@ -126,6 +126,7 @@ private:
     void AwaitHeaderLine();
     std::string ReadHeaderLine();
     void ReceiveBody();
+    void ReserveBody(int64_t announced);
     void CaptureBodyFile(int64_t count);
     void Decide();
     void CloseConnection();

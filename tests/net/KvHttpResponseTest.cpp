@@ -152,3 +152,28 @@ TEST(KvHttpResponse, SizeBounds) {
     for (const auto& row : rows)
         Play(row, seed++);
 }
+
+TEST(KvHttpResponse, BodyRoomIsTakenAheadOnlyUpToABound) {
+    // Each server announces far more than it sends, then closes.
+    const auto bodyCapacity = [](int64_t announced, int64_t maxBodySize) {
+        LoopbackPeer peer;
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .SendInPieces("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(announced) +
+                              "\r\n\r\nhello",
+                          1, 7);
+        peer.Close();
+        peer.Start();
+        TKvHTTP http;
+        http.MaxBodySize = maxBodySize;
+        http.TimeOut = 20000;
+        EXPECT_THROW(http.Get(KvHttpWire::Url(peer, "/p.htm")), ESockError);
+        EXPECT_EQ(http.Body, "hello");
+        peer.Stop();
+        return static_cast<int64_t>(http.Body.capacity());
+    };
+    EXPECT_GE(bodyCapacity(3000000, TKvHTTP::Unlimited), 3000000);
+    EXPECT_GE(bodyCapacity(3000000, 3000000), 3000000);
+    SCOPED_TRACE("without a bound, a lying length takes no more than 256 MiB ahead");
+    EXPECT_LE(bodyCapacity(2000000000, TKvHTTP::Unlimited), int64_t { 256 } << 20);
+}
