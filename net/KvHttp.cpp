@@ -360,8 +360,10 @@ void TKvHTTP::ComposeRequest() {
 }
 
 void TKvHTTP::SendRequest() {
-    Write(m_sendHeader.Text());
-    Writeln("");
+    // The head and the empty line that ends it in one Writeln: a server that
+    // got them in two sends would wake for the first and find the head
+    // unfinished, then wait for the second.
+    Writeln(m_sendHeader.Text());
     if (!HasRequestBody())
         return;
     if (m_command == cmdPOSTS) {

@@ -191,6 +191,23 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
         Play(row, seed++);
 }
 
+TEST(KvHttpRequest, HeadAndItsEmptyLineGoOutInOneSend) {
+    LoopbackPeer peer;
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n");
+    peer.Start();
+    TKvHTTP http;
+    http.ReportLevel = 8;
+    std::vector<std::string> sending;
+    http.OnStatus = [&](TComponent*, const std::string& status) {
+        if (status == "Writeln" || status == "Write" || status == "Sending Buffer")
+            sending.push_back(status);
+    };
+    http.Get(KvHttpWire::Url(peer, "/a"));
+    EXPECT_EQ(sending, (std::vector<std::string> { "Writeln", "Write", "Sending Buffer" }));
+    ASSERT_TRUE(peer.WaitDone());
+    EXPECT_EQ(peer.Received().substr(peer.Received().size() - 4), "\r\n\r\n");
+}
+
 TEST(KvHttpRequest, CredentialsFromAUrlStayForLaterCommands) {
     LoopbackPeer peer;
     KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n");
