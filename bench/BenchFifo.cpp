@@ -9,8 +9,7 @@
 // Spill: a buffer whose memory part holds 1 MiB takes 64 MiB, so all but
 // the first MiB go to its spill file, and then gives them all back (the
 // refill worker brings the file bytes back 1 MiB at a time, and the owner
-// polls for its end every 50 ms, as the component's buffer does; poll_ms 1
-// shows what that poll costs). Its peers write the same bytes to a file in
+// waits for each refill to end). Its peers write the same bytes to a file in
 // 64 KiB writes, and read them back.
 #include "bench/BenchStats.h"
 #include "net/KvFifoBuffer.h"
@@ -82,11 +81,10 @@ void MemcpyInAndOut(benchmark::State& state) {
 // chosen by the argument is the benchmark's time.
 void FifoSpill(benchmark::State& state) {
     const bool drain = state.range(0) != 0;
-    const auto pollMilliseconds = static_cast<uint32_t>(state.range(1));
     const std::vector<char> in = Chunk();
     std::vector<char> out(kChunk);
     for (auto _ : state) {
-        TKvFifoBuffer fifo(kSpillCapacity, pollMilliseconds);
+        TKvFifoBuffer fifo(kSpillCapacity);
         auto start = BenchStats::Clock::now();
         for (int64_t done = 0; done < kSpillBytes; done += kChunk)
             fifo.Append(in.data(), kChunk);
@@ -127,10 +125,9 @@ BENCHMARK(MemcpyOnce)->Name("FifoMemory/memcpy")->Arg(1)->Arg(16);
 BENCHMARK(MemcpyInAndOut)->Name("FifoMemory/memcpy-in-and-out")->Arg(1)->Arg(16);
 BENCHMARK(FifoSpill)
     ->Name("FifoSpill/TKvFifoBuffer")
-    ->ArgNames({ "drain", "poll_ms" })
-    ->Args({ 0, 50 })
-    ->Args({ 1, 50 })
-    ->Args({ 1, 1 })
+    ->ArgName("drain")
+    ->Arg(0)
+    ->Arg(1)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);

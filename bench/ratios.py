@@ -74,11 +74,9 @@ def main(paths):
             'FifoMemory/TKvFifoBuffer/' + batch, 'FifoMemory/memcpy-in-and-out/' + batch, mbps, True,
             fmt_mbps)
     add('Spill, 64 MiB appended past 1 MiB (vs file write)',
-        'FifoSpill/TKvFifoBuffer/drain:0/poll_ms:50', 'FifoSpill/file/read:0', mbps, True, fmt_mbps)
+        'FifoSpill/TKvFifoBuffer/drain:0', 'FifoSpill/file/read:0', mbps, True, fmt_mbps)
     add('Spill, 64 MiB drained again (vs file read)',
-        'FifoSpill/TKvFifoBuffer/drain:1/poll_ms:50', 'FifoSpill/file/read:1', mbps, True, fmt_mbps)
-    add('Spill, drained again, polling every 1 ms instead of 50 (vs file read)',
-        'FifoSpill/TKvFifoBuffer/drain:1/poll_ms:1', 'FifoSpill/file/read:1', mbps, True, fmt_mbps)
+        'FifoSpill/TKvFifoBuffer/drain:1', 'FifoSpill/file/read:1', mbps, True, fmt_mbps)
     for kind in ('Baseline', 'Progressive'):
         add('JPEG 1920 x 1200 %s, load + decode (vs QImageReader)' % kind.lower(),
             'Jpeg%s/TJPEGImage' % kind, 'Jpeg%s/QImageReader' % kind, lambda r: seconds(r) * 1e3,

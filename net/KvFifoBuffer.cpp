@@ -78,10 +78,8 @@ int32_t TKvFifoBuffer::CapacityFor(uint32_t availableBytes) {
 
 TKvFifoBuffer::TKvFifoBuffer() : TKvFifoBuffer(CapacityFor(GetAvailablePhysicalMemory())) {}
 
-TKvFifoBuffer::TKvFifoBuffer(int32_t capacity, uint32_t pollMilliseconds)
-    : m_capacity(std::max(capacity, 1)),
-      m_block(std::make_unique<TBlock>(m_capacity)),
-      m_pollMilliseconds(pollMilliseconds) {}
+TKvFifoBuffer::TKvFifoBuffer(int32_t capacity)
+    : m_capacity(std::max(capacity, 1)), m_block(std::make_unique<TBlock>(m_capacity)) {}
 
 TKvFifoBuffer::~TKvFifoBuffer() {
     WaitWhileBusy();
@@ -89,8 +87,9 @@ TKvFifoBuffer::~TKvFifoBuffer() {
 }
 
 void TKvFifoBuffer::WaitWhileBusy() const {
-    while (m_busy.load(std::memory_order_acquire) != 0)
-        Sleep(m_pollMilliseconds);
+    // Returns at once when the flag is down, else as soon as the worker
+    // lowers it.
+    m_busy->wait(1, std::memory_order_acquire);
 }
 
 void TKvFifoBuffer::Clear() {
@@ -203,7 +202,7 @@ int32_t TKvFifoBuffer::Peek(void* destination, int32_t length) {
 void TKvFifoBuffer::StartRefill() {
     // The flag goes up before the worker exists, so no operation of the owner
     // can slip in between the emptying and the refill.
-    m_busy.store(1, std::memory_order_release);
+    m_busy->store(1, std::memory_order_release);
     try {
         TSimpleThread::Start(&TKvFifoBuffer::Refill, this);
     } catch (...) {
@@ -215,6 +214,7 @@ void TKvFifoBuffer::StartRefill() {
 
 void TKvFifoBuffer::Refill(void* buffer) {
     auto* self = static_cast<TKvFifoBuffer*>(buffer);
+    const std::shared_ptr<TBusyFlag> busy = self->m_busy;
     if (self->m_tempFile) {
         const int32_t n = std::min(self->m_capacity, self->m_fileUnread);
         int32_t g = 0;
@@ -233,14 +233,16 @@ void TKvFifoBuffer::Refill(void* buffer) {
             self->m_fileWritePos = self->m_fileReadPos = 0;
         }
     }
-    self->m_busy.store(0, std::memory_order_release);
+    // From here on the buffer may be gone; only the flag is used.
+    busy->store(0, std::memory_order_release);
+    busy->notify_all();
 }
 
 int32_t TKvFifoBuffer::Search(const char* delimiter) {
     const size_t length = delimiter ? std::strlen(delimiter) : 0;
     // While a refill runs the memory part is empty as far as the owner is
     // concerned; the worker is filling it, so it is not looked at.
-    if (m_busy.load(std::memory_order_acquire) != 0 || m_memUnread < 1)
+    if (m_busy->load(std::memory_order_acquire) != 0 || m_memUnread < 1)
         return 0;
     if (static_cast<size_t>(m_count) < length || length > kLongestDelimiter)
         return -1;
@@ -260,22 +262,21 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
         return 0;
 
     // Boundary window: a delimiter that starts in memory and ends in the file.
-    std::vector<char> window;
+    const char* memoryStart = m_block->Data() + m_memReadPos;
+    int32_t memoryBytes = m_memUnread;
     int32_t fileBytes = L - 1;
     if (m_count == L) {
-        window.assign(m_block->Data() + m_memReadPos, m_block->Data() + m_memReadPos + m_memUnread);
         fileBytes = m_fileUnread;
-    } else if (m_memUnread < L) {
-        window.assign(m_block->Data() + m_memReadPos, m_block->Data() + m_memReadPos + m_memUnread);
-    } else {
+    } else if (m_memUnread >= L) {
         // The memory part is full while the file holds bytes, so its last
         // byte sits at the end of the block.
-        window.assign(m_block->Data() + m_memWritePos - (L - 1), m_block->Data() + m_memWritePos);
+        memoryStart = m_block->Data() + m_memWritePos - (L - 1);
+        memoryBytes = L - 1;
     }
-    const size_t memoryBytes = window.size();
-    window.resize(memoryBytes + static_cast<size_t>(fileBytes));
+    std::vector<char> window(static_cast<size_t>(memoryBytes + fileBytes));
+    std::copy_n(memoryStart, memoryBytes, window.data()); // none for a one-byte delimiter
     const int32_t got = ReadFile(m_fileReadPos, window.data() + memoryBytes, fileBytes);
-    window.resize(memoryBytes + static_cast<size_t>(got));
+    window.resize(static_cast<size_t>(memoryBytes + got));
     const int64_t r = FindText(window.data(), window.size(), delimiter, length);
     if (r > 0)
         return static_cast<int32_t>(m_memUnread >= L ? m_memUnread - (L - 1) + r : r);

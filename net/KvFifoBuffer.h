@@ -19,17 +19,17 @@ class TFileStream;
 // Threads: the buffer belongs to one thread. The only other thread is the
 // refill worker, and the busy flag is the only link between them: the owner
 // sets it before starting the worker, the worker clears it as its last step
-// (release), and every operation polls it (acquire) in 50 ms sleeps before
-// touching the data. Count() may be read at any time; a refill never changes it.
+// (release) and wakes the waiters, and every operation waits on it (acquire)
+// before touching the data. Count() may be read at any time; a refill never
+// changes it.
 class TKvFifoBuffer {
 public:
     // The memory block gets 5 % of the available physical memory, rounded
     // down to a multiple of 1,024 and at least 65,536 bytes. It is reserved,
     // not touched: resident memory grows with the bytes actually held.
     TKvFifoBuffer();
-    // For tests: the given memory capacity (at least 1), and optionally a
-    // shorter poll interval so that long operation sequences run quickly.
-    explicit TKvFifoBuffer(int32_t capacity, uint32_t pollMilliseconds = 50);
+    // For tests: the given memory capacity (at least 1).
+    explicit TKvFifoBuffer(int32_t capacity);
     ~TKvFifoBuffer();
     TKvFifoBuffer(const TKvFifoBuffer&) = delete;
     TKvFifoBuffer& operator=(const TKvFifoBuffer&) = delete;
@@ -100,6 +100,9 @@ private:
     // even though it never holds more than Count unread bytes.
     int64_t m_fileWritePos { 0 };
     int64_t m_fileReadPos { 0 };
-    std::atomic<uint8_t> m_busy { 0 };
-    uint32_t m_pollMilliseconds { 50 };
+    // Shared with the refill worker, which keeps its own reference: after
+    // clearing the flag it still wakes the waiters, by which time the owner
+    // may have seen the flag down and destroyed the buffer.
+    using TBusyFlag = std::atomic<uint32_t>;
+    std::shared_ptr<TBusyFlag> m_busy { std::make_shared<TBusyFlag>(0) };
 };

@@ -14,7 +14,7 @@
 // exactly the first occurrence; zero bytes and chunk edges have their own tests.
 class TFifoModel {
 public:
-    explicit TFifoModel(int32_t capacity) : m_buffer(capacity, 1) {}
+    explicit TFifoModel(int32_t capacity) : m_buffer(capacity) {}
 
     // "" when every step agreed with the model.
     std::string Run(const uint8_t* data, size_t size) {

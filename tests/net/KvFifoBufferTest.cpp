@@ -53,6 +53,16 @@ template <typename Call> std::string ErrorOf(Call call) {
     return "no error";
 }
 
+// ThreadSanitizer keeps shadow memory for every byte written, which pages
+// given back to the kernel do not take with them.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kShadowedMemory = true;
+#elif defined(__has_feature)
+constexpr bool kShadowedMemory = __has_feature(thread_sanitizer);
+#else
+constexpr bool kShadowedMemory = false;
+#endif
+
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -89,7 +99,9 @@ TEST(FifoBufferCapacity, MemoryBlockIsReservedNotTouched) {
         Append(buffer, chunk);
     EXPECT_GT(ResidentKiB() - before, 60 * 1024);
     buffer.Clear();
-    EXPECT_LT(ResidentKiB() - before, 32 * 1024);
+    if (!kShadowedMemory) {
+        EXPECT_LT(ResidentKiB() - before, 32 * 1024);
+    }
     EXPECT_EQ(buffer.Count(), 0);
     Append(buffer, "ab\r\n");
     EXPECT_EQ(buffer.Search("\n"), 4);
@@ -124,6 +136,34 @@ TEST_F(FifoBuffer, SpillsOnlyPastCapacityAndKeepsOrderAcrossRefills) {
     EXPECT_EQ(Extract(buffer, 100), "ijklmnopqrs");
     EXPECT_EQ(buffer.Count(), 0);
     EXPECT_EQ(Extract(buffer, 1), "");
+}
+
+TEST_F(FifoBuffer, RefillWorkerWakesItsWaiters) {
+    {
+        // Thousands of refills, each waited for by the next operation: a
+        // waiter that slept instead of being woken would stall this for minutes.
+        SCOPED_TRACE("a spill drained in pieces of the capacity");
+        TKvFifoBuffer buffer(16);
+        std::string bytes(64 * 1024, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>('a' + i % 23);
+        Append(buffer, bytes);
+        std::string drained;
+        while (buffer.Count() > 0)
+            drained += Extract(buffer, 16);
+        EXPECT_EQ(drained, bytes);
+    }
+    {
+        // The worker wakes the waiters after lowering the flag, when the
+        // owner may already have destroyed the buffer.
+        SCOPED_TRACE("destroyed right after the extract that starts a refill");
+        for (int i = 0; i < 200; ++i) {
+            TKvFifoBuffer buffer(4);
+            Append(buffer, "abcdefgh");
+            ASSERT_EQ(Extract(buffer, 4), "abcd");
+        }
+    }
+    EXPECT_TRUE(SpillFiles().isEmpty());
 }
 
 TEST_F(FifoBuffer, SearchFindsTheLineEnd) {
@@ -203,7 +243,7 @@ TEST_F(FifoBuffer, FileStretchIsSearchedInChunksOf65535Bytes) {
 }
 
 TEST_F(FifoBuffer, FindByteTreatsZeroBytesAsOrdinaryBytes) {
-    TKvFifoBuffer buffer(8, 1);
+    TKvFifoBuffer buffer(8);
     EXPECT_EQ(buffer.FindByte('\n'), 0);
     Append(buffer, std::string("a\0b\r\n\0\n", 8));
     EXPECT_EQ(buffer.FindByte('\n'), 5);
@@ -241,7 +281,7 @@ TEST_F(FifoBuffer, FindByteTreatsZeroBytesAsOrdinaryBytes) {
 TEST_F(FifoBuffer, FindByteAgreesWithAStringOverRandomOperations) {
     std::mt19937 rng(17);
     for (const int32_t capacity : { 1, 5, 64 }) {
-        TKvFifoBuffer buffer(capacity, 1);
+        TKvFifoBuffer buffer(capacity);
         std::string model;
         for (int step = 0; step < 1000; ++step) {
             if (rng() % 2 == 0 && model.size() < 20000) {
