@@ -1,11 +1,13 @@
 #include "app/ImageFetcher.h"
 
-#include "app/TReplacementFile.h"
+#include "app/InOutError.h"
 #include "platform/Kernel.h"
 #include "platform/UrlService.h"
 #include "toolkit/runtime/SysUtils.h"
+#include "toolkit/runtime/TAtomicFileStream.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -31,13 +33,23 @@ void FetchImageFile(const std::string& url, const std::string& fileName) {
     if (!IsSuccessStatus(status))
         throw EDownloadError(url, "HTTP status " + std::to_string(status));
 
-    TReplacementFile output(fileName);
-    char buffer[kTransferBufferSize];
-    uint32_t count = 0;
-    do {
-        if (!InternetReadFile(file.get(), buffer, kTransferBufferSize, &count))
-            throw EDownloadError(url, InternetLastErrorText());
-        output.Write(buffer, count);
-    } while (count != 0);
-    output.Commit();
+    // File failures are told by the runtime's I/O codes for their errno:
+    // creating or renaming keeps it on the error, writing or flushing on the
+    // stream.
+    std::optional<TAtomicFileStream> output;
+    try {
+        output.emplace(fileName);
+        char buffer[kTransferBufferSize];
+        uint32_t count = 0;
+        do {
+            if (!InternetReadFile(file.get(), buffer, kTransferBufferSize, &count))
+                throw EDownloadError(url, InternetLastErrorText());
+            output->WriteBuffer(buffer, static_cast<int32_t>(count));
+        } while (count != 0);
+        output->Commit();
+    } catch (const EFCreateError& e) {
+        throw InOutErrorFromErrno(e.SystemError);
+    } catch (const EWriteError&) {
+        throw InOutErrorFromErrno(output->LastError());
+    }
 }

@@ -1,5 +1,6 @@
 #include "app/ImageFetcher.h"
 #include "app/InOutError.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/NginxServer.h"
 
 #include <gtest/gtest.h>
@@ -170,9 +171,9 @@ TEST_F(ImageFetcher, FileErrorsCarryTheRuntimeCodes) {
     m_server.WriteFile("a.jpg", "abc");
     const std::string url = m_server.Url("/a.jpg");
     std::filesystem::create_directory(Target("dir.jpg"));
-    auto errorOf = [&](const std::string& target) -> std::string {
+    auto errorOf = [&](const std::string& target, const std::string& from = "") -> std::string {
         try {
-            FetchImageFile(url, target);
+            FetchImageFile(from.empty() ? url : from, target);
         } catch (const EInOutError& e) {
             return std::to_string(e.ErrorCode) + " " + e.Message();
         }
@@ -182,6 +183,19 @@ TEST_F(ImageFetcher, FileErrorsCarryTheRuntimeCodes) {
     EXPECT_EQ(errorOf(Target("no/such/dir/1.jpg")), "3 Invalid filename");
     EXPECT_EQ(Entries(Dir()), std::vector<std::string> { "dir.jpg" });
     EXPECT_TRUE(std::filesystem::is_empty(Target("dir.jpg")));
+
+    // A write that fails part way, as on a full disk, gives its own code and
+    // leaves the old file whole.
+    m_server.WriteFile("big.jpg", Pattern(20000));
+    std::ofstream(Target("big.jpg"), std::ios::binary) << "old picture";
+    std::string fullDisk;
+    {
+        FileSizeLimit limit(4096);
+        fullDisk = errorOf(Target("big.jpg"), m_server.Url("/big.jpg"));
+    }
+    EXPECT_EQ(fullDisk, "101 Disk full");
+    EXPECT_EQ(ReadFile(Target("big.jpg")), "old picture");
+    EXPECT_EQ(Entries(Dir()), (std::vector<std::string> { "big.jpg", "dir.jpg" }));
 }
 
 TEST(InOutError, LinuxErrorsMapToTheRuntimeCodesAndTexts) {

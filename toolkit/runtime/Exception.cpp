@@ -8,4 +8,5 @@ EFOpenError::EFOpenError(const std::string& fileName, int systemError)
 
 EFCreateError::EFCreateError(const std::string& fileName, int systemError)
     : EStreamError("Cannot create file \"" + ExpandFileName(fileName) + "\". " +
-                   SysErrorMessage(systemError)) {}
+                   SysErrorMessage(systemError)),
+      SystemError(systemError) {}

@@ -26,10 +26,12 @@ public:
     EFOpenError(const std::string& fileName, int systemError);
 };
 
-// `Cannot create file "%s". %s`.
+// `Cannot create file "%s". %s`. SystemError keeps the errno, for callers
+// that report file failures by their own codes.
 class EFCreateError : public EStreamError {
 public:
     EFCreateError(const std::string& fileName, int systemError);
+    int SystemError;
 };
 
 class EReadError : public EStreamError {

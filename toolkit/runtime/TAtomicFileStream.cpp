@@ -17,7 +17,10 @@ std::atomic<unsigned> g_temporaryCounter { 0 };
 
 TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::string& target) {
     struct stat existing {};
-    const bool replaces = ::stat(target.c_str(), &existing) == 0 && !S_ISDIR(existing.st_mode);
+    const bool replaces = ::stat(target.c_str(), &existing) == 0;
+    // A directory could only fail the final rename, after all the writing.
+    if (replaces && S_ISDIR(existing.st_mode))
+        throw EFCreateError(target, EISDIR);
     if (replaces) {
         // Opening for writing (never truncating) asks the same question a
         // plain create would, with the caller's effective rights.

@@ -14,9 +14,11 @@
 // the temporary file or to rename it raises `Cannot create file "%s". %s`
 // with the target's full path; a short write or a failed flush raises
 // "Stream write error" (LastError() then holds the errno). An existing target
-// that we may not write is refused like a failed create, so a write-protected
-// file is not replaced behind the user's back. The new file keeps an existing
-// target's permission bits.
+// that we may not write, or a directory, is refused at construction like a
+// failed create, so a write-protected file is not replaced behind the user's
+// back. The new file keeps an existing target's permission bits; a new target
+// gets the usual mode (0666 less the umask). The temporary file's name is
+// hidden (a leading dot).
 class TAtomicFileStream : public TFileStream {
 public:
     explicit TAtomicFileStream(const std::string& fileName);
