@@ -86,7 +86,20 @@ def main(paths):
     print('|---|---|---|---|---|')
     for row in rows:
         print('| %s |' % ' | '.join(row))
-    print('| Whole run, 100 numbers on the demo site | not measured: the download run is not built yet | | | |')
+
+    # The whole download run has no peer: its time per number and its peak
+    # resident memory, which must not grow with the number of pictures.
+    whole = [(n, p) for n, p in (('50', '0'), ('100', '0'), ('100', '1'))
+             if 'WholeRun/numbers:%s/present:%s' % (n, p) in runs]
+    if whole:
+        print()
+        print('| Whole run on the demo site | Time per number | Peak resident memory | Above the start |')
+        print('|---|---|---|---|')
+        for n, p in whole:
+            r = runs['WholeRun/numbers:%s/present:%s' % (n, p)]
+            what = '%s numbers, pictures %s' % (n, 'present' if p == '1' else 'downloaded')
+            print('| %s | %.2f ms | %.1f MiB | %.1f MiB |' % (
+                what, r['ms_per_number'], r['peak_rss_mib'], r['added_rss_mib']))
 
 
 if __name__ == '__main__':

@@ -1,0 +1,149 @@
+// The whole download run: the real main window on the offscreen platform,
+// its number boxes filled and its download button clicked, against the demo
+// site (generate-demo-site) served by a local nginx. Each run fetches every
+// number's page, saves its picture unless present, shows it and logs it.
+//
+// WholeRun/numbers:N/present:0 starts with an empty picture directory, so
+// every picture is downloaded; present:1 repeats a run over the directory
+// that an untimed run has just filled. Each is run three times and the
+// median counts. Counters: ms_per_number, and
+// peak_rss_mib, the peak resident memory of the process during the run (the
+// kernel's high-water mark, reset just before the click), and added_rss_mib,
+// what that peak lies above the resident memory before the click. Memory
+// that does not grow with the pictures shows as the same peak for 50 and
+// for 100 numbers.
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "bench/BenchNginx.h"
+#include "bench/BenchStats.h"
+#include "toolkit/widgets/TApplication.h"
+#include "toolkit/widgets/TSpinEdit.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kHighestNumber = 100;
+
+// The demo site for numbers 1 to 100, generated once into nginx's root.
+BenchNginx& Site() {
+    static std::unique_ptr<BenchNginx> site;
+    if (!site) {
+        site = std::make_unique<BenchNginx>();
+        QProcess generator;
+        generator.start(GENERATE_DEMO_SITE,
+                        { QString::fromStdString(site->Directory() + "html"), "--base",
+                          QString::fromStdString(site->Url("")), "--first", "1", "--last",
+                          QString::number(kHighestNumber) });
+        if (!generator.waitForFinished(600000) || generator.exitCode() != 0)
+            throw std::runtime_error("generate-demo-site failed: " +
+                                     generator.readAllStandardError().toStdString());
+    }
+    return *site;
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+long StatusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// Starts the peak resident memory (VmHWM) afresh from the current one.
+void ResetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The main window and the viewer as the program makes them, working in a
+// temporary directory (for "log.log") with their pictures in another.
+class TRunWindow {
+public:
+    explicit TRunWindow(const std::string& pictureDirectory) {
+        m_oldDirectory = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        std::ofstream emptyLog(LogFileName);
+        m_application = std::make_unique<TApplication>();
+        m_application->SetTitle("Wallpapers");
+        m_application->SetErrorPresenter(
+            [this](const std::string&, const std::string& text) { m_errors.push_back(text); });
+        StopFlag = 0;
+        CurrentNumber = 0;
+        Form1 = m_application->CreateForm<TForm1>();
+        Form2 = m_application->CreateForm<TForm2>();
+        Form1->SiteAddress = Site().Url("");
+        Form1->PictureDirectory = pictureDirectory + "/";
+        Form1->show();
+        m_application->ProcessMessages();
+    }
+    ~TRunWindow() {
+        m_application.reset();
+        QDir::setCurrent(m_oldDirectory);
+    }
+    TRunWindow(const TRunWindow&) = delete;
+    TRunWindow& operator=(const TRunWindow&) = delete;
+
+    // The whole run happens inside the click; an error ends it in the
+    // error box, which the recorder took.
+    void Download(int from, int to) {
+        Form1->SpinEdit1->SetText(QString::number(from));
+        Form1->SpinEdit2->SetText(QString::number(to));
+        Form1->Button2->click();
+    }
+    const std::vector<std::string>& Errors() const { return m_errors; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_oldDirectory;
+    std::unique_ptr<TApplication> m_application;
+    std::vector<std::string> m_errors;
+};
+
+void WholeRun(benchmark::State& state) {
+    const auto numbers = static_cast<int>(state.range(0));
+    const bool present = state.range(1) != 0;
+    Site();
+    for (auto _ : state) {
+        QTemporaryDir pictures;
+        TRunWindow window(pictures.path().toStdString());
+        if (present)
+            window.Download(1, numbers);
+        const double residentBefore = static_cast<double>(StatusKiB("VmRSS"));
+        ResetPeakResident();
+        const auto start = BenchStats::Clock::now();
+        window.Download(1, numbers);
+        const double seconds = BenchStats::SecondsSince(start);
+        state.SetIterationTime(seconds);
+        const double peak = static_cast<double>(StatusKiB("VmHWM"));
+        state.counters["ms_per_number"] = seconds * 1e3 / numbers;
+        state.counters["peak_rss_mib"] = peak / 1024;
+        state.counters["added_rss_mib"] = (peak - residentBefore) / 1024;
+        if (!window.Errors().empty())
+            state.SkipWithError(("the run failed: " + window.Errors().front()).c_str());
+        else if (QDir(pictures.path()).entryList(QDir::Files).size() != numbers)
+            state.SkipWithError("the run saved a picture too few or too many");
+    }
+}
+
+} // namespace
+
+BENCHMARK(WholeRun)
+    ->ArgNames({ "numbers", "present" })
+    ->Args({ 50, 0 })
+    ->Args({ kHighestNumber, 0 })
+    ->Args({ kHighestNumber, 1 })
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
