@@ -27,8 +27,12 @@ struct EventLog {
 
     void Attach(TKvHTTP& http) {
         http.OnAboutToSend = [this](TComponent*) { events.push_back("about"); };
-        http.OnSuccess = [this](CmdType cmd) { events.push_back("success:" + std::to_string(cmd)); };
-        http.OnFailure = [this](CmdType cmd) { events.push_back("failure:" + std::to_string(cmd)); };
+        http.OnSuccess = [this](CmdType cmd) {
+            events.push_back("success:" + std::to_string(cmd));
+        };
+        http.OnFailure = [this](CmdType cmd) {
+            events.push_back("failure:" + std::to_string(cmd));
+        };
         http.OnRedirect = [this](bool&) { events.push_back("redirect"); };
         http.OnAuthenticationNeeded = [this](TComponent*) { events.push_back("auth"); };
         http.OnDisconnect = [this](TComponent*) { events.push_back("disconnect"); };
@@ -78,20 +82,22 @@ struct RedirectCase {
 
 TEST(KvHttpCommand, RedirectsFetchTheNextLocationWithGet) {
     const std::vector<RedirectCase> rows = {
-        {"302 to an absolute location after Post",
-         [](TKvHTTP& h, const std::string& b) { h.Post(b + "/old.htm", "a=1&b=2"); },
-         "HTTP/1.0 302 Found\r\nLocation: {base}/new.htm\r\n\r\nmoved", 7, "GET /new.htm HTTP/1.0"},
-        {"a relative location completes from the directory",
-         [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
-         "HTTP/1.0 302 Found\r\nLocation: new.htm\r\n\r\n", 0, "GET /dir/new.htm HTTP/1.0"},
-        {"a location from the root keeps the server",
-         [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
-         "HTTP/1.0 301 Moved\r\nLocation: /root.htm\r\n\r\n", 0, "GET /root.htm HTTP/1.0"},
-        {"302 without a location fetches the directory",
-         [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); }, "HTTP/1.0 302 Found\r\n\r\n", 0,
-         "GET /dir/ HTTP/1.0"},
-        {"303 fetches the same URL again", [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "x"); },
-         "HTTP/1.0 303 See Other\r\nLocation: /elsewhere\r\n\r\n", 1, "GET /form HTTP/1.0"},
+        { "302 to an absolute location after Post",
+          [](TKvHTTP& h, const std::string& b) { h.Post(b + "/old.htm", "a=1&b=2"); },
+          "HTTP/1.0 302 Found\r\nLocation: {base}/new.htm\r\n\r\nmoved", 7,
+          "GET /new.htm HTTP/1.0" },
+        { "a relative location completes from the directory",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
+          "HTTP/1.0 302 Found\r\nLocation: new.htm\r\n\r\n", 0, "GET /dir/new.htm HTTP/1.0" },
+        { "a location from the root keeps the server",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
+          "HTTP/1.0 301 Moved\r\nLocation: /root.htm\r\n\r\n", 0, "GET /root.htm HTTP/1.0" },
+        { "302 without a location fetches the directory",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
+          "HTTP/1.0 302 Found\r\n\r\n", 0, "GET /dir/ HTTP/1.0" },
+        { "303 fetches the same URL again",
+          [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "x"); },
+          "HTTP/1.0 303 See Other\r\nLocation: /elsewhere\r\n\r\n", 1, "GET /form HTTP/1.0" },
     };
     unsigned seed = 1;
     for (const auto& row : rows) {
@@ -116,7 +122,7 @@ TEST(KvHttpCommand, RedirectsFetchTheNextLocationWithGet) {
         EXPECT_EQ(http.ReplyCode, 200);
         EXPECT_EQ(http.Body, "new page");
         EXPECT_EQ(http.Command(), CmdGET);
-        EXPECT_EQ(successes, std::vector<CmdType>{CmdGET});
+        EXPECT_EQ(successes, std::vector<CmdType> { CmdGET });
     }
 }
 
@@ -124,13 +130,16 @@ TEST(KvHttpCommand, CookieAndEventsAcrossARedirect) {
     // Both peers hold their connection open, so every close is the
     // component's own and the event order is exact.
     LoopbackPeer second;
-    second.Accept().ReadUntil("\r\n\r\n").SendInPieces("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone", 5).Stall();
+    second.Accept()
+        .ReadUntil("\r\n\r\n")
+        .SendInPieces("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone", 5)
+        .Stall();
     second.Start();
     LoopbackPeer first;
     first.Accept()
         .ReadUntil("\r\n\r\n")
-        .SendInPieces("HTTP/1.0 302 Found\r\nSet-Cookie: id=5; path=/\r\nLocation: " + Url(second, "/new.htm") +
-                          "\r\nContent-Length: 0\r\n\r\n",
+        .SendInPieces("HTTP/1.0 302 Found\r\nSet-Cookie: id=5; path=/\r\nLocation: " +
+                          Url(second, "/new.htm") + "\r\nContent-Length: 0\r\n\r\n",
                       6)
         .Stall();
     first.Start();
@@ -139,15 +148,15 @@ TEST(KvHttpCommand, CookieAndEventsAcrossARedirect) {
     EventLog log;
     log.Attach(http);
     http.Get(Url(first, "/old.htm"));
-    EXPECT_EQ(log.events, (std::vector<std::string>{"about", "disconnect", "redirect", "about", "success:0",
-                                                    "disconnect"}));
+    EXPECT_EQ(log.events, (std::vector<std::string> { "about", "disconnect", "redirect", "about",
+                                                      "success:0", "disconnect" }));
     EXPECT_EQ(http.HeaderInfo.Cookie, "id=5");
     EXPECT_EQ(http.CurrentURL(), Url(second, "/new.htm"));
     EXPECT_EQ(http.Body, "done");
     first.Stop();
     second.Stop();
     ASSERT_TRUE(second.WaitDone());
-    EXPECT_EQ(second.Received(), Request("GET /new.htm HTTP/1.0", {"Cookie: id=5"}));
+    EXPECT_EQ(second.Received(), Request("GET /new.htm HTTP/1.0", { "Cookie: id=5" }));
 }
 
 TEST(KvHttpCommand, StatusClassesAndTheirEvents) {
@@ -158,17 +167,20 @@ TEST(KvHttpCommand, StatusClassesAndTheirEvents) {
         bool completedReported;
     };
     const std::vector<Row> rows = {
-        {"200", "HTTP/1.0 200 OK", {"about", "success:0", "disconnect"}, true},
-        {"404", "HTTP/1.0 404 Not Found", {"about", "failure:0", "disconnect"}, false},
-        {"401 asks for credentials after the close",
-         "HTTP/1.0 401 Unauthorized",
-         {"about", "failure:0", "disconnect", "auth"},
-         false},
+        { "200", "HTTP/1.0 200 OK", { "about", "success:0", "disconnect" }, true },
+        { "404", "HTTP/1.0 404 Not Found", { "about", "failure:0", "disconnect" }, false },
+        { "401 asks for credentials after the close",
+          "HTTP/1.0 401 Unauthorized",
+          { "about", "failure:0", "disconnect", "auth" },
+          false },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         LoopbackPeer peer;
-        peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(row.status + "\r\nContent-Length: 4\r\n\r\npage").Stall();
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .SendInPieces(row.status + "\r\nContent-Length: 4\r\n\r\npage")
+            .Stall();
         peer.Start();
         TKvHTTP http;
         EventLog log;
@@ -187,7 +199,8 @@ TEST(KvHttpCommand, StatusClassesAndTheirEvents) {
 
 TEST(KvHttpCommand, RedirectHandledByTheCallerEndsTheCommand) {
     LoopbackPeer peer;
-    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:1/next.htm\r\n\r\n", 3, 3);
+    KvHttpWire::AnswerOnce(
+        peer, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:1/next.htm\r\n\r\n", 3, 3);
     peer.Start();
     TKvHTTP http;
     http.OnRedirect = [](bool& handled) { handled = true; };
@@ -203,7 +216,8 @@ TEST(KvHttpCommand, RedirectLoopEndsAfterTwentyRedirects) {
     LoopbackPeer peer;
     const std::string self = Url(peer, "/loop.htm");
     for (int i = 0; i <= TKvHTTP::MaxRedirects; ++i)
-        KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nLocation: " + self + "\r\n\r\n", i + 1, 0);
+        KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nLocation: " + self + "\r\n\r\n", i + 1,
+                               0);
     peer.Start();
     TKvHTTP http;
     int redirects = 0;
@@ -268,10 +282,11 @@ TEST(KvHttpCommand, TimeLimitInEachPhase) {
         std::string body;
     };
     const std::vector<Row> rows = {
-        {"waiting for the response", "", "Timed out waiting for response", "before"},
-        {"reading the header", "HTTP/1.0 200 OK\r\nX-Part", "abort: Socket readln aborted", "before"},
-        {"receiving the body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", "abort: Socket capture aborted",
-         "0123456789"},
+        { "waiting for the response", "", "Timed out waiting for response", "before" },
+        { "reading the header", "HTTP/1.0 200 OK\r\nX-Part", "abort: Socket readln aborted",
+          "before" },
+        { "receiving the body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
+          "abort: Socket capture aborted", "0123456789" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -341,7 +356,8 @@ TEST(KvHttpCommand, AbortInEachPhase) {
         TMemoryStream stream(std::string(2 * 1024 * 1024, 'x'));
         TKvHTTP http;
         http.OnPacketSent = [&](TComponent*) { http.Abort(); };
-        EXPECT_EQ(ErrorOf([&] { http.PostStream(Url(peer, "/upload"), &stream); }), "abort: Socket send aborted");
+        EXPECT_EQ(ErrorOf([&] { http.PostStream(Url(peer, "/upload"), &stream); }),
+                  "abort: Socket send aborted");
         EXPECT_LT(http.SentCount, 2 * 1024 * 1024);
         ASSERT_TRUE(peer.WaitDone());
     }

@@ -18,7 +18,8 @@ constexpr size_t kLargeSize = 50 * 1024 * 1024;
 
 std::string Curl(const std::string& url) {
     QProcess curl;
-    curl.start("curl", {"--silent", "--show-error", "--noproxy", "*", QString::fromStdString(url)});
+    curl.start("curl",
+               { "--silent", "--show-error", "--noproxy", "*", QString::fromStdString(url) });
     EXPECT_TRUE(curl.waitForFinished(120000)) << url;
     EXPECT_EQ(curl.exitCode(), 0) << curl.readAllStandardError().toStdString();
     return curl.readAllStandardOutput().toStdString();
@@ -95,7 +96,7 @@ TEST(KvHttpInterop, GetThroughTinyproxy) {
     TKvHTTP http;
     http.Proxy = "127.0.0.1";
     http.ProxyPort = proxy.Port();
-    for (const std::string path : {"/page.htm", "/big.bin"}) {
+    for (const std::string path : { "/page.htm", "/big.bin" }) {
         ExpectGetMatchesCurl(http, nginx.Url(path));
         // The request went through the proxy, not straight to nginx.
         EXPECT_NE(proxy.Log().find("GET " + nginx.Url(path)), std::string::npos) << proxy.Log();

@@ -2,8 +2,10 @@
 
 namespace KvHttpWire {
 
-const char* const AcceptFirst = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
-const char* const AcceptSecond = "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+const char* const AcceptFirst =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+const char* const AcceptSecond =
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
 const char* const ContentType = "Content-type: application/x-www-form-urlencoded";
 
 std::string Url(const LoopbackPeer& peer, const std::string& path) {

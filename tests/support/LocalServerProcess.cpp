@@ -67,7 +67,8 @@ bool LocalServerProcess::Accepts() const {
     return ok;
 }
 
-void LocalServerProcess::Start(const QString& program, const QStringList& arguments, uint16_t port) {
+void LocalServerProcess::Start(const QString& program, const QStringList& arguments,
+                               uint16_t port) {
     m_port = port;
     m_process.start(program, arguments);
     if (!m_process.waitForStarted(10000))

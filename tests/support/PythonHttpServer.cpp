@@ -7,8 +7,8 @@
 PythonHttpServer::PythonHttpServer() {
     std::filesystem::create_directories(Directory() + "www");
     // Port 0: the server picks one and names it in its first line.
-    Process().start("python3", {"-u", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
-                                QString::fromStdString(Directory() + "www"), "0"});
+    Process().start("python3", { "-u", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                                 QString::fromStdString(Directory() + "www"), "0" });
     const uint16_t port = WaitForNumberAfter("port");
     if (port == 0)
         throw std::runtime_error("python3 -m http.server did not come up: " + Output());

@@ -15,7 +15,7 @@ TinyproxyServer::TinyproxyServer() {
                           << "Allow 127.0.0.1\n"
                           << "LogLevel Info\n"
                           << "LogFile \"" << Directory() << "tinyproxy.log\"\n";
-    Start("/usr/bin/tinyproxy", {"-d", "-c", QString::fromStdString(config)}, port);
+    Start("/usr/bin/tinyproxy", { "-d", "-c", QString::fromStdString(config) }, port);
 }
 
 std::string TinyproxyServer::Log() const {

@@ -60,8 +60,8 @@ QByteArray AddressIn(const QByteArray& line) {
 TEST(DemoSite, PagesNameTheirPicturesAndThePicturesAreJpeg) {
     QTemporaryDir site;
     ASSERT_TRUE(site.isValid());
-    ASSERT_EQ(Generate({QStringLiteral("--first"), QStringLiteral("200"), QStringLiteral("--last"),
-                        QStringLiteral("240"), site.path()}),
+    ASSERT_EQ(Generate({ QStringLiteral("--first"), QStringLiteral("200"), QStringLiteral("--last"),
+                         QStringLiteral("240"), site.path() }),
               0);
 
     std::set<std::pair<int, int>> sizes;
@@ -87,11 +87,11 @@ TEST(DemoSite, PagesNameTheirPicturesAndThePicturesAreJpeg) {
 
         QImage picture;
         ASSERT_TRUE(picture.load(site.path() + address.mid(Base.size()), "JPG"));
-        sizes.insert({picture.width(), picture.height()});
+        sizes.insert({ picture.width(), picture.height() });
         ++regular;
     }
     EXPECT_EQ(regular, 39);
-    EXPECT_TRUE(sizes.count({1920, 1200}));
+    EXPECT_TRUE(sizes.count({ 1920, 1200 }));
     EXPECT_GE(sizes.size(), 4) << "pictures come in several sizes";
     EXPECT_TRUE(QFile::exists(site.filePath(QStringLiteral("index.html"))));
 }
@@ -102,10 +102,10 @@ TEST(DemoSite, GeneratorOptions) {
     ASSERT_TRUE(first.isValid() && second.isValid());
 
     // Same range, same site: byte for byte, so a regenerated site changes nothing.
-    const QStringList range{QStringLiteral("--first"), QStringLiteral("300"),
-                            QStringLiteral("--last"), QStringLiteral("302")};
-    ASSERT_EQ(Generate(range + QStringList{first.path()}), 0);
-    ASSERT_EQ(Generate(range + QStringList{second.path()}), 0);
+    const QStringList range { QStringLiteral("--first"), QStringLiteral("300"),
+                              QStringLiteral("--last"), QStringLiteral("302") };
+    ASSERT_EQ(Generate(range + QStringList { first.path() }), 0);
+    ASSERT_EQ(Generate(range + QStringList { second.path() }), 0);
     QDirIterator files(first.path(), QDir::Files, QDirIterator::Subdirectories);
     int compared = 0;
     while (files.hasNext()) {
@@ -118,9 +118,9 @@ TEST(DemoSite, GeneratorOptions) {
 
     // Another base address goes into the tag as given, without a trailing slash.
     QTemporaryDir other;
-    ASSERT_EQ(Generate({QStringLiteral("--base"), QStringLiteral("http://127.0.0.1:9/"),
-                        QStringLiteral("--first"), QStringLiteral("205"), QStringLiteral("--last"),
-                        QStringLiteral("205"), other.path()}),
+    ASSERT_EQ(Generate({ QStringLiteral("--base"), QStringLiteral("http://127.0.0.1:9/"),
+                         QStringLiteral("--first"), QStringLiteral("205"), QStringLiteral("--last"),
+                         QStringLiteral("205"), other.path() }),
               0);
     const QList<QByteArray> lines = MarkerLines(ReadFile(PagePath(other.path(), 205)));
     ASSERT_EQ(lines.size(), 1);
@@ -128,9 +128,9 @@ TEST(DemoSite, GeneratorOptions) {
 
     // A reversed or unreadable range writes nothing.
     QTemporaryDir rejected;
-    EXPECT_EQ(Generate({QStringLiteral("--first"), QStringLiteral("210"), QStringLiteral("--last"),
-                        QStringLiteral("209"), rejected.path()}),
+    EXPECT_EQ(Generate({ QStringLiteral("--first"), QStringLiteral("210"), QStringLiteral("--last"),
+                         QStringLiteral("209"), rejected.path() }),
               2);
-    EXPECT_EQ(Generate({QStringLiteral("--first"), QStringLiteral("abc"), rejected.path()}), 2);
+    EXPECT_EQ(Generate({ QStringLiteral("--first"), QStringLiteral("abc"), rejected.path() }), 2);
     EXPECT_TRUE(QDir(rejected.path()).isEmpty());
 }

@@ -40,13 +40,13 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("directory"),
                                  QStringLiteral("Where to write the site."));
-    parser.addOption({QStringLiteral("base"),
-                      QStringLiteral("Base address the pictures are served from."),
-                      QStringLiteral("address"), site.BaseAddress});
-    parser.addOption({QStringLiteral("first"), QStringLiteral("First wallpaper number."),
-                      QStringLiteral("number"), QString::number(site.First)});
-    parser.addOption({QStringLiteral("last"), QStringLiteral("Last wallpaper number."),
-                      QStringLiteral("number"), QString::number(site.Last)});
+    parser.addOption({ QStringLiteral("base"),
+                       QStringLiteral("Base address the pictures are served from."),
+                       QStringLiteral("address"), site.BaseAddress });
+    parser.addOption({ QStringLiteral("first"), QStringLiteral("First wallpaper number."),
+                       QStringLiteral("number"), QString::number(site.First) });
+    parser.addOption({ QStringLiteral("last"), QStringLiteral("Last wallpaper number."),
+                       QStringLiteral("number"), QString::number(site.Last) });
     parser.process(application);
 
     if (parser.positionalArguments().size() != 1) {

@@ -52,7 +52,7 @@ void TDemoSite::Generate() const {
 QList<TDemoWallpaper> TDemoSite::RelatedTo(int number) const {
     QList<TDemoWallpaper> related;
     for (int distance = 1; related.size() < RelatedCount && distance <= Last - First; ++distance) {
-        for (const int other : {number + distance, number - distance}) {
+        for (const int other : { number + distance, number - distance }) {
             if (other >= First && other <= Last && IsRegular(other) &&
                 related.size() < RelatedCount) {
                 related.append(TDemoWallpaper::ForNumber(other));

@@ -14,9 +14,9 @@
 class TDemoSite {
 public:
     QString Directory;
-    QString BaseAddress{QStringLiteral("http://127.0.0.1:8765")};
-    int First{200};
-    int Last{260};
+    QString BaseAddress { QStringLiteral("http://127.0.0.1:8765") };
+    int First { 200 };
+    int Last { 260 };
 
     // Throws std::runtime_error when a directory or file cannot be written.
     void Generate() const;

@@ -12,8 +12,8 @@ struct TDemoWallpaper {
     // Missing: no page at all, so the server answers 404.
     enum class TKind { Regular, Removed, Missing };
 
-    int Number{0};
-    TKind Kind{TKind::Regular};
+    int Number { 0 };
+    TKind Kind { TKind::Regular };
     QString Title;
     QString Description;
     QSize Size;
