@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <utility>
+
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     TApplication application;
@@ -16,7 +18,7 @@ int main(int argc, char** argv) {
     // Errors raised inside the network components' timer handlers reach the
     // same error box as those of the windows' own handlers.
     SetComponentExceptionHandler(
-        [](std::exception_ptr error) { Application->HandleException(error); });
+        [](std::exception_ptr error) { Application->HandleException(std::move(error)); });
     Form1 = application.CreateForm<TForm1>();
     Form2 = application.CreateForm<TForm2>();
     application.Run();
