@@ -64,7 +64,8 @@ public:
     // ordinary bytes); 0 when there is none. Waits for a refill under way.
     int32_t FindByte(char value);
     // Drops all data and deletes the spill file. The memory block stays
-    // mapped; the pages that held bytes go back to the system.
+    // mapped; the pages that held bytes go back to the system, except those
+    // of its first MiB.
     void Clear();
 
 private:
@@ -90,8 +91,8 @@ private:
     int32_t m_memUnread { 0 };
     int32_t m_memWritePos { 0 };
     int32_t m_memReadPos { 0 };
-    // How far into the block bytes were written since creation or Clear:
-    // the pages that Clear gives back.
+    // How far into the block bytes were written since creation, or since
+    // Clear beyond the part it keeps: the pages that Clear gives back.
     int32_t m_memTouched { 0 };
     std::string m_tempFileName;
     std::unique_ptr<TFileStream> m_tempFile;
