@@ -283,7 +283,7 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
     std::vector<char> window(static_cast<size_t>(memoryBytes + fileBytes));
     std::copy_n(memoryStart, memoryBytes, window.data()); // none for a one-byte delimiter
     const int32_t got = ReadFile(m_fileReadPos, window.data() + memoryBytes, fileBytes);
-    window.resize(static_cast<size_t>(memoryBytes + got));
+    window.resize(static_cast<size_t>(memoryBytes) + static_cast<size_t>(got));
     const int64_t r = FindText(window.data(), window.size(), delimiter, length);
     if (r > 0)
         return static_cast<int32_t>(m_memUnread >= L ? m_memUnread - (L - 1) + r : r);

@@ -6,7 +6,8 @@
 void TSimpleThread::Start(TProcedure procedure, void* argument) {
     auto self = std::unique_ptr<TSimpleThread>(new TSimpleThread(procedure, argument));
     std::thread(&TSimpleThread::Run, self.get()).detach();
-    self.release();
+    // The thread owns the object from here on; Run frees it.
+    (void)self.release();
 }
 
 void TSimpleThread::Run() {

@@ -18,7 +18,7 @@ thread_local std::string t_lastError;
 // Once the reader has this many bytes waiting, the transfer pauses until
 // the reader has taken them. libcurl hands over at most one receive chunk
 // (16 KiB) per call, so the buffer never holds much more than this.
-constexpr size_t kPauseThreshold = 64 * 1024;
+constexpr size_t kPauseThreshold = size_t { 64 } * 1024;
 
 // A stalled server ends the transfer after this long without a byte.
 constexpr long kStallSeconds = 60;
