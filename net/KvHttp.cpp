@@ -11,26 +11,42 @@
 
 namespace {
 
-const char* const kAcceptFirst = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
-const char* const kAcceptSecond = "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+const char* const kAcceptFirst =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+const char* const kAcceptSecond =
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
 const char* const kContentType = "Content-type: application/x-www-form-urlencoded";
 
 const char* MethodWord(CmdType command) {
     switch (command) {
-    case CmdGET: return "GET ";
-    case CmdOPTIONS: return "OPTIONS ";
-    case CmdHEAD: return "HEAD ";
-    case CmdPOST: return "POST ";
-    case CmdPUT: return "PUT ";
-    case CmdPATCH: return "PATCH ";
-    case CmdCOPY: return "COPY ";
-    case CmdMOVE: return "MOVE ";
-    case CmdDELETE: return "DELETE ";
-    case CmdLINK: return "LINK ";
-    case CmdUNLINK: return "UNLINK ";
-    case CmdTRACE: return "TRACE ";
-    case CmdWRAPPED: return "";
-    case cmdPOSTS: return "POST ";
+    case CmdGET:
+        return "GET ";
+    case CmdOPTIONS:
+        return "OPTIONS ";
+    case CmdHEAD:
+        return "HEAD ";
+    case CmdPOST:
+        return "POST ";
+    case CmdPUT:
+        return "PUT ";
+    case CmdPATCH:
+        return "PATCH ";
+    case CmdCOPY:
+        return "COPY ";
+    case CmdMOVE:
+        return "MOVE ";
+    case CmdDELETE:
+        return "DELETE ";
+    case CmdLINK:
+        return "LINK ";
+    case CmdUNLINK:
+        return "UNLINK ";
+    case CmdTRACE:
+        return "TRACE ";
+    case CmdWRAPPED:
+        return "";
+    case cmdPOSTS:
+        return "POST ";
     }
     return "";
 }
@@ -73,7 +89,8 @@ std::string From(const std::string& text, size_t index) {
 }
 
 bool IsDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The value of a run of decimal digits, or -1 when it exceeds limit.
@@ -125,7 +142,9 @@ int PortOfPortPart(const std::string& portPart) {
     return value < 1 ? 0 : static_cast<int>(value);
 }
 
-bool IsRedirect(int code) { return code >= 300 && code <= 399; }
+bool IsRedirect(int code) {
+    return code >= 300 && code <= 399;
+}
 
 } // namespace
 
@@ -149,10 +168,18 @@ void TKvHTTP::Run(CmdType command, std::string url) {
     ExecuteCommand();
 }
 
-void TKvHTTP::Options(std::string URL) { Run(CmdOPTIONS, std::move(URL)); }
-void TKvHTTP::Get(std::string URL) { Run(CmdGET, std::move(URL)); }
-void TKvHTTP::Head(std::string URL) { Run(CmdHEAD, std::move(URL)); }
-void TKvHTTP::Delete(std::string URL) { Run(CmdDELETE, std::move(URL)); }
+void TKvHTTP::Options(std::string URL) {
+    Run(CmdOPTIONS, std::move(URL));
+}
+void TKvHTTP::Get(std::string URL) {
+    Run(CmdGET, std::move(URL));
+}
+void TKvHTTP::Head(std::string URL) {
+    Run(CmdHEAD, std::move(URL));
+}
+void TKvHTTP::Delete(std::string URL) {
+    Run(CmdDELETE, std::move(URL));
+}
 
 void TKvHTTP::Post(std::string URL, std::string Data) {
     m_sendData = std::move(Data);
@@ -295,8 +322,10 @@ bool TKvHTTP::HasRequestBody() const {
     case CmdPATCH:
     case CmdTRACE:
     case CmdWRAPPED:
-    case cmdPOSTS: return true;
-    default: return false;
+    case cmdPOSTS:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -346,7 +375,8 @@ void TKvHTTP::ComposeRequest() {
     setValue("Cookie", HeaderInfo.Cookie);
     setValue("Referer", HeaderInfo.Referer);
     if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
-        setValue("Authorization", "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
+        setValue("Authorization",
+                 "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
     if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
         setValue("Proxy-Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword));

@@ -79,112 +79,147 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
     TMemoryStream stream(kStreamBody);
 
     const std::vector<RequestCase> rows = {
-        {"the application's Get",
-         [](TKvHTTP& h, const std::string& b) { h.Get(b + "/wallpapers/get/id/200/resolution/1024x768"); },
-         [](const std::string&) { return Request("GET /wallpapers/get/id/200/resolution/1024x768 HTTP/1.0"); }},
-        {"Options", [](TKvHTTP& h, const std::string& b) { h.Options(b + "/"); },
-         [](const std::string&) { return Request("OPTIONS / HTTP/1.0"); }},
-        {"Head", [](TKvHTTP& h, const std::string& b) { h.Head(b + "/p.htm"); },
-         [](const std::string&) { return Request("HEAD /p.htm HTTP/1.0"); }},
-        {"Delete", [](TKvHTTP& h, const std::string& b) { h.Delete(b + "/p.htm"); },
-         [](const std::string&) { return Request("DELETE /p.htm HTTP/1.0"); }},
-        {"Post of form data", [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "a=1&b=2"); },
-         [](const std::string&) { return Request("POST /form HTTP/1.0", {}, {"Content-Length: 7"}, "a=1&b=2"); }},
-        {"Post of empty data", [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", ""); },
-         [](const std::string&) { return Request("POST /form HTTP/1.0", {}, {"Content-Length: 0"}); }},
-        {"Post of data with a zero byte",
-         [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", std::string("a\0b", 3)); },
-         [](const std::string&) {
-             return Request("POST /form HTTP/1.0", {}, {"Content-Length: 3"}, std::string("a\0b", 3));
-         }},
-        {"Put", [](TKvHTTP& h, const std::string& b) { h.Put(b + "/p.htm", "xyz"); },
-         [](const std::string&) { return Request("PUT /p.htm HTTP/1.0", {}, {"Content-Length: 3"}, "xyz"); }},
-        {"Patch", [](TKvHTTP& h, const std::string& b) { h.Patch(b + "/p.htm", "xyz"); },
-         [](const std::string&) { return Request("PATCH /p.htm HTTP/1.0", {}, {"Content-Length: 3"}, "xyz"); }},
-        {"Trace", [](TKvHTTP& h, const std::string& b) { h.Trace(b + "/p.htm", "xyz"); },
-         [](const std::string&) { return Request("TRACE /p.htm HTTP/1.0", {}, {"Content-Length: 3"}, "xyz"); }},
-        {"Wrapped has no method word", [](TKvHTTP& h, const std::string& b) { h.Wrapped(b + "/p.htm", "d"); },
-         [](const std::string&) { return Request("/p.htm HTTP/1.0", {}, {"Content-Length: 1"}, "d"); }},
-        {"Post of a file",
-         [&](TKvHTTP& h, const std::string& b) {
-             h.OutputFileMode = true;
-             h.Post(b + "/upload", bodyFile);
-         },
-         [](const std::string&) {
-             return Request("POST /upload HTTP/1.0", {}, {"Content-Length: 70000"}, kFileBody);
-         }},
-        {"PostStream sends the stream from its start",
-         [&](TKvHTTP& h, const std::string& b) {
-             stream.Seek(0, TSeekOrigin::soEnd);
-             h.PostStream(b + "/upload", &stream);
-         },
-         [](const std::string&) {
-             return Request("POST /upload HTTP/1.0", {}, {"Content-Length: 100000"}, kStreamBody);
-         }},
-        {"Copy", [](TKvHTTP& h, const std::string& b) { h.Copy(b + "/old.htm", "/new.htm"); },
-         [](const std::string&) { return Request("COPY /old.htm HTTP/1.0", {}, {"URI-header: /new.htm"}); }},
-        {"Move", [](TKvHTTP& h, const std::string& b) { h.Move(b + "/old.htm", "/new.htm"); },
-         [](const std::string&) { return Request("MOVE /old.htm HTTP/1.0", {}, {"URI-header: /new.htm"}); }},
-        {"Link sends no length and no body",
-         [](TKvHTTP& h, const std::string& b) { h.Link(b + "/p.htm", "<a.htm>; rel=next"); },
-         [](const std::string&) { return Request("LINK /p.htm HTTP/1.0", {}, {"Link: <a.htm>; rel=next"}); }},
-        {"Unlink", [](TKvHTTP& h, const std::string& b) { h.Unlink(b + "/p.htm", "<a.htm>"); },
-         [](const std::string&) { return Request("UNLINK /p.htm HTTP/1.0", {}, {"Link: <a.htm>"}); }},
-        {"spaces become plus signs", [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a b.htm?q=x y"); },
-         [](const std::string&) { return Request("GET /a+b.htm?q=x+y HTTP/1.0"); }},
-        {"the fragment stays in the target", [](TKvHTTP& h, const std::string& b) { h.Get(b + "/p.htm#x"); },
-         [](const std::string&) { return Request("GET /p.htm#x HTTP/1.0"); }},
-        {"line breaks in a URL cannot start a header line",
-         [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a\r\nX-Injected: 1"); },
-         [](const std::string&) { return Request("GET /aX-Injected:+1 HTTP/1.0"); }},
-        {"every header value, in order",
-         [](TKvHTTP& h, const std::string& b) {
-             h.HeaderInfo.LocalMailAddress = "me@example.org";
-             h.HeaderInfo.LocalProgram = "Wallpapers";
-             h.HeaderInfo.Cookie = "id=5";
-             h.HeaderInfo.Referer = "http://example.org/";
-             h.HeaderInfo.UserId = "u";
-             h.HeaderInfo.Password = "p";
-             h.HeaderInfo.ProxyUserId = "pu";
-             h.HeaderInfo.ProxyPassword = "pp";
-             h.Get(b + "/");
-         },
-         [](const std::string&) {
-             return Request("GET / HTTP/1.0", {"User-Agent: me@example.org", "From: Wallpapers", "Cookie: id=5",
-                                               "Referer: http://example.org/", "Authorization: Basic dTpw",
-                                               "Proxy-Authorization: Basic cHU6cHA="});
-         }},
-        {"a user id without a password sends no Authorization",
-         [](TKvHTTP& h, const std::string& b) {
-             h.HeaderInfo.UserId = "u";
-             h.Get(b + "/");
-         },
-         [](const std::string&) { return Request("GET / HTTP/1.0"); }},
-        {"credentials from the URL",
-         [](TKvHTTP& h, const std::string& b) { h.Get("http://user:secret@" + b.substr(7) + "/"); },
-         [](const std::string&) {
-             return Request("GET / HTTP/1.0", {"Authorization: Basic " + Base64("user:secret")});
-         }},
-        {"long credentials stay on one line",
-         [](TKvHTTP& h, const std::string& b) {
-             h.HeaderInfo.UserId = std::string(60, 'u');
-             h.HeaderInfo.Password = std::string(70, 'p');
-             h.Get(b + "/");
-         },
-         [](const std::string&) {
-             return Request("GET / HTTP/1.0", {"Authorization: Basic " + Base64(std::string(60, 'u') + ":" +
-                                                                               std::string(70, 'p'))});
-         }},
-        {"proxy form",
-         [](TKvHTTP& h, const std::string& b) {
-             h.Proxy = "127.0.0.1";
-             h.ProxyPort = std::stoi(b.substr(b.rfind(':') + 1));
-             h.Get("http://example.invalid/a b.htm");
-         },
-         [](const std::string&) {
-             return Request("GET http://example.invalid/a+b.htm HTTP/1.0\r\nProxy-Connection: Keep-Alive", {}, {},
-                            "", "example.invalid");
-         }},
+        { "the application's Get",
+          [](TKvHTTP& h, const std::string& b) {
+              h.Get(b + "/wallpapers/get/id/200/resolution/1024x768");
+          },
+          [](const std::string&) {
+              return Request("GET /wallpapers/get/id/200/resolution/1024x768 HTTP/1.0");
+          } },
+        { "Options", [](TKvHTTP& h, const std::string& b) { h.Options(b + "/"); },
+          [](const std::string&) { return Request("OPTIONS / HTTP/1.0"); } },
+        { "Head", [](TKvHTTP& h, const std::string& b) { h.Head(b + "/p.htm"); },
+          [](const std::string&) { return Request("HEAD /p.htm HTTP/1.0"); } },
+        { "Delete", [](TKvHTTP& h, const std::string& b) { h.Delete(b + "/p.htm"); },
+          [](const std::string&) { return Request("DELETE /p.htm HTTP/1.0"); } },
+        { "Post of form data",
+          [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "a=1&b=2"); },
+          [](const std::string&) {
+              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 7" }, "a=1&b=2");
+          } },
+        { "Post of empty data", [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", ""); },
+          [](const std::string&) {
+              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 0" });
+          } },
+        { "Post of data with a zero byte",
+          [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", std::string("a\0b", 3)); },
+          [](const std::string&) {
+              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 3" },
+                             std::string("a\0b", 3));
+          } },
+        { "Put", [](TKvHTTP& h, const std::string& b) { h.Put(b + "/p.htm", "xyz"); },
+          [](const std::string&) {
+              return Request("PUT /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          } },
+        { "Patch", [](TKvHTTP& h, const std::string& b) { h.Patch(b + "/p.htm", "xyz"); },
+          [](const std::string&) {
+              return Request("PATCH /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          } },
+        { "Trace", [](TKvHTTP& h, const std::string& b) { h.Trace(b + "/p.htm", "xyz"); },
+          [](const std::string&) {
+              return Request("TRACE /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          } },
+        { "Wrapped has no method word",
+          [](TKvHTTP& h, const std::string& b) { h.Wrapped(b + "/p.htm", "d"); },
+          [](const std::string&) {
+              return Request("/p.htm HTTP/1.0", {}, { "Content-Length: 1" }, "d");
+          } },
+        { "Post of a file",
+          [&](TKvHTTP& h, const std::string& b) {
+              h.OutputFileMode = true;
+              h.Post(b + "/upload", bodyFile);
+          },
+          [](const std::string&) {
+              return Request("POST /upload HTTP/1.0", {}, { "Content-Length: 70000" }, kFileBody);
+          } },
+        { "PostStream sends the stream from its start",
+          [&](TKvHTTP& h, const std::string& b) {
+              stream.Seek(0, TSeekOrigin::soEnd);
+              h.PostStream(b + "/upload", &stream);
+          },
+          [](const std::string&) {
+              return Request("POST /upload HTTP/1.0", {}, { "Content-Length: 100000" },
+                             kStreamBody);
+          } },
+        { "Copy", [](TKvHTTP& h, const std::string& b) { h.Copy(b + "/old.htm", "/new.htm"); },
+          [](const std::string&) {
+              return Request("COPY /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
+          } },
+        { "Move", [](TKvHTTP& h, const std::string& b) { h.Move(b + "/old.htm", "/new.htm"); },
+          [](const std::string&) {
+              return Request("MOVE /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
+          } },
+        { "Link sends no length and no body",
+          [](TKvHTTP& h, const std::string& b) { h.Link(b + "/p.htm", "<a.htm>; rel=next"); },
+          [](const std::string&) {
+              return Request("LINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>; rel=next" });
+          } },
+        { "Unlink", [](TKvHTTP& h, const std::string& b) { h.Unlink(b + "/p.htm", "<a.htm>"); },
+          [](const std::string&) {
+              return Request("UNLINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>" });
+          } },
+        { "spaces become plus signs",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a b.htm?q=x y"); },
+          [](const std::string&) { return Request("GET /a+b.htm?q=x+y HTTP/1.0"); } },
+        { "the fragment stays in the target",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/p.htm#x"); },
+          [](const std::string&) { return Request("GET /p.htm#x HTTP/1.0"); } },
+        { "line breaks in a URL cannot start a header line",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a\r\nX-Injected: 1"); },
+          [](const std::string&) { return Request("GET /aX-Injected:+1 HTTP/1.0"); } },
+        { "every header value, in order",
+          [](TKvHTTP& h, const std::string& b) {
+              h.HeaderInfo.LocalMailAddress = "me@example.org";
+              h.HeaderInfo.LocalProgram = "Wallpapers";
+              h.HeaderInfo.Cookie = "id=5";
+              h.HeaderInfo.Referer = "http://example.org/";
+              h.HeaderInfo.UserId = "u";
+              h.HeaderInfo.Password = "p";
+              h.HeaderInfo.ProxyUserId = "pu";
+              h.HeaderInfo.ProxyPassword = "pp";
+              h.Get(b + "/");
+          },
+          [](const std::string&) {
+              return Request("GET / HTTP/1.0",
+                             { "User-Agent: me@example.org", "From: Wallpapers", "Cookie: id=5",
+                               "Referer: http://example.org/", "Authorization: Basic dTpw",
+                               "Proxy-Authorization: Basic cHU6cHA=" });
+          } },
+        { "a user id without a password sends no Authorization",
+          [](TKvHTTP& h, const std::string& b) {
+              h.HeaderInfo.UserId = "u";
+              h.Get(b + "/");
+          },
+          [](const std::string&) { return Request("GET / HTTP/1.0"); } },
+        { "credentials from the URL",
+          [](TKvHTTP& h, const std::string& b) {
+              h.Get("http://user:secret@" + b.substr(7) + "/");
+          },
+          [](const std::string&) {
+              return Request("GET / HTTP/1.0", { "Authorization: Basic " + Base64("user:secret") });
+          } },
+        { "long credentials stay on one line",
+          [](TKvHTTP& h, const std::string& b) {
+              h.HeaderInfo.UserId = std::string(60, 'u');
+              h.HeaderInfo.Password = std::string(70, 'p');
+              h.Get(b + "/");
+          },
+          [](const std::string&) {
+              return Request("GET / HTTP/1.0",
+                             { "Authorization: Basic " +
+                               Base64(std::string(60, 'u') + ":" + std::string(70, 'p')) });
+          } },
+        { "proxy form",
+          [](TKvHTTP& h, const std::string& b) {
+              h.Proxy = "127.0.0.1";
+              h.ProxyPort = std::stoi(b.substr(b.rfind(':') + 1));
+              h.Get("http://example.invalid/a b.htm");
+          },
+          [](const std::string&) {
+              return Request(
+                  "GET http://example.invalid/a+b.htm HTTP/1.0\r\nProxy-Connection: Keep-Alive", {},
+                  {}, "", "example.invalid");
+          } },
     };
     unsigned seed = 1;
     for (const auto& row : rows)
@@ -220,7 +255,8 @@ TEST(KvHttpRequest, CredentialsFromAUrlStayForLaterCommands) {
     http.Get(KvHttpWire::Url(peer, "/b"));
     ASSERT_TRUE(peer.WaitDone());
     const std::string authorization = "Authorization: Basic " + Base64("user:secret");
-    EXPECT_EQ(peer.Received(), Request("GET /a HTTP/1.0", {authorization}) + Request("GET /b HTTP/1.0", {authorization}));
+    EXPECT_EQ(peer.Received(), Request("GET /a HTTP/1.0", { authorization }) +
+                                   Request("GET /b HTTP/1.0", { authorization }));
 }
 
 TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
@@ -234,7 +270,8 @@ TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
         http.Post(KvHttpWire::Url(peer, "/upload"), "/nonexistent/Send.dat");
         ADD_FAILURE() << "no error";
     } catch (const EFOpenError& error) {
-        EXPECT_EQ(error.Message().rfind("Cannot open file \"/nonexistent/Send.dat\". ", 0), 0u) << error.Message();
+        EXPECT_EQ(error.Message().rfind("Cannot open file \"/nonexistent/Send.dat\". ", 0), 0u)
+            << error.Message();
     }
     EXPECT_FALSE(aboutToSend);
     EXPECT_EQ(peer.AcceptedCount(), 0);
@@ -244,10 +281,10 @@ TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
 // default port; a proxy peer shows which Port each URL gave.
 TEST(KvHttpRequest, PortComesFromTheUrlOrTheScheme) {
     const std::vector<std::pair<std::string, int>> rows = {
-        {"http://example.invalid/", 80},        {"http://example.invalid:8080/", 8080},
-        {"ftp://example.invalid/", 21},         {"http://example.invalid:0/", 80},
-        {"http://example.invalid:99999/", 80},  {"http://example.invalid:80x/", 80},
-        {"http://example.invalid:65535/", 65535},
+        { "http://example.invalid/", 80 },          { "http://example.invalid:8080/", 8080 },
+        { "ftp://example.invalid/", 21 },           { "http://example.invalid:0/", 80 },
+        { "http://example.invalid:99999/", 80 },    { "http://example.invalid:80x/", 80 },
+        { "http://example.invalid:65535/", 65535 },
     };
     for (const auto& [url, port] : rows) {
         SCOPED_TRACE(url);
@@ -267,8 +304,7 @@ TEST(KvHttpRequest, PortComesFromTheUrlOrTheScheme) {
 TEST(KvHttpRequest, BodyFromAStreamReportsEveryBlock) {
     LoopbackPeer peer;
     const std::string body = SomeBytes(300000, 3);
-    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n", 1,
-                           body.size());
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n", 1, body.size());
     peer.Start();
     TMemoryStream stream(body);
     TKvHTTP http;
