@@ -12,8 +12,8 @@ std::string JpegEncoder::Encode() const {
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = colorSpace;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (progressive)
@@ -23,7 +23,7 @@ std::string JpegEncoder::Encode() const {
         cinfo.num_scans = static_cast<int>(scans.size());
     }
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> pixels(static_cast<size_t>(width) * 3);
+    std::vector<JSAMPLE> pixels(static_cast<size_t>(width) * static_cast<size_t>(components));
     while (cinfo.next_scanline < cinfo.image_height) {
         row(static_cast<int>(cinfo.next_scanline), pixels.data());
         JSAMPROW rows[1] = { pixels.data() };

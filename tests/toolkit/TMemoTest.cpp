@@ -1,4 +1,5 @@
 #include "toolkit/widgets/TMemo.h"
+#include "tests/support/FileSizeLimit.h"
 #include "toolkit/runtime/Exception.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -145,20 +144,15 @@ TEST(TMemo, SaveWritesTheTextUnchangedAndNeverHalfAFile) {
     // whole and no temporary file behind.
     WriteFile(name, "old log\r\n");
     memo.SetText(std::string(100000, '5'));
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    try {
-        memo.SaveToFile(name);
-        ADD_FAILURE() << "the save reported success";
-    } catch (const EWriteError& e) {
-        EXPECT_EQ(e.Message(), "Stream write error");
+    {
+        const FileSizeLimit limit(4096);
+        try {
+            memo.SaveToFile(name);
+            ADD_FAILURE() << "the save reported success";
+        } catch (const EWriteError& e) {
+            EXPECT_EQ(e.Message(), "Stream write error");
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(ReadFile(name), "old log\r\n");
     EXPECT_EQ(DirectoryEntries(dir), QStringList { "log.log" });
 
