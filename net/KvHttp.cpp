@@ -430,30 +430,13 @@ void TKvHTTP::AwaitResponse() {
         throw ESockError("Connection closed without response");
 }
 
+// A line that grows past MaxHeaderLine without a line end fails as soon as
+// it has, instead of filling the receive buffer.
 std::string TKvHTTP::ReadHeaderLine() {
-    AwaitHeaderLine();
-    std::string line = ReadLn();
+    std::string line = ReadLn(MaxHeaderLine);
     if (line.size() > static_cast<size_t>(MaxHeaderLine))
         throw ESockError("Response header line too long");
     return line;
-}
-
-// Waits until a whole line is buffered or the connection has closed, so
-// that ReadLn returns at once; a line that grows past MaxHeaderLine without
-// a line end fails here instead of filling the receive buffer. A cancel or
-// time-out is left for ReadLn to report as its own abort.
-void TKvHTTP::AwaitHeaderLine() {
-    StartTimer();
-    ScopeExit stopTimer([this] { StopTimer(); });
-    while (!Canceled && Connected) {
-        // Finds the line end behind any zero byte, as ReadLn does.
-        const int32_t found = InputBuffer->FindByte('\n');
-        if (found > MaxHeaderLine || (found <= 0 && InputBuffer->Count() > MaxHeaderLine))
-            throw ESockError("Response header line too long");
-        if (found > 0)
-            return;
-        WaitForEvent();
-    }
 }
 
 void TKvHTTP::ReadResponseHeader() {

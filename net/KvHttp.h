@@ -123,7 +123,6 @@ private:
     void Run(CmdType command, std::string url);
     void ParseCurrentURL();
     void AwaitResponse();
-    void AwaitHeaderLine();
     std::string ReadHeaderLine();
     void ReceiveBody();
     void ReserveBody(int64_t announced);

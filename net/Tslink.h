@@ -125,8 +125,12 @@ public:
     void Writeln(const std::string& text);
     // The next line with its line end; zero bytes are ordinary bytes of a
     // line. Once the connection has closed, the rest of the buffer (possibly
-    // without line end, possibly empty).
-    std::string ReadLn();
+    // without line end, possibly empty). With maxLength 0 or more the wait
+    // also ends once more than maxLength bytes are buffered without a line
+    // end among them, and the result is then cut to maxLength + 1 bytes, so
+    // a caller that bounds its lines sees the overflow without the buffer
+    // growing on.
+    std::string ReadLn(int32_t maxLength = -1);
     void SendFile(const std::string& fileName);
     void SendStream(TStream& stream);
     // count -1: take what is buffered now; 0 or more: the wanted size; any

@@ -102,14 +102,14 @@ void TTessalink::Writeln(const std::string& text) {
     Write(text + "\r\n");
 }
 
-std::string TTessalink::ReadLn() {
+std::string TTessalink::ReadLn(int32_t maxLength) {
     ReportStatus(8, "ReadLn");
     std::string result;
     StartTimer();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         int32_t found = 0;
-        bool closed = false;
+        bool takeAll = false;
         while (!TimedOut && !Canceled) {
             if (DataAvailable()) {
                 // Every byte counts: a zero byte inside a line must not hide
@@ -119,14 +119,17 @@ std::string TTessalink::ReadLn() {
                     break;
             }
             // No notification will come for a closed connection: what is
-            // buffered is all there will ever be.
-            if (!Connected) {
-                closed = true;
+            // buffered is all there will ever be. A bounded line that has
+            // outgrown its bound needs no more bytes either.
+            if (!Connected || (maxLength >= 0 && InputBuffer->Count() > maxLength)) {
+                takeAll = true;
                 break;
             }
             WaitForEvent();
         }
-        const int32_t take = found > 0 ? found : closed ? InputBuffer->Count() : 0;
+        int32_t take = found > 0 ? found : takeAll ? InputBuffer->Count() : 0;
+        if (maxLength >= 0 && take > maxLength)
+            take = maxLength + 1;
         if (take > 0) {
             result.resize(static_cast<std::size_t>(take));
             result.resize(static_cast<std::size_t>(InputBuffer->Extract(result.data(), take)));

@@ -124,6 +124,24 @@ TEST_F(TslinkTest, ReadLnReturnsLinesAsReceived) {
     EXPECT_TRUE(peer.WaitDone());
 }
 
+TEST_F(TslinkTest, BoundedReadLnStopsWaitingOnceALineOutgrowsItsBound) {
+    LoopbackPeer peer;
+    peer.Accept().Send("short\r\n" + std::string(20, 'x')).WaitForRelease();
+    peer.Start();
+    TTessalink component(nullptr);
+    ConnectTo(component, peer.Port());
+
+    // A line within the bound comes back whole.
+    EXPECT_EQ(component.ReadLn(10), "short\r\n");
+    // No line end among more than the bound: the call returns on an open
+    // connection with one byte over the bound, and the rest stays buffered.
+    ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 20; }));
+    EXPECT_EQ(component.ReadLn(10), std::string(11, 'x'));
+    EXPECT_TRUE(component.Connected);
+    EXPECT_EQ(component.InputBuffer->Count(), 9);
+    peer.Release();
+}
+
 TEST_F(TslinkTest, ReadLnTimeOutAbortsAndKeepsThePartialLine) {
     LoopbackPeer peer;
     peer.Accept().Send("par").WaitForRelease();
