@@ -19,6 +19,7 @@ constexpr int32_t kFileChunk = 65535;
 // Bytes at the start of the memory block that Clear leaves resident; a
 // multiple of every page size.
 constexpr size_t kKeptResident = 1 << 20;
+constexpr const char* kSpillReadFailed = "Can't read the receive buffer's spill file back";
 
 // Offset just past the first occurrence of the delimiter in data[0, size),
 // searched as zero-terminated text: nothing at or after the first zero byte
@@ -97,8 +98,20 @@ void TKvFifoBuffer::WaitWhileBusy() const {
     m_busy->wait(1, std::memory_order_acquire);
 }
 
+void TKvFifoBuffer::WaitUntilUsable() const {
+    WaitWhileBusy();
+    if (m_failed)
+        throw Exception(kSpillReadFailed);
+}
+
+void TKvFifoBuffer::Fail() {
+    m_failed = true;
+    throw Exception(kSpillReadFailed);
+}
+
 void TKvFifoBuffer::Clear() {
     WaitWhileBusy();
+    m_failed = false;
     DropTempFile();
     // The socket component clears at every connect: the block keeps its
     // mapping (no new one per request) and gives its pages back, all but the
@@ -132,7 +145,7 @@ void TKvFifoBuffer::CreateTempFile() {
 }
 
 void TKvFifoBuffer::Append(const void* source, int32_t length) {
-    WaitWhileBusy();
+    WaitUntilUsable();
     if (length <= 0)
         return;
     if (IsBadReadPtr(source, static_cast<size_t>(length)))
@@ -169,7 +182,7 @@ int32_t TKvFifoBuffer::ReadFile(int64_t position, char* destination, int32_t len
 
 // Extract and Peek: the memory bytes first, then the file bytes.
 int32_t TKvFifoBuffer::Copy(char* destination, int32_t length, bool remove) {
-    WaitWhileBusy();
+    WaitUntilUsable();
     if (length <= 0 || m_count <= 0)
         return 0;
     if (IsBadWritePtr(destination, static_cast<size_t>(length)))
@@ -180,8 +193,12 @@ int32_t TKvFifoBuffer::Copy(char* destination, int32_t length, bool remove) {
     if (m > 0)
         std::memcpy(destination, m_block->Data() + m_memReadPos, static_cast<size_t>(m));
     int32_t f = 0;
-    if (m_tempFile && m < wanted)
-        f = ReadFile(m_fileReadPos, destination + m, std::min(wanted - m, m_fileUnread));
+    if (m_tempFile && m < wanted) {
+        const int32_t asked = std::min(wanted - m, m_fileUnread);
+        f = ReadFile(m_fileReadPos, destination + m, asked);
+        if (f < asked)
+            Fail();
+    }
     if (!remove)
         return m + f;
 
@@ -230,6 +247,10 @@ void TKvFifoBuffer::Refill(void* buffer) {
         } catch (...) {
             g = 0;
         }
+        // Bytes appended next would land in memory ahead of the older ones
+        // the file failed to give back.
+        if (g < n)
+            self->m_failed = true;
         self->m_memUnread = self->m_memWritePos = g;
         self->m_memReadPos = 0;
         self->m_memTouched = std::max(self->m_memTouched, g);
@@ -249,11 +270,13 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
     const size_t length = delimiter ? std::strlen(delimiter) : 0;
     // While a refill runs the memory part is empty as far as the owner is
     // concerned; the worker is filling it, so it is not looked at.
-    if (m_busy->load(std::memory_order_acquire) != 0 || m_memUnread < 1)
+    if (m_busy->load(std::memory_order_acquire) != 0)
+        return 0;
+    WaitUntilUsable();
+    if (m_memUnread < 1)
         return 0;
     if (static_cast<size_t>(m_count) < length || length > kLongestDelimiter)
         return -1;
-    WaitWhileBusy();
     if (length == 0)
         return 0;
     const auto L = static_cast<int32_t>(length);
@@ -318,7 +341,7 @@ int32_t TKvFifoBuffer::SearchFileChunks(const TChunkSearch& search) {
 }
 
 int32_t TKvFifoBuffer::FindByte(char value) {
-    WaitWhileBusy();
+    WaitUntilUsable();
     const auto find = [value](const char* data, size_t size) -> int64_t {
         const void* match = std::memchr(data, value, size);
         return match ? static_cast<const char*>(match) - data + 1 : -1;

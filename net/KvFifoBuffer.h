@@ -22,6 +22,12 @@ class TFileStream;
 // (release) and wakes the waiters, and every operation waits on it (acquire)
 // before touching the data. Count() may be read at any time; a refill never
 // changes it.
+//
+// A spill file that gives back fewer bytes than it holds (a refill or a read
+// that comes up short or fails) leaves the buffer failed: every later
+// Append, Extract, Peek, Search and FindByte raises "Can't read the receive
+// buffer's spill file back" until Clear, so no byte is ever delivered out of
+// order or lost without a word.
 class TKvFifoBuffer {
 public:
     // The memory block gets 5 % of the available physical memory, rounded
@@ -72,6 +78,9 @@ private:
     class TBlock;
 
     void WaitWhileBusy() const;
+    // WaitWhileBusy, then raises if the buffer has failed.
+    void WaitUntilUsable() const;
+    [[noreturn]] void Fail();
     void StartRefill();
     void CreateTempFile();
     void DropTempFile();
@@ -101,6 +110,9 @@ private:
     // even though it never holds more than Count unread bytes.
     int64_t m_fileWritePos { 0 };
     int64_t m_fileReadPos { 0 };
+    // Set by the owner or the refill worker, read by the owner once the
+    // worker is done.
+    bool m_failed { false };
     // Shared with the refill worker, which keeps its own reference: after
     // clearing the flag it still wakes the waiters, by which time the owner
     // may have seen the flag down and destroyed the buffer.

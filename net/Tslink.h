@@ -139,8 +139,10 @@ public:
     void CaptureStream(TStream& stream, int32_t count);
     void CaptureString(std::string& text, int32_t count);
     // How the last connection ended: the socket library's error number when
-    // the peer reset it or it failed, 0 for an orderly close and while it
-    // lasts. Connect clears it.
+    // the peer reset it or it failed, 0 for an orderly close, for a close
+    // forced by the receive buffer, and while it lasts. Connect clears it.
+    // After a reset or error, the captures, ReadLn and the sends raise it
+    // once the buffered bytes are drained.
     uint16_t CloseErrorNo() const { return m_closeErrorNo; }
 
     // Status and errors.
@@ -218,14 +220,18 @@ protected:
     // or an error cut the data short, which raises ESockError with the
     // error's text; an orderly close (or a live connection) passes.
     void CheckOrderlyClose();
+    // True once the connection has ended by a reset or an error.
+    bool EndedByError() const;
     // The time limit elapsed: stops it, sets TimedOut and aborts.
     void TimerTriggered(TComponent* sender);
 
 private:
     void InitSocket();
     // Makes and registers the socket that follows every close: all
-    // notifications but write.
-    void OpenFreshSocket();
+    // notifications but write. When none can be made (at the open-file
+    // limit, say), SocketHandle is left at 0xFFFF, "no socket", and the
+    // result is false; the socket library's error tells why.
+    bool OpenFreshSocket();
     // After a canceled or timed-out attempt: close quietly and make a fresh
     // socket, so a late completion can never connect the component.
     void RenewSocketAfterFailedConnect();
@@ -233,12 +239,19 @@ private:
     bool PutNameInIoBuffer(const std::string& name);
     // Waits until the socket can take more bytes, or a cancel or time-out.
     void WaitUntilWritable();
-    // Sends one chunk held in IoBuffer for SendFile and SendStream; returns
-    // false when a send took nothing (SendStream then ends at once).
-    bool SendChunk(int32_t length, bool restartTimer);
+    // Sends one chunk held in IoBuffer for SendFile and SendStream, and
+    // restarts the time limit after each piece that moves; returns false
+    // when a send took nothing (SendStream then ends at once).
+    bool SendChunk(int32_t length);
     // Raises the abort error with the message if Canceled is set.
     void AbortExit(const char* message);
     [[noreturn]] void RaiseSocketError(int errorNo);
+    // Received bytes could not be stored: the connection can no longer
+    // deliver whole data, so it ends here with that error.
+    void ReceiveFailed(const std::string& error);
+    // A send failed: after a connection that ended by an error, that error
+    // is the cause; otherwise the socket library's error.
+    void CheckSendError();
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     // The read notifications receive here (see IoBuffer).
@@ -256,5 +269,7 @@ private:
     bool m_connectCompleted { false };
     bool m_inWait { false };
     uint16_t m_closeErrorNo { 0 };
+    // The error of a close that no socket error number describes.
+    std::string m_closeErrorText;
     bool m_destroyBegun { false };
 };

@@ -67,10 +67,16 @@ void TTessalink::Connect() {
     ReportStatus(8, "Connecting");
     Canceled = false;
     m_closeErrorNo = 0;
+    m_closeErrorText.clear();
     if (InputBuffer)
         InputBuffer->Clear();
     if (Connected)
         throw ESockError("Already connected");
+    // The socket that should have followed the last close could not be made.
+    if (SocketHandle == 0xFFFF && !OpenFreshSocket()) {
+        LastErrorNo = Winsock::WSAGetLastError();
+        RaiseSocketError(LastErrorNo);
+    }
 
     for (int tries = 0;; ++tries) {
         try {
@@ -138,7 +144,7 @@ void TTessalink::RenewSocketAfterFailedConnect() {
         OpenFreshSocket();
     } catch (...) {
         // The connect failure is what the caller hears about; the next
-        // operation reports the missing socket.
+        // Connect tries again to make a socket.
     }
 }
 

@@ -84,10 +84,27 @@ void TTessalink::ReceiveToBuffer() {
         received = Winsock::recv(SocketHandle, m_receiveArea.data(), ReceiveChunk, 0);
         if (received == 0)
             RequestCloseSocket();
-        if (received > 0)
-            InputBuffer->Append(m_receiveArea.data(), received);
+        if (received > 0) {
+            try {
+                InputBuffer->Append(m_receiveArea.data(), received);
+            } catch (const std::exception& error) {
+                ReceiveFailed(error.what());
+                return;
+            }
+        }
         WaitEvent->Set();
     } while (received >= ReceiveChunk);
+}
+
+void TTessalink::ReceiveFailed(const std::string& error) {
+    // The bytes just read are lost, so whatever the connection still brings
+    // would be cut: end it like a reset, which the readers raise once they
+    // have taken what the buffer holds.
+    ReportStatus(4, "Receive buffer failed");
+    m_closeErrorNo = 0;
+    m_closeErrorText = error;
+    WaitEvent->Set();
+    RequestCloseSocket();
 }
 
 bool TTessalink::DataAvailable() {
@@ -112,6 +129,7 @@ void TTessalink::PeerClosed(uint16_t errorNo) {
     try {
         if (Connected) {
             m_closeErrorNo = errorNo;
+            m_closeErrorText.clear();
             ClearInput();
             RequestCloseSocket();
         }
@@ -172,14 +190,20 @@ void TTessalink::RequestCloseSocket() {
     OpenFreshSocket();
 }
 
-void TTessalink::OpenFreshSocket() {
+bool TTessalink::OpenFreshSocket() {
     const Winsock::SOCKET handle = Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, 0);
+    // The closed socket's number must not stay behind: its next owner, or
+    // nobody, would get every later call.
+    SocketHandle = 0xFFFF;
+    if (handle == Winsock::INVALID_SOCKET)
+        return false;
     if (handle > 0xFFFF)
         throw ERangeError();
     SocketHandle = static_cast<uint16_t>(handle);
     m_waitingToSend = false;
     m_selectedEvents = Winsock::FD_ALL_EVENTS & ~Winsock::FD_WRITE;
     Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
+    return true;
 }
 
 void TTessalink::Cancel() {

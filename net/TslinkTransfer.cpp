@@ -30,11 +30,25 @@ void TTessalink::AbortExit(const char* message) {
     throw EAbortError(message);
 }
 
+bool TTessalink::EndedByError() const {
+    return !Connected && (m_closeErrorNo != 0 || !m_closeErrorText.empty());
+}
+
 void TTessalink::CheckOrderlyClose() {
-    if (Connected || m_closeErrorNo == 0)
+    if (!EndedByError())
         return;
+    if (m_closeErrorNo == 0)
+        throw ESockError(m_closeErrorText);
     LastErrorNo = m_closeErrorNo;
     RaiseSocketError(m_closeErrorNo);
+}
+
+void TTessalink::CheckSendError() {
+    // The socket that replaced a lost connection was never connected; what
+    // it says about a send would hide why the connection is gone.
+    if (Winsock::WSAGetLastError() != Winsock::WSAEWOULDBLOCK)
+        CheckOrderlyClose();
+    CheckSocketError(Winsock::WSAEWOULDBLOCK);
 }
 
 void TTessalink::WaitUntilWritable() {
@@ -75,7 +89,7 @@ void TTessalink::SendBuffer(const void* data, uint16_t length) {
                     remaining -= sent;
                     continue;
                 }
-                CheckSocketError(Winsock::WSAEWOULDBLOCK);
+                CheckSendError();
                 // The socket is full: sleep until it drains instead of
                 // spinning, so that Cancel and the time limit reach us.
                 WaitUntilWritable();
@@ -118,10 +132,17 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
                 if (found > 0)
                     break;
             }
+            // A bounded line that has outgrown its bound needs no more bytes.
+            if (maxLength >= 0 && InputBuffer->Count() > maxLength) {
+                takeAll = true;
+                break;
+            }
             // No notification will come for a closed connection: what is
-            // buffered is all there will ever be. A bounded line that has
-            // outgrown its bound needs no more bytes either.
-            if (!Connected || (maxLength >= 0 && InputBuffer->Count() > maxLength)) {
+            // buffered is all there will ever be. After an orderly close that
+            // is the last line; a reset or error cut it, which is raised
+            // instead (the bytes stay buffered).
+            if (!Connected) {
+                CheckOrderlyClose();
                 takeAll = true;
                 break;
             }
@@ -159,7 +180,7 @@ std::string TTessalink::Transaction(const std::string& command) {
     return LastReply;
 }
 
-bool TTessalink::SendChunk(int32_t length, bool restartTimer) {
+bool TTessalink::SendChunk(int32_t length) {
     int32_t remaining = length;
     do {
         const int sent =
@@ -171,11 +192,10 @@ bool TTessalink::SendChunk(int32_t length, bool restartTimer) {
             SentCount = AddCount(SentCount, sent);
             if (OnPacketSent)
                 OnPacketSent(this);
-            if (restartTimer)
-                StartTimer();
+            StartTimer();
             DispatchPendingMessages();
         } else {
-            CheckSocketError(Winsock::WSAEWOULDBLOCK);
+            CheckSendError();
             WaitUntilWritable();
         }
     } while (remaining > 0 && !Canceled);
@@ -198,7 +218,7 @@ void TTessalink::SendFile(const std::string& fileName) {
             const int32_t length = file.Read(IoBuffer.data(), ChunkSize);
             if (length <= 0)
                 break; // the file shrank under us
-            SendChunk(length, true);
+            SendChunk(length);
         }
     }
     AbortExit(SendAborted);
@@ -208,6 +228,11 @@ void TTessalink::SendStream(TStream& stream) {
     ReportStatus(8, "SendStream");
     stream.SetPosition(0);
     if (!Canceled) {
+        // The time limit bounds the silence between blocks, as in SendFile.
+        ScopeExit stopTimer([this] {
+            if (Timer->Enabled())
+                StopTimer();
+        });
         const int64_t size = stream.Size();
         SentCount = 0;
         SendTotal = static_cast<int32_t>(size);
@@ -217,7 +242,7 @@ void TTessalink::SendStream(TStream& stream) {
             const int32_t length = stream.Read(IoBuffer.data(), wanted);
             if (length <= 0)
                 break;
-            if (!SendChunk(length, false))
+            if (!SendChunk(length))
                 return;
         }
     }

@@ -29,6 +29,8 @@ public:
     Winsock::SOCKET Handle() const { return m_handle; }
     int Descriptor() const { return m_descriptor; }
     bool IsNonBlocking() const { return m_nonBlocking; }
+    // True once a connection was made on the socket, also after it ended.
+    bool HasConnected() const { return m_state == State::Connected; }
     // True unless the socket is registered for a window of another thread.
     bool MayUseHere() const;
 

@@ -267,7 +267,12 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
                             (flags & MSG_OOB) != 0);
     if (sent >= 0)
         return static_cast<int>(sent);
-    int error = WinsockErrorFromErrno(errno);
+    const int sendErrno = errno;
+    int error = WinsockErrorFromErrno(sendErrno);
+    // The kernel says EPIPE also to a socket that never connected, which has
+    // nothing to shut down.
+    if (sendErrno == EPIPE && !entry->HasConnected())
+        error = WSAENOTCONN;
     if (error == WSAEWOULDBLOCK) {
         entry->SendBlocked();
         return Fail(error);

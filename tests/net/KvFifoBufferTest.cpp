@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -368,6 +369,35 @@ TEST_F(FifoBuffer, SpillFailureIsAnOsErrorAndKeepsTheMemoryPart) {
               "System Error.  Code: 2.\nNo such file or directory");
     EXPECT_EQ(buffer.Count(), 4);
     EXPECT_EQ(Extract(buffer, 4), "abcd");
+}
+
+// A spill file that gives back fewer bytes than it holds must never let
+// later bytes overtake the lost ones: the buffer fails until Clear.
+TEST_F(FifoBuffer, ASpillFileThatComesUpShortFailsTheBuffer) {
+    const std::string failed = "Can't read the receive buffer's spill file back";
+    for (const bool refill : { true, false }) {
+        SCOPED_TRACE(refill ? "the refill after the memory part empties" : "a read past it");
+        TKvFifoBuffer buffer(4);
+        Append(buffer, "abcdefghij");
+        // The file loses its tail behind the buffer's back.
+        ASSERT_EQ(::truncate(buffer.TempFileName().c_str(), 2), 0);
+        if (refill) {
+            EXPECT_EQ(Extract(buffer, 4), "abcd");
+            EXPECT_EQ(ErrorOf([&] { Append(buffer, "XY"); }), failed);
+        } else {
+            EXPECT_EQ(ErrorOf([&] { Extract(buffer, 10); }), failed);
+            EXPECT_EQ(ErrorOf([&] { Append(buffer, "XY"); }), failed);
+        }
+        EXPECT_EQ(ErrorOf([&] { Extract(buffer, 1); }), failed);
+        EXPECT_EQ(ErrorOf([&] { Peek(buffer, 1); }), failed);
+        EXPECT_EQ(ErrorOf([&] { buffer.FindByte('j'); }), failed);
+        EXPECT_EQ(ErrorOf([&] { buffer.Search("j"); }), failed);
+
+        buffer.Clear();
+        EXPECT_EQ(buffer.Count(), 0);
+        Append(buffer, "klmnopq");
+        EXPECT_EQ(Extract(buffer, 7), "klmnopq");
+    }
 }
 
 TEST_F(FifoBuffer, AgreesWithADequeOverRandomOperations) {

@@ -7,6 +7,12 @@
 #include <QObject>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fcntl.h>
+#include <sys/resource.h>
+
 namespace {
 
 std::vector<std::string> ConnectReports(bool viaLookup) {
@@ -333,6 +339,72 @@ TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
     next.Start();
     ConnectTo(component, next.Port());
     EXPECT_TRUE(component.Connected);
+}
+
+namespace {
+
+// Runs in a child process, whose open-file limit it lowers: the connection
+// is closed, no socket can follow, and the component must hold none rather
+// than the closed one. Exits 0 with "renewed" on stderr when all went well.
+// Nothing waits for messages under the limit: the sanitizers' own checks need
+// descriptors there.
+[[noreturn]] void RenewAtTheOpenFileLimit() {
+    const auto check = [](bool holds, const char* what) {
+        if (!holds) {
+            std::fprintf(stderr, "failed: %s\n", what);
+            std::_Exit(1);
+        }
+    };
+    // Every descriptor number below the limit is taken, so everything made
+    // from here on lies above it: once the limit is set, the open ones go on
+    // working, a closed one cannot be made again, and no new one is made.
+    constexpr int limit = 256;
+    for (int fd = ::open("/dev/null", O_RDONLY); fd < limit; fd = ::open("/dev/null", O_RDONLY))
+        check(fd >= 0, "the descriptors below the limit");
+    LoopbackPeer peer;
+    peer.Accept().ReadToEnd().Accept().Expect("after");
+    peer.Start();
+    TTessalink component(nullptr);
+    ConnectTo(component, peer.Port());
+
+    rlimit saved {};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = limit;
+    check(setrlimit(RLIMIT_NOFILE, &lowered) == 0, "setrlimit");
+    component.Disconnect();
+    const bool closedToNone = !component.Connected && component.SocketHandle == 0xFFFF;
+    std::exception_ptr failure;
+    try {
+        component.Connect();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const bool stillNone = component.SocketHandle == 0xFFFF;
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    check(closedToNone, "no socket after the close");
+    check(stillNone, "no socket after the failed Connect");
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+        check(false, "Connect without a socket");
+    } catch (const ESockError& error) {
+        check(error.Message() == "10024:Too many open files", error.Message().c_str());
+    }
+    component.Connect();
+    check(component.Connected && component.SocketHandle != 0xFFFF, "connected again");
+    component.Write("after");
+    check(peer.WaitDone() && peer.Failure().empty(), "the peer got its bytes");
+    std::fprintf(stderr, "renewed\n");
+    std::_Exit(0);
+}
+
+} // namespace
+
+TEST(TslinkSocketLimitDeathTest, NoSocketAfterACloseAtTheOpenFileLimitThenConnectMakesOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(RenewAtTheOpenFileLimit(), ::testing::ExitedWithCode(0), "renewed");
 }
 
 TEST_F(TslinkTest, PeerThatClosesAtOnceDoesNotHoldConnect) {

@@ -8,8 +8,10 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <functional>
+#include <future>
 
 namespace {
 
@@ -178,4 +180,142 @@ TEST(KvHttpReset, ABodyWithoutLengthCutByAResetIsAnError) {
             EXPECT_EQ(kept, kPageBody.substr(0, reset ? kept.size() : kPageBody.size()));
         }
     }
+}
+
+// Whatever phase a reset hits, what comes after it raises the reset, once the
+// complete data before it has been taken; an orderly close differs only where
+// it leaves the data whole.
+TEST_F(TslinkTest, AResetAtEachPhaseIsRaisedByWhatFollows) {
+    LoopbackPeer peer;
+    // 1: reset as soon as accepted; 2: inside a line; 3: while a send waits
+    // for room; 4: an orderly close inside a line.
+    peer.SetReceiveBuffer(4096);
+    std::promise<void> firstReset;
+    const std::future<void> firstResetDone = firstReset.get_future();
+    peer.Accept().Reset().Run([&] { firstReset.set_value(); });
+    peer.Accept().Send("whole\r\ncut li").WaitForRelease().Reset();
+    peer.Accept().Stall().Reset();
+    peer.Accept().Send("cut li").Close();
+    peer.Start();
+    TTessalink component(nullptr);
+    {
+        SCOPED_TRACE("during connect: every operation after it");
+        component.ReportLevel = 8;
+        // Hold the thread until the peer has reset, so that the completion
+        // and the reset come together in the first wait of Connect.
+        component.OnStatus = [&](TComponent*, const std::string& status) {
+            if (status == "Timer On") {
+                ASSERT_EQ(firstResetDone.wait_for(30s), std::future_status::ready);
+            }
+        };
+        ConnectTo(component, peer.Port());
+        component.OnStatus = nullptr;
+        component.ReportLevel = 0;
+        ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
+        ExpectRaises<ESockError>([&] { component.Write("GET"); }, kResetText);
+        ExpectRaises<ESockError>([&] { component.ReadLn(); }, kResetText);
+        std::string text;
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kResetText);
+        EXPECT_EQ(component.CloseErrorNo(), 10054);
+    }
+    {
+        SCOPED_TRACE("inside a line: the whole line, then the reset, never the cut line");
+        ConnectTo(component, peer.Port());
+        EXPECT_EQ(component.ReadLn(), "whole\r\n");
+        ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 6; }));
+        peer.Release();
+        ExpectRaises<ESockError>([&] { component.ReadLn(); }, kResetText);
+        EXPECT_EQ(component.LastErrorNo, 10054);
+        ExpectRaises<ESockError>([&] { component.ReadLn(10); }, kResetText);
+        // The cut bytes stay for a capture that wants what is buffered.
+        std::string text;
+        component.CaptureString(text, -1);
+        EXPECT_EQ(text, "cut li");
+        ExpectRaises<ESockError>([&] { component.ReadLn(); }, kResetText);
+    }
+    {
+        SCOPED_TRACE("while a send waits for room");
+        ConnectTo(component, peer.Port());
+        QTimer::singleShot(200, [&] { peer.Release(); });
+        ExpectRaises<ESockError>([&] { component.Write(std::string(64 << 20, 's')); }, kResetText);
+    }
+    {
+        SCOPED_TRACE("an orderly close inside a line: the rest is the last line");
+        ConnectTo(component, peer.Port());
+        ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
+        EXPECT_EQ(component.ReadLn(), "cut li");
+        EXPECT_EQ(component.ReadLn(), "");
+        // The socket that follows the close never connected.
+        ExpectRaises<ESockError>([&] { component.Write("x"); }, "10057:Socket is not connected");
+    }
+    EXPECT_TRUE(peer.WaitDone());
+    EXPECT_EQ(peer.Failure(), "");
+}
+
+namespace {
+
+// Points TMPDIR, where the receive buffer spills, at a folder that does not
+// exist, for as long as it lives.
+class UnusableTempFolder {
+public:
+    UnusableTempFolder() { qputenv("TMPDIR", (m_dir.path() + "/missing").toLocal8Bit()); }
+    ~UnusableTempFolder() { m_old.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", m_old); }
+    UnusableTempFolder(const UnusableTempFolder&) = delete;
+    UnusableTempFolder& operator=(const UnusableTempFolder&) = delete;
+
+private:
+    QByteArray m_old = qgetenv("TMPDIR");
+    QTemporaryDir m_dir;
+};
+
+const std::string kSpillError = "System Error.  Code: 2.\nNo such file or directory";
+
+} // namespace
+
+// Received bytes that the receive buffer cannot keep end the connection with
+// the buffer's error, which the readers raise once they have taken the bytes
+// before it.
+TEST_F(TslinkTest, AReceiveBufferThatCannotSpillEndsTheConnectionWithItsError) {
+    const std::string bytes = Bytes(300000);
+    LoopbackPeer peer;
+    peer.Accept().Send(bytes).ReadToEnd();
+    peer.Accept().Send("first\n" + bytes).ReadToEnd();
+    peer.Start();
+    UnusableTempFolder folder;
+    TTessalink component(nullptr);
+    component.InputBuffer = std::make_unique<TKvFifoBuffer>(4096);
+    std::vector<uint16_t> reported;
+    component.OnSocketError = [&](TComponent*, uint16_t errorNo, const std::string&) {
+        reported.push_back(errorNo);
+    };
+    {
+        SCOPED_TRACE("a capture until the close");
+        ConnectTo(component, peer.Port());
+        std::string text;
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kSpillError);
+        EXPECT_GE(text.size(), 4096u);
+        EXPECT_LT(text.size(), bytes.size());
+        EXPECT_TRUE(text == bytes.substr(0, text.size()));
+        EXPECT_FALSE(component.Connected);
+        EXPECT_EQ(component.CloseErrorNo(), 0);
+        ExpectRaises<ESockError>([&] { component.Write("x"); }, kSpillError);
+    }
+    {
+        SCOPED_TRACE("ReadLn");
+        ConnectTo(component, peer.Port());
+        EXPECT_EQ(component.ReadLn(), "first\n");
+        ExpectRaises<ESockError>([&] { component.ReadLn(); }, kSpillError);
+    }
+    EXPECT_TRUE(reported.empty());
+
+    SCOPED_TRACE("a page of the HTTP component");
+    LoopbackPeer server;
+    server.Accept().ReadUntil("\r\n\r\n").Send(kPageHead + bytes).ReadToEnd();
+    server.Start();
+    TKvHTTP http;
+    http.TimeOut = 20000;
+    http.InputBuffer = std::make_unique<TKvFifoBuffer>(4096);
+    ExpectRaises<ESockError>([&] { http.Get(KvHttpWire::Url(server, "/p.htm")); }, kSpillError);
+    EXPECT_TRUE(server.WaitDone());
+    EXPECT_TRUE(peer.WaitDone());
 }

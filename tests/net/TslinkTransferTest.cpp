@@ -317,6 +317,7 @@ TEST_F(TslinkTest, SendFileAndSendStreamCountWhatTheySend) {
     EXPECT_EQ(component.SentCount, 100000);
     EXPECT_EQ(component.SendTotal, 100000);
     EXPECT_GE(packets, 2);
+    EXPECT_FALSE(component.Timer->Enabled());
 
     ExpectRaises<EFOpenError>(
         [&] { component.SendFile(directory.filePath("missing").toStdString()); },
@@ -362,6 +363,27 @@ TEST_F(TslinkTest, SendingToAStalledReaderWaitsUntilCanceled) {
         "Socket send aborted");
     EXPECT_TRUE(component.TimedOut);
     EXPECT_FALSE(component.Canceled);
+    peer.Stop();
+}
+
+// The time limit bounds the silence between the blocks of a stream, as it
+// does between those of a file, so a long text to a peer that stops reading
+// ends too.
+TEST_F(TslinkTest, SendStreamStopsAtTheTimeLimitWhenTheReaderStalls) {
+    LoopbackPeer peer;
+    peer.SetReceiveBuffer(4096);
+    peer.Accept().Stall();
+    peer.Start();
+    TTessalink component(nullptr);
+    ConnectTo(component, peer.Port());
+    component.TimeOut = 200;
+    const std::string text(32 << 20, 't');
+    ExpectRaises<EAbortError>([&] { component.Write(text); }, "Socket send aborted");
+    EXPECT_TRUE(component.TimedOut);
+    EXPECT_FALSE(component.Canceled);
+    EXPECT_FALSE(component.Timer->Enabled());
+    EXPECT_GT(component.SentCount, 0);
+    EXPECT_LT(component.SentCount, static_cast<int32_t>(text.size()));
     peer.Stop();
 }
 

@@ -414,6 +414,25 @@ TEST_F(WinsockTest, SendingAfterAnOrderlyCloseNeverRaisesSigpipe) {
     EXPECT_TRUE(error == WSAECONNRESET || error == WSAESHUTDOWN) << error;
 }
 
+// The kernel answers EPIPE both to a connection shut down for sending and to
+// a socket that was never connected; only the first has been shut down.
+TEST_F(WinsockTest, SendingOnANeverConnectedSocketIsNotConnected) {
+    SOCKET fresh = RegisteredSocket();
+    EXPECT_EQ(send(fresh, "data", 4, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
+
+    LoopbackPeer peer;
+    peer.Accept().ReadToEnd();
+    peer.Start();
+    SOCKET s = ConnectedSocket(peer);
+    ASSERT_EQ(shutdown(s, SD_SEND), 0);
+    EXPECT_EQ(send(s, "data", 4, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
+    EXPECT_TRUE(peer.WaitDone());
+    closesocket(fresh);
+    closesocket(s);
+}
+
 TEST_F(WinsockTest, WriteNotificationComesWhenAFullSendBufferDrains) {
     LoopbackPeer peer;
     peer.SetReceiveBuffer(4096);
