@@ -138,6 +138,17 @@ LoopbackPeer& LoopbackPeer::ReadBytes(std::size_t count) {
     return *this;
 }
 
+LoopbackPeer& LoopbackPeer::ReadOnce() {
+    m_steps.push_back([this] {
+        size_t got = 0;
+        const Outcome outcome = ReadSome(65536, &got);
+        if (outcome == Outcome::Next && got == 0)
+            return Fail("connection closed before any byte arrived");
+        return outcome;
+    });
+    return *this;
+}
+
 LoopbackPeer& LoopbackPeer::ReadToEnd() {
     m_steps.push_back([this] {
         for (;;) {

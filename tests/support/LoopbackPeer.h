@@ -55,6 +55,9 @@ public:
     LoopbackPeer& ReadUntil(std::string delimiter);
     // Reads exactly count bytes.
     LoopbackPeer& ReadBytes(std::size_t count);
+    // Reads what one read call returns, at least one byte. On loopback a
+    // message the client sent with one write arrives whole this way.
+    LoopbackPeer& ReadOnce();
     // Reads until the client closes its side (orderly or by reset).
     LoopbackPeer& ReadToEnd();
     // Sends the bytes in one write call (which may still arrive in pieces).

@@ -35,11 +35,16 @@ size_t CountLines(const std::string& text) {
 
 NginxServer::NginxServer() : NginxServer(Options {}) {}
 
-NginxServer::NginxServer(const Options& options) : m_tls(options.tls) {
+NginxServer::NginxServer(const Options& options)
+    : m_tls(options.tls), m_certificate(options.certificate),
+      m_certificateKey(options.certificateKey) {
     std::filesystem::create_directories(Directory() + "html");
     std::filesystem::create_directories(Directory() + "temp");
-    if (m_tls)
+    if (m_tls && m_certificate.empty()) {
+        m_certificate = Directory() + "cert.pem";
+        m_certificateKey = Directory() + "key.pem";
         MakeCertificate();
+    }
     const QString prefix = QString::fromStdString(Directory());
     for (int attempt = 1;; ++attempt) {
         const uint16_t port = FreePort();
@@ -91,8 +96,8 @@ void NginxServer::WriteConfig(const Options& options, uint16_t port) const {
          << "    server {\n"
          << "        listen 127.0.0.1:" << port << (m_tls ? " ssl" : "") << ";\n";
     if (m_tls)
-        conf << "        ssl_certificate " << d << "cert.pem;\n"
-             << "        ssl_certificate_key " << d << "key.pem;\n";
+        conf << "        ssl_certificate " << m_certificate << ";\n"
+             << "        ssl_certificate_key " << m_certificateKey << ";\n";
     conf << "        server_name localhost;\n"
          << "        root " << d << "html;\n"
          << options.serverConfig << "\n"

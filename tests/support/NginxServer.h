@@ -40,6 +40,10 @@ public:
         // Serve HTTPS with a fresh self-signed certificate for 127.0.0.1
         // (CertificatePath()); clients that check certificates refuse it.
         bool tls = false;
+        // With tls: serve this certificate and key (PEM files, for example
+        // from TestCertificates) instead of the self-signed one.
+        std::string certificate;
+        std::string certificateKey;
     };
 
     NginxServer();
@@ -65,11 +69,13 @@ public:
                                       std::chrono::seconds deadline = std::chrono::seconds(30));
     std::string ErrorLog() const;
     // The server's certificate (PEM) when it serves HTTPS.
-    std::string CertificatePath() const { return Directory() + "cert.pem"; }
+    std::string CertificatePath() const { return m_certificate; }
 
 private:
     void MakeCertificate() const;
     void WriteConfig(const Options& options, uint16_t port) const;
 
     bool m_tls { false };
+    std::string m_certificate;
+    std::string m_certificateKey;
 };
