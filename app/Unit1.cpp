@@ -122,8 +122,10 @@ void TForm1::FormShow() {
 void TForm1::Button3Click() {
     StopFlag = 1 - StopFlag;
     Button3->setText(StopFlag == 1 ? QStringLiteral("разрешить") : QStringLiteral("Запретить"));
-    if (StopFlag == 1)
+    if (StopFlag == 1) {
         AbortPageFetch();
+        ImageFetcher1.Abort();
+    }
 }
 
 void TForm1::Image1DblClick() {
@@ -138,6 +140,7 @@ void TForm1::FormClose() {
     Memo1->SaveToFile(LogFileName);
     m_closed = true;
     AbortPageFetch();
+    ImageFetcher1.Abort();
 }
 
 void TForm1::FormDestroy() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ImageFetcher.h"
 #include "net/KvHttp.h"
 #include "toolkit/widgets/TForm.h"
 
@@ -44,6 +45,8 @@ public:
     // The HTTP component that the download run fetches pages with. Its
     // settings are fixed when the window is made; the run changes none.
     TKvHTTP KvHTTP1;
+    // The picture fetcher of the download run, with its bounds.
+    TImageFetcher ImageFetcher1;
 
     // Where the download run works: the site's base address (scheme and host,
     // no trailing slash), by default the one the program was built for; and
@@ -61,7 +64,8 @@ public:
     // The download run over the number range.
     void Button2Click();
     // Toggles StopFlag; the caption names the button's next action. Setting
-    // the flag also ends a page fetch in progress, and the run with it.
+    // the flag also ends a page or picture fetch in progress, and the run
+    // with it.
     void Button3Click();
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
@@ -77,8 +81,10 @@ private:
     // Fetches a page into KvHTTP1.Body; false when the stop button or a close
     // ended the fetch.
     bool FetchPage(const std::string& address);
-    // Saves (unless present), shows and logs the picture a marker line names.
-    void TakePicture(const std::string& line);
+    // Saves (unless present), shows and logs the picture a marker line names;
+    // false when the stop button or a close ended its fetch.
+    bool TakePicture(const std::string& line);
+    bool FetchPicture(const std::string& url, const std::string& fileName);
     std::string PictureFileName(int32_t number) const;
     // Ends the page fetch in progress, if any.
     void AbortPageFetch();

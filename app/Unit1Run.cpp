@@ -5,6 +5,7 @@
 #include "app/Unit2.h"
 #include "net/ScopeExit.h"
 #include "platform/Kernel.h"
+#include "platform/UrlService.h"
 #include "toolkit/runtime/SysUtils.h"
 #include "toolkit/runtime/TStringList.h"
 #include "toolkit/widgets/LoadPictureFile.h"
@@ -67,8 +68,8 @@ void TForm1::SetUpKvHTTP1() {
 }
 
 // The run processes pending window events at the start of each number,
-// before each page line and after a marker line is found, and the page fetch
-// processes them while it waits; that is where the stop button, a
+// before each page line and after a marker line is found, and the page and
+// picture fetches process them while they wait; that is where the stop button, a
 // double-click on the picture and a close of the window take effect. The
 // download button is disabled meanwhile, so runs never nest.
 void TForm1::Button2Click() {
@@ -107,7 +108,8 @@ void TForm1::Button2Click() {
                 Application->ProcessMessages();
                 if (m_closed)
                     return;
-                TakePicture(lines[i]);
+                if (!TakePicture(lines[i]))
+                    return;
             }
             if (StopFlag == 1)
                 break;
@@ -145,12 +147,13 @@ void TForm1::AbortPageFetch() {
     KvHTTP1.Abort();
 }
 
-void TForm1::TakePicture(const std::string& line) {
+bool TForm1::TakePicture(const std::string& line) {
     const std::string fileName = PictureFileName(CurrentNumber);
     // A file that is already there is never fetched again, nor examined.
     bool fetchedNow = false;
     if (!FileExists(fileName)) {
-        FetchImageFile(ExtractImageUrl(line), fileName);
+        if (!FetchPicture(ExtractImageUrl(line), fileName))
+            return false;
         fetchedNow = true;
     }
     try {
@@ -166,6 +169,21 @@ void TForm1::TakePicture(const std::string& line) {
         throw;
     }
     Memo1->AddLine(std::to_string(CurrentNumber));
+    return true;
+}
+
+// The fetch dispatches the window's events while it waits, so the stop
+// button and a close reach it there; like a stop during a page fetch, that
+// ends the run quietly.
+bool TForm1::FetchPicture(const std::string& url, const std::string& fileName) {
+    try {
+        ImageFetcher1.Fetch(url, fileName);
+    } catch (const EDownloadError& e) {
+        if (e.ServiceError == ERROR_INTERNET_OPERATION_CANCELLED)
+            return false;
+        throw;
+    }
+    return true;
 }
 
 std::string TForm1::PictureFileName(int32_t number) const {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-BenchNginx::BenchNginx() {
+BenchNginx::BenchNginx(const std::string& serverConfig) {
     const std::string d = Directory();
     std::filesystem::create_directories(d + "html");
     std::filesystem::create_directories(d + "temp");
@@ -26,7 +26,7 @@ BenchNginx::BenchNginx() {
          << "    server {\n"
          << "        listen 127.0.0.1:" << port << " backlog=1024;\n"
          << "        root " << d << "html;\n"
-         << "    }\n"
+         << serverConfig << "    }\n"
          << "}\n";
     conf.close();
     const QString prefix = QString::fromStdString(d);

@@ -8,7 +8,8 @@
 // the client: no access log, sendfile, keep-alive for clients that ask.
 class BenchNginx : public LocalServerProcess {
 public:
-    BenchNginx();
+    // serverConfig goes inside the one server block (locations, limits).
+    explicit BenchNginx(const std::string& serverConfig = "");
     // "http://127.0.0.1:<port>" + path.
     std::string Url(const std::string& path) const;
     // Writes a file below the document root.

@@ -33,6 +33,45 @@ def load(paths):
     return runs
 
 
+def rounds(paths, wanted):
+    """The single rounds (not the aggregates) of one measurement."""
+    found = []
+    for path in paths:
+        with open(path) as f:
+            for b in json.load(f)['benchmarks']:
+                if b.get('run_type') == 'iteration' and key(b.get('run_name', b['name'])) == wanted:
+                    found.append(b)
+    return found
+
+
+def picture_table(paths):
+    """Picture downloads: the event loop's longest gap while a throttled
+    picture arrives, and the full-speed time against curl; min and median of
+    the rounds."""
+    gaps = [r['gap_ms'] for r in rounds(paths, 'PictureThrottled/FetchImageFile')]
+    ours = [seconds(r) * 1e3 for r in rounds(paths, 'PictureFullSpeed/FetchImageFile')]
+    curl = [seconds(r) * 1e3 for r in rounds(paths, 'PictureFullSpeed/curl')]
+    if not (gaps and ours and curl):
+        return
+
+    def median(values):
+        v = sorted(values)
+        return v[len(v) // 2] if len(v) % 2 else (v[len(v) // 2 - 1] + v[len(v) // 2]) / 2
+
+    ratio = median(ours) / median(curl)
+    print()
+    print('| Picture download, 50 MB | Rounds | Min | Median | Goal |')
+    print('|---|---|---|---|---|')
+    print('| Longest event-loop gap, throttled to 1 MB/s | %d | %.0f ms | %.0f ms | %s (goal < 50 ms) |' % (
+        len(gaps), min(gaps), median(gaps), 'met' if median(gaps) < 50 else 'MISSED'))
+    print('| Full loopback speed, FetchImageFile | %d | %.1f ms | %.1f ms | |' % (
+        len(ours), min(ours), median(ours)))
+    print('| Full loopback speed, curl -o | %d | %.1f ms | %.1f ms | |' % (
+        len(curl), min(curl), median(curl)))
+    print('| Ratio of the medians | | | %.2f | %s (goal <= 1.1) |' % (
+        ratio, 'met' if ratio <= 1.1 else 'MISSED'))
+
+
 def seconds(run):
     scale = {'ns': 1e-9, 'us': 1e-6, 'ms': 1e-3, 's': 1.0}[run.get('time_unit', 'ns')]
     return run['real_time'] * scale
@@ -86,6 +125,8 @@ def main(paths):
     print('|---|---|---|---|---|')
     for row in rows:
         print('| %s |' % ' | '.join(row))
+
+    picture_table(paths)
 
     # The whole download run has no peer: its time per number and its peak
     # resident memory, which must not grow with the number of pictures.
