@@ -366,6 +366,8 @@ namespace {
     peer.Start();
     TTessalink component(nullptr);
     ConnectTo(component, peer.Port());
+    // The peer's thread is under way (a thread's start is checked too).
+    check(DispatchUntil([&] { return peer.AcceptedCount() == 1; }), "the peer's accept");
 
     rlimit saved {};
     getrlimit(RLIMIT_NOFILE, &saved);
