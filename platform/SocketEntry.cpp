@@ -1,10 +1,9 @@
 #include "platform/SocketEntry.h"
 
 #include "platform/PosixSocket.h"
+#include "platform/SocketPoller.h"
 #include "platform/WindowRegistry.h"
 #include "platform/WinsockError.h"
-
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <unistd.h>
@@ -24,18 +23,12 @@ bool SocketEntry::MayUseHere() const {
 }
 
 void SocketEntry::ReleaseNotifiers() {
-    for (auto* notifier : { &m_readNotifier, &m_writeNotifier, &m_urgentNotifier }) {
-        if (!*notifier)
-            continue;
-        // A notifier must be switched off by its own thread; from elsewhere
-        // it is cut loose and left to that thread.
-        if (m_owner == std::this_thread::get_id()) {
-            notifier->reset();
-        } else {
-            QObject::disconnect(notifier->get(), nullptr, nullptr, nullptr);
-            notifier->release()->deleteLater();
-        }
-    }
+    // Any thread may end the watch; a poller whose thread has ended took its
+    // epoll set, and so the watch, with it.
+    if (auto poller = m_poller.lock())
+        poller->Remove(m_watch);
+    m_poller.reset();
+    m_watch = 0;
 }
 
 int SocketEntry::Select(HWND window, UINT message, long events) {
@@ -56,29 +49,25 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         UpdateNotifiers();
         return 0;
     }
-    // Notifiers belong to one thread: a registration from another thread
-    // (after the old one was cancelled) starts with fresh ones.
-    if (m_readNotifier && m_owner != std::this_thread::get_id())
+    // A watch belongs to the poller of one thread: a registration from
+    // another thread (after the old one was cancelled) moves it.
+    if (m_watch != 0 && m_owner != std::this_thread::get_id())
         ReleaseNotifiers();
     m_owner = std::this_thread::get_id();
     if (m_state == State::Idle && Posix::IsListening(m_descriptor))
         m_state = State::Listening;
     else if (m_state == State::Idle && Posix::PeerAddress(m_descriptor, nullptr, nullptr) == 0)
         m_state = State::Connected;
-    if (!m_readNotifier) {
-        m_readNotifier = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Read);
-        m_writeNotifier = std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Write);
-        m_urgentNotifier =
-            std::make_unique<QSocketNotifier>(m_descriptor, QSocketNotifier::Exception);
-        for (auto* notifier :
-             { m_readNotifier.get(), m_writeNotifier.get(), m_urgentNotifier.get() })
-            notifier->setEnabled(false);
-        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
-                         [this] { OnReadable(); });
-        QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
-                         [this] { OnWritable(); });
-        QObject::connect(m_urgentNotifier.get(), &QSocketNotifier::activated,
-                         [this] { OnUrgent(); });
+    if (m_watch == 0) {
+        auto poller = SocketPoller::ForThisThread();
+        if (!poller)
+            return WSAEINVAL;
+        std::weak_ptr<SocketEntry> weak = weak_from_this();
+        m_watch = poller->Add(m_descriptor, [weak](unsigned kinds) {
+            if (auto self = weak.lock())
+                self->OnReady(kinds);
+        });
+        m_poller = poller;
     }
     // A connected socket hears FD_WRITE as soon as it can send.
     m_writeWanted = m_state == State::Connected && (m_events & FD_WRITE);
@@ -139,16 +128,38 @@ void SocketEntry::SendBlocked() {
 }
 
 void SocketEntry::UpdateNotifiers() {
-    if (!m_readNotifier)
+    auto poller = m_poller.lock();
+    if (!poller)
         return;
     bool registered = m_events != 0;
     bool connected = registered && m_state == State::Connected;
-    m_readNotifier->setEnabled((connected && !m_readReported && !m_closeReported) ||
-                               (registered && m_state == State::Listening && !m_acceptReported));
-    m_writeNotifier->setEnabled(registered && (m_state == State::Connecting ||
-                                               (connected && m_writeWanted && !m_closeReported)));
-    m_urgentNotifier->setEnabled(connected && (m_events & FD_OOB) && !m_urgentReported &&
-                                 !m_closeReported);
+    unsigned kinds = 0;
+    // Readiness to read is what reports data, the close and (on a listening
+    // socket) incoming connections.
+    if ((m_events & (FD_READ | FD_CLOSE)) && connected && !m_readReported && !m_closeReported)
+        kinds |= SocketPoller::Read;
+    if ((m_events & FD_ACCEPT) && registered && m_state == State::Listening && !m_acceptReported)
+        kinds |= SocketPoller::Read;
+    // A connection in progress is always watched: its completion changes the
+    // state, whatever the registration reports of it.
+    if (registered && m_state == State::Connecting)
+        kinds |= SocketPoller::Write;
+    if ((m_events & FD_WRITE) && connected && m_writeWanted && !m_closeReported)
+        kinds |= SocketPoller::Write;
+    if ((m_events & FD_OOB) && connected && !m_urgentReported && !m_closeReported)
+        kinds |= SocketPoller::Urgent;
+    poller->Set(m_watch, kinds);
+}
+
+void SocketEntry::OnReady(unsigned kinds) {
+    // A completing connection first, so that its data is read as data of a
+    // connected socket.
+    if (kinds & SocketPoller::Write)
+        OnWritable();
+    if (kinds & SocketPoller::Read)
+        OnReadable();
+    if (kinds & SocketPoller::Urgent)
+        OnUrgent();
 }
 
 void SocketEntry::OnReadable() {

@@ -2,21 +2,23 @@
 
 #include "platform/Winsock.h"
 
+#include <cstdint>
 #include <memory>
 #include <thread>
 
-class QSocketNotifier;
+class SocketPoller;
 
 // One socket of the library: its POSIX descriptor and, once registered with
-// WSAAsyncSelect, the notifiers and the bookkeeping that turn readiness into
-// the library's one-shot notifications.
+// WSAAsyncSelect, its watch in the thread's SocketPoller and the bookkeeping
+// that turns readiness into the library's one-shot notifications.
 //
 // Readiness and notification are kept apart: the kernel's readiness is
 // level-triggered and would repeat forever, while the library reports each
 // kind once and re-enables it only through the call that consumes it. The
-// notifier of a kind is therefore switched off while its notification is
+// watch of a kind is therefore switched off while its notification is
 // "reported" and on again by that call (recv for read and out-of-band data,
-// accept for incoming connections, a send that would block for write).
+// accept for incoming connections, a send that would block for write). Only
+// the kinds that the registration asked for are ever watched.
 //
 // All members are used on the thread that owns the registration's window.
 class SocketEntry : public std::enable_shared_from_this<SocketEntry> {
@@ -59,10 +61,12 @@ public:
 private:
     enum class State { Idle, Connecting, Connected, Listening };
 
+    void OnReady(unsigned kinds);
     void OnReadable();
     void OnWritable();
     void OnUrgent();
     void Notify(long event, int error);
+    // Sets the watched kinds from the state and the registration.
     void UpdateNotifiers();
     void ReleaseNotifiers();
 
@@ -89,7 +93,9 @@ private:
     bool m_writeWanted = false;
     int m_closingError = 0;
 
-    std::unique_ptr<QSocketNotifier> m_readNotifier;
-    std::unique_ptr<QSocketNotifier> m_writeNotifier;
-    std::unique_ptr<QSocketNotifier> m_urgentNotifier;
+    // The watch in the poller of the registering thread, kept from the first
+    // registration to the end of the socket (or a registration from another
+    // thread). Weak: the thread owns its poller.
+    std::weak_ptr<SocketPoller> m_poller;
+    std::uint64_t m_watch = 0;
 };

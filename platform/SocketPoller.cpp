@@ -1,0 +1,140 @@
+#include "platform/SocketPoller.h"
+
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <array>
+#include <cerrno>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local std::shared_ptr<SocketPoller> t_poller;
+
+constexpr int kEventsPerDispatch = 64;
+
+std::uint32_t EpollEvents(unsigned kinds) {
+    std::uint32_t events = 0;
+    if (kinds & SocketPoller::Read)
+        events |= EPOLLIN;
+    if (kinds & SocketPoller::Write)
+        events |= EPOLLOUT;
+    if (kinds & SocketPoller::Urgent)
+        events |= EPOLLPRI;
+    return events;
+}
+
+// The enabled kinds that the reported events make ready.
+unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
+    unsigned ready = 0;
+    if (events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+        ready |= SocketPoller::Read;
+    if (events & (EPOLLOUT | EPOLLHUP | EPOLLERR))
+        ready |= SocketPoller::Write;
+    if (events & EPOLLPRI)
+        ready |= SocketPoller::Urgent;
+    return ready & enabled;
+}
+
+} // namespace
+
+std::shared_ptr<SocketPoller> SocketPoller::ForThisThread() {
+    if (t_poller)
+        return t_poller;
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    if (!dispatcher)
+        return nullptr;
+    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0)
+        return nullptr;
+    auto* notifier = new QSocketNotifier(epoll, QSocketNotifier::Read, dispatcher);
+    t_poller = std::make_shared<SocketPoller>(epoll, notifier);
+    std::weak_ptr<SocketPoller> weak = t_poller;
+    QObject::connect(notifier, &QSocketNotifier::activated, [weak] {
+        if (auto self = weak.lock())
+            self->Dispatch();
+    });
+    return t_poller;
+}
+
+SocketPoller::SocketPoller(int epollDescriptor, QSocketNotifier* notifier)
+    : m_epoll(epollDescriptor), m_notifier(notifier) {}
+
+SocketPoller::~SocketPoller() {
+    // The notifier must stop watching before its descriptor is closed. The
+    // thread's own poller normally goes at the end of its thread, after the
+    // dispatcher took the notifier with it.
+    if (m_notifier) {
+        if (m_notifier->thread() == QThread::currentThread())
+            delete m_notifier.data();
+        else
+            m_notifier->deleteLater();
+    }
+    ::close(m_epoll);
+}
+
+std::uint64_t SocketPoller::Add(int descriptor, Handler handler) {
+    std::lock_guard lock(m_mutex);
+    const std::uint64_t key = m_nextKey++;
+    m_watches.emplace(key, Watch { descriptor, 0, std::move(handler) });
+    return key;
+}
+
+bool SocketPoller::Set(std::uint64_t key, unsigned kinds) {
+    std::lock_guard lock(m_mutex);
+    auto found = m_watches.find(key);
+    if (found == m_watches.end())
+        return false;
+    Watch& watch = found->second;
+    if (watch.Kinds == kinds)
+        return true;
+    epoll_event event {};
+    event.events = EpollEvents(kinds);
+    event.data.u64 = key;
+    int operation = EPOLL_CTL_MOD;
+    if (kinds == 0)
+        operation = EPOLL_CTL_DEL;
+    else if (watch.Kinds == 0)
+        operation = EPOLL_CTL_ADD;
+    if (::epoll_ctl(m_epoll, operation, watch.Descriptor, &event) != 0)
+        return false;
+    watch.Kinds = kinds;
+    return true;
+}
+
+void SocketPoller::Remove(std::uint64_t key) {
+    std::lock_guard lock(m_mutex);
+    auto found = m_watches.find(key);
+    if (found == m_watches.end())
+        return;
+    if (found->second.Kinds != 0)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, found->second.Descriptor, nullptr);
+    m_watches.erase(found);
+}
+
+void SocketPoller::Dispatch() {
+    std::array<epoll_event, kEventsPerDispatch> events {};
+    int count = 0;
+    do {
+        count = ::epoll_wait(m_epoll, events.data(), kEventsPerDispatch, 0);
+    } while (count < 0 && errno == EINTR);
+    for (int i = 0; i < count; ++i) {
+        // A handler may end or change any watch, this one included: each
+        // readiness is checked against the table as it stands now.
+        Handler handler;
+        unsigned ready = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            auto found = m_watches.find(events[i].data.u64);
+            if (found == m_watches.end())
+                continue;
+            ready = ReadyKinds(events[i].events, found->second.Kinds);
+            if (ready != 0)
+                handler = found->second.Handle;
+        }
+        if (handler)
+            handler(ready);
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QPointer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class QSocketNotifier;
+
+// The readiness watch of every registered socket of one thread: one epoll set,
+// which the thread's Qt event dispatcher watches through a single socket
+// notifier made once for the life of the thread.
+//
+// Why not a socket notifier per socket and kind: the library switches a
+// socket's kinds on and off at nearly every notification, a client renews its
+// socket after every connection, and each notifier that Qt's dispatcher adds
+// or removes wakes the dispatcher (a write to its wake-up descriptor). A
+// small page fetch cost fourteen such wake-ups. Here switching a kind is one
+// epoll_ctl, which wakes nobody, and the dispatcher's set of descriptors
+// never changes.
+//
+// A watch with no kind enabled is taken out of the epoll set, because epoll
+// reports errors and hang-ups of every descriptor in it whatever it was asked
+// for, and level-triggered, so they would repeat for ever.
+//
+// Threads: the poller belongs to the thread that made it (ForThisThread) and
+// dispatches there. Set and Remove may be called from any thread (a socket
+// whose registration was cancelled may be closed elsewhere); the watch table
+// and the epoll set change together under one lock, and every readiness is
+// looked up afresh by its key, so a watch removed meanwhile, or a descriptor
+// number used again by a new socket, never reaches the wrong handler.
+class SocketPoller {
+public:
+    // Kinds of readiness, as Qt's socket notifiers tell them apart: Read also
+    // fires for a hang-up or an error (so that the reader learns of them),
+    // Write for an error or a hang-up (a send then fails at once instead of
+    // waiting), Urgent only for urgent data.
+    enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4 };
+    // Called on the poller's thread with the kinds that are ready and enabled.
+    using Handler = std::function<void(unsigned kinds)>;
+
+    // The calling thread's poller, made at the first call; null when the
+    // thread has no Qt event dispatcher (or no epoll set can be made). The
+    // thread keeps it until it ends; holders elsewhere keep weak references.
+    static std::shared_ptr<SocketPoller> ForThisThread();
+
+    SocketPoller(int epollDescriptor, QSocketNotifier* notifier);
+    ~SocketPoller();
+    SocketPoller(const SocketPoller&) = delete;
+    SocketPoller& operator=(const SocketPoller&) = delete;
+
+    // A new watch of the descriptor with no kind enabled; returns its key.
+    std::uint64_t Add(int descriptor, Handler handler);
+    // Enables exactly the given kinds; false when the kernel refused.
+    bool Set(std::uint64_t key, unsigned kinds);
+    // Ends the watch; its handler is not called again once this returns on
+    // the poller's thread.
+    void Remove(std::uint64_t key);
+
+private:
+    struct Watch {
+        int Descriptor = -1;
+        unsigned Kinds = 0;
+        Handler Handle;
+    };
+
+    // Takes what the epoll set reports, without waiting, and calls the
+    // handlers.
+    void Dispatch();
+
+    int m_epoll = -1;
+    // Owned by the thread's event dispatcher (its parent), so it goes with
+    // the dispatcher even when the thread ends before the poller.
+    QPointer<QSocketNotifier> m_notifier;
+    std::mutex m_mutex;
+    std::map<std::uint64_t, Watch> m_watches;
+    std::uint64_t m_nextKey = 1;
+};
