@@ -36,6 +36,14 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         return WSAEINVAL;
     if (m_events != 0 && m_owner != std::this_thread::get_id())
         return WSAEINVAL;
+    // The thread's poller is made at its first registration, which takes a
+    // descriptor: fail before anything changes.
+    std::shared_ptr<SocketPoller> poller;
+    if (events != 0) {
+        poller = SocketPoller::ForThisThread();
+        if (!poller)
+            return WinsockErrorFromErrno(errno);
+    }
     if (Posix::SetNonBlocking(m_descriptor) < 0)
         return WinsockErrorFromErrno(errno);
     m_nonBlocking = true;
@@ -59,9 +67,6 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
     else if (m_state == State::Idle && Posix::PeerAddress(m_descriptor, nullptr, nullptr) == 0)
         m_state = State::Connected;
     if (m_watch == 0) {
-        auto poller = SocketPoller::ForThisThread();
-        if (!poller)
-            return WSAEINVAL;
         std::weak_ptr<SocketEntry> weak = weak_from_this();
         m_watch = poller->Add(m_descriptor, [weak](unsigned kinds) {
             if (auto self = weak.lock())

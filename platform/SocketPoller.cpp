@@ -44,8 +44,10 @@ std::shared_ptr<SocketPoller> SocketPoller::ForThisThread() {
     if (t_poller)
         return t_poller;
     QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-    if (!dispatcher)
+    if (!dispatcher) {
+        errno = EINVAL;
         return nullptr;
+    }
     const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0)
         return nullptr;

@@ -42,9 +42,10 @@ public:
     // Called on the poller's thread with the kinds that are ready and enabled.
     using Handler = std::function<void(unsigned kinds)>;
 
-    // The calling thread's poller, made at the first call; null when the
-    // thread has no Qt event dispatcher (or no epoll set can be made). The
-    // thread keeps it until it ends; holders elsewhere keep weak references.
+    // The calling thread's poller, made at the first call; null with errno
+    // set when the thread has no Qt event dispatcher (EINVAL) or no epoll set
+    // can be made (EMFILE at the descriptor limit, for one). The thread keeps
+    // it until it ends; holders elsewhere keep weak references.
     static std::shared_ptr<SocketPoller> ForThisThread();
 
     SocketPoller(int epollDescriptor, QSocketNotifier* notifier);
