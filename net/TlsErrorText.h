@@ -7,6 +7,9 @@
 
 constexpr const char* TlsHandshakeFailed = "TLS handshake failed: ";
 constexpr const char* TlsConnectionFailed = "TLS connection failed: ";
+// The socket component's handshake ended by its time limit or by Abort.
+constexpr const char* TlsHandshakeTimedOut = "TLS handshake timed out";
+constexpr const char* TlsHandshakeCanceled = "TLS handshake canceled";
 
 constexpr const char* TlsCertificateExpired = "certificate has expired";
 constexpr const char* TlsCertificateNotYetValid = "certificate is not yet valid";

@@ -83,7 +83,9 @@ void TTlsSession::MakeContext(const std::string& extraCaFile) {
     // Many servers close without the closing alert; the HTTP layer's own
     // framing (the announced length) tells a cut-off body from a whole one,
     // as it does on a plain connection.
-    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // A send never has to wait for a read: the server cannot ask for a
+    // renegotiation in the middle of the data.
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     // The system's CA store, as its hashed directory: certificates are read
     // only when a chain needs them. Loading the whole bundle file up front
     // costs tens of milliseconds per connection, more than fetching a

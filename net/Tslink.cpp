@@ -63,6 +63,7 @@ TTessalink::TTessalink(TComponent* owner) : TComponent(owner) {
         Timer->SetEnabled(false);
         Timer->SetOnTimer([this](TComponent* sender) { TimerTriggered(sender); });
         TimeOut = 0;
+        TlsCaFile = TTlsSession::ExtraCaFileFromEnvironment();
         WinsockInfo = std::make_unique<TStringList>();
         if (unit.WinsockStarted) {
             const Winsock::WSADATA& data = unit.WinsockData;

@@ -5,6 +5,7 @@
 #include "net/NthField.h"
 #include "net/TComponent.h"
 #include "net/TThreadTimer.h"
+#include "net/TlsSession.h"
 #include "platform/Events.h"
 #include "platform/WinTypes.h"
 #include "platform/Windows.h"
@@ -66,7 +67,14 @@ constexpr UINT LookupDoneMessage = WM_USER + 102;  // 1126: host lookup answers
 //
 // Destruction: a descendant that overrides Abort calls BeginDestroy first in
 // its own destructor, so that its Abort runs while it is still whole.
-class TTessalink : public TComponent {
+//
+// TLS: with UseTls set, Connect runs a TLS handshake on the new connection
+// (see TTlsSession for what is checked) before it returns, with the same
+// waits, time limit and Abort as the TCP connect. From then on every byte
+// sent is encrypted and the read notifications decrypt into InputBuffer, so
+// the data transfer operations work unchanged. The session is the
+// connection's: it ends with every close.
+class TTessalink : public TComponent, private TTlsTransport {
 public:
     explicit TTessalink(TComponent* owner);
     ~TTessalink() override;
@@ -188,6 +196,13 @@ public:
     bool LastEventOk { false };
     bool TimedOut { false };
     int32_t Port { 0 };
+    // Connect speaks TLS on the new connection (the HTTP component sets it
+    // for "https:" URLs); Host is the name the certificate must carry.
+    bool UseTls { false };
+    // A PEM file of CA certificates trusted for TLS in addition to the
+    // system's; set from the environment variable WALLPAPERS_EXTRA_CA_FILE
+    // when the component is made (empty: none).
+    std::string TlsCaFile;
     int32_t SendTotal { 0 };
     int32_t ReceivedCount { 0 };
     TNotifyEvent OnPacketRecvd;
@@ -224,6 +239,21 @@ protected:
     bool EndedByError() const;
     // The time limit elapsed: stops it, sets TimedOut and aborts.
     void TimerTriggered(TComponent* sender);
+    // Receives up to size bytes of the connection's data into buffer: the
+    // socket's bytes, or the TLS session's decrypted ones. Returns their
+    // number, 0 once the peer has closed, or SOCKET_ERROR with the socket
+    // library's last error set (WSAEWOULDBLOCK: nothing there now). A
+    // broken TLS record raises ESockError. Every read of received data goes
+    // through here.
+    int ReceiveInto(char* buffer, int size);
+    // Sends up to size bytes, encrypted on a TLS connection: the number
+    // taken, or SOCKET_ERROR with the socket library's last error set
+    // (WSAEWOULDBLOCK: wait for room).
+    int SendFrom(const char* data, int size);
+    // With Proxy set and UseTls, runs after the TCP connect to the proxy
+    // and before the handshake, to have the proxy open a tunnel to Host and
+    // Port. The base component knows no proxy protocol and does nothing.
+    virtual void OpenTunnel() {}
 
 private:
     void InitSocket();
@@ -246,6 +276,14 @@ private:
     // Raises the abort error with the message if Canceled is set.
     void AbortExit(const char* message);
     [[noreturn]] void RaiseSocketError(int errorNo);
+    // The TLS handshake on the connection just made; on failure the
+    // connection is closed and ESockError raised.
+    void StartTls();
+    // Closes the connection after a failure that is raised instead.
+    void CloseQuietly() noexcept;
+    // The session's transport: the component's socket.
+    int Receive(char* buffer, int size, int& errorNo) noexcept override;
+    int Send(const char* data, int size, int& errorNo) noexcept override;
     // Received bytes could not be stored: the connection can no longer
     // deliver whole data, so it ends here with that error.
     void ReceiveFailed(const std::string& error);
@@ -272,4 +310,9 @@ private:
     // The error of a close that no socket error number describes.
     std::string m_closeErrorText;
     bool m_destroyBegun { false };
+    // The TLS session of the live connection, none on a plain one.
+    std::unique_ptr<TTlsSession> m_tls;
+    // The handshake reads the socket itself: read notifications then only
+    // wake its wait.
+    bool m_tlsHandshaking { false };
 };

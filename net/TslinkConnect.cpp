@@ -114,8 +114,11 @@ void TTessalink::Connect() {
             WaitForEvent();
     }
     LingerOff();
-    if (!TimedOut && !Canceled && LastEventOk)
+    if (!TimedOut && !Canceled && LastEventOk) {
+        if (UseTls)
+            StartTls();
         return;
+    }
 
     ScopeExit renew([this] { RenewSocketAfterFailedConnect(); });
     if (OnConnectionFailed)
@@ -150,8 +153,13 @@ void TTessalink::RenewSocketAfterFailedConnect() {
 
 void TTessalink::Disconnect() {
     ReportStatus(8, "Disconnecting");
-    if (Connected)
-        RequestCloseSocket();
+    if (!Connected)
+        return;
+    // The closing alert tells the server that the close is not an attack
+    // cutting its data short.
+    if (m_tls)
+        m_tls->Shutdown();
+    RequestCloseSocket();
 }
 
 void TTessalink::LingerOff() {

@@ -26,6 +26,10 @@ void TTessalink::SocketMessage(TMessage& message) {
         if (message.Msg == SocketEventMessage) {
             switch (Winsock::WSAGETSELECTEVENT(message.LParam)) {
             case Winsock::FD_READ:
+                if (m_tlsHandshaking) {
+                    WaitEvent->Set();
+                    break;
+                }
                 try {
                     ReceiveToBuffer();
                     if (OnDataArrived)
@@ -81,7 +85,12 @@ void TTessalink::SocketMessage(TMessage& message) {
 void TTessalink::ReceiveToBuffer() {
     int received = 0;
     do {
-        received = Winsock::recv(SocketHandle, m_receiveArea.data(), ReceiveChunk, 0);
+        try {
+            received = ReceiveInto(m_receiveArea.data(), ReceiveChunk);
+        } catch (const std::exception& error) {
+            ReceiveFailed(error.what());
+            return;
+        }
         if (received == 0)
             RequestCloseSocket();
         if (received > 0) {
@@ -93,7 +102,9 @@ void TTessalink::ReceiveToBuffer() {
             }
         }
         WaitEvent->Set();
-    } while (received >= ReceiveChunk);
+        // A TLS read returns one record at a time, and the records the
+        // session has already taken from the socket bring no notification.
+    } while (received >= ReceiveChunk || (received > 0 && m_tls));
 }
 
 void TTessalink::ReceiveFailed(const std::string& error) {
@@ -110,6 +121,12 @@ void TTessalink::ReceiveFailed(const std::string& error) {
 bool TTessalink::DataAvailable() {
     if (InputBuffer && InputBuffer->Count() > 0)
         return true;
+    if (m_tls) {
+        // Bytes in the socket may be only part of a record: decrypt what
+        // there is instead of peeking.
+        ReceiveToBuffer();
+        return InputBuffer->Count() > 0 || !Connected;
+    }
     char scratch = 0;
     const int peeked = Winsock::recv(SocketHandle, &scratch, 1, Winsock::MSG_PEEK);
     if (peeked > 0) {
@@ -180,6 +197,7 @@ void TTessalink::TimerTriggered(TComponent*) {
 void TTessalink::RequestCloseSocket() {
     ReportStatus(4, "Request Close Socket");
     Connected = false;
+    m_tls.reset();
     if (SocketHandle == 0xFFFF)
         return;
     Winsock::closesocket(SocketHandle);

@@ -81,8 +81,7 @@ void TTessalink::SendBuffer(const void* data, uint16_t length) {
             }
             int32_t remaining = total;
             while (remaining > 0 && !Canceled && !TimedOut) {
-                const int sent =
-                    Winsock::send(SocketHandle, bytes + (total - remaining), remaining, 0);
+                const int sent = SendFrom(bytes + (total - remaining), remaining);
                 if (sent == 0)
                     break;
                 if (sent > 0) {
@@ -183,8 +182,7 @@ std::string TTessalink::Transaction(const std::string& command) {
 bool TTessalink::SendChunk(int32_t length) {
     int32_t remaining = length;
     do {
-        const int sent =
-            Winsock::send(SocketHandle, IoBuffer.data() + (length - remaining), remaining, 0);
+        const int sent = SendFrom(IoBuffer.data() + (length - remaining), remaining);
         if (sent == 0)
             return false;
         if (sent > 0) {

@@ -1,0 +1,101 @@
+// TLS on the component's connection: the handshake after the TCP connect,
+// and the two functions through which every byte of a connection is
+// received and sent, plainly or through the TLS session.
+#include "net/Tslink.h"
+
+#include "net/ScopeExit.h"
+#include "net/TlsErrorText.h"
+
+void TTessalink::StartTls() {
+    ReportStatus(8, "TLS Handshake");
+    bool established = false;
+    try {
+        if (!Proxy.empty())
+            OpenTunnel();
+        TTlsTransport& socket = *this;
+        m_tls = std::make_unique<TTlsSession>(Host, socket, TlsCaFile);
+        StartTimer();
+        ScopeExit stopTimer([this] { StopTimer(); });
+        m_tlsHandshaking = true;
+        ScopeExit handshakeOver([this] { m_tlsHandshaking = false; });
+        while (!TimedOut && !Canceled && Connected) {
+            const TTlsWait wait = m_tls->Handshake();
+            if (wait == TTlsWait::None) {
+                established = true;
+                break;
+            }
+            if (wait == TTlsWait::Write)
+                WaitUntilWritable();
+            else
+                WaitForEvent();
+        }
+    } catch (...) {
+        // Nothing may go out in plain text on a connection meant for TLS.
+        CloseQuietly();
+        throw;
+    }
+    if (established) {
+        ReportStatus(8, "TLS Established");
+        return;
+    }
+    CloseQuietly();
+    if (TimedOut)
+        throw ESockError(TlsHandshakeTimedOut);
+    if (Canceled)
+        throw ESockError(TlsHandshakeCanceled);
+    throw ESockError(std::string(TlsHandshakeFailed) + TlsServerClosed);
+}
+
+void TTessalink::CloseQuietly() noexcept {
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+        // The failure that ended the connection is what the caller hears.
+    }
+}
+
+int TTessalink::ReceiveInto(char* buffer, int size) {
+    if (!m_tls)
+        return Winsock::recv(SocketHandle, buffer, size, 0);
+    TTlsWait wait = TTlsWait::None;
+    const int received = m_tls->Read(buffer, size, wait);
+    if (received > 0)
+        return received;
+    // A read that waits for room to send (a reply the protocol owes the
+    // server) goes on at the next notification like one that waits for
+    // bytes.
+    if (wait != TTlsWait::None) {
+        Winsock::WSASetLastError(Winsock::WSAEWOULDBLOCK);
+        return Winsock::SOCKET_ERROR;
+    }
+    if (m_tls->CloseErrorNo() != 0) {
+        Winsock::WSASetLastError(m_tls->CloseErrorNo());
+        return Winsock::SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TTessalink::SendFrom(const char* data, int size) {
+    if (!m_tls)
+        return Winsock::send(SocketHandle, data, size, 0);
+    TTlsWait wait = TTlsWait::None;
+    const int sent = m_tls->Write(data, size, wait);
+    if (sent > 0)
+        return sent;
+    Winsock::WSASetLastError(Winsock::WSAEWOULDBLOCK);
+    return Winsock::SOCKET_ERROR;
+}
+
+int TTessalink::Receive(char* buffer, int size, int& errorNo) noexcept {
+    const int received = Winsock::recv(SocketHandle, buffer, size, 0);
+    if (received < 0)
+        errorNo = Winsock::WSAGetLastError();
+    return received;
+}
+
+int TTessalink::Send(const char* data, int size, int& errorNo) noexcept {
+    const int sent = Winsock::send(SocketHandle, data, size, 0);
+    if (sent < 0)
+        errorNo = Winsock::WSAGetLastError();
+    return sent;
+}

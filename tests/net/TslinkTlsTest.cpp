@@ -1,0 +1,167 @@
+// The socket component with UseTls: the handshake inside Connect, on the
+// component's own waits, and the data transfer operations over TLS.
+#include "net/TlsErrorText.h"
+#include "tests/net/TslinkTestSupport.h"
+#include "tests/support/LoopbackPeer.h"
+#include "tests/support/NginxServer.h"
+#include "tests/support/TestCertificates.h"
+
+#include <QTimer>
+
+#include <random>
+
+namespace {
+
+NginxServer::Options TlsOptions(const TestCertificates::Pair& pair) {
+    NginxServer::Options options;
+    options.tls = true;
+    options.certificate = pair.certificate;
+    options.certificateKey = pair.key;
+    return options;
+}
+
+class TslinkTlsTest : public TslinkTest {
+protected:
+    void TearDown() override {
+        TslinkTest::TearDown();
+        EXPECT_EQ(TTlsSession::LiveSessions(), 0) << "a TLS session outlived its component";
+    }
+
+    // A component that trusts the test CA, with a generous time limit.
+    std::unique_ptr<TTessalink> TlsComponent(const std::string& host, uint16_t port) {
+        auto component = std::make_unique<TTessalink>(nullptr);
+        component->UseTls = true;
+        component->TlsCaFile = m_certificates.CaFile();
+        component->TimeOut = 30000;
+        component->Host = host;
+        component->Port = port;
+        return component;
+    }
+
+    TestCertificates m_certificates;
+};
+
+std::string RequestFor(const std::string& path) {
+    return "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
+}
+
+} // namespace
+
+TEST_F(TslinkTlsTest, LinesAndCapturesWorkUnchangedOverTls) {
+    NginxServer server(TlsOptions(m_certificates.Good()));
+    std::string body(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 bytes(3);
+    for (char& c : body)
+        c = static_cast<char>(bytes());
+    server.WriteFile("big.bin", body);
+    Resolver->Known["localhost"] = { 127, 0, 0, 1 };
+
+    for (const std::string host : { "127.0.0.1", "localhost" }) {
+        SCOPED_TRACE(host);
+        auto component = TlsComponent(host, server.Port());
+        StatusLog status;
+        component->ReportLevel = 8;
+        status.Attach(*component);
+        component->Connect();
+        EXPECT_TRUE(component->Connected);
+        const std::vector<std::string> phases = status.From("Connecting");
+        EXPECT_NE(std::find(phases.begin(), phases.end(), "TLS Handshake"), phases.end());
+        EXPECT_TRUE(status.Contains("TLS Established"));
+
+        component->Writeln(RequestFor("/big.bin"));
+        EXPECT_EQ(component->ReadLn(), "HTTP/1.1 200 OK\r\n");
+        while (component->ReadLn() != "\r\n") {
+        }
+        std::string received;
+        component->CaptureString(received, -2);
+        EXPECT_EQ(received.size(), body.size());
+        EXPECT_TRUE(received == body) << "the body differs";
+        EXPECT_FALSE(component->Connected);
+        EXPECT_EQ(TTlsSession::LiveSessions(), 0) << "the close kept the session";
+    }
+
+    // A component destroyed on a live connection takes its session along.
+    auto component = TlsComponent("127.0.0.1", server.Port());
+    component->Connect();
+    EXPECT_EQ(TTlsSession::LiveSessions(), 1);
+    component.reset();
+}
+
+TEST_F(TslinkTlsTest, ConnectRefusesEachBadCertificateWithItsText) {
+    const std::string failed = TlsHandshakeFailed;
+    const struct {
+        const char* name;
+        TestCertificates::Pair pair;
+        bool trustTestCa;
+        std::string error;
+    } rows[] = {
+        { "expired", m_certificates.Expired(), true, failed + TlsCertificateExpired },
+        { "self-signed", m_certificates.SelfSigned(), true, failed + TlsCertificateNotTrusted },
+        { "unknown CA", m_certificates.Good(), false, failed + TlsCertificateNotTrusted },
+        { "other name", m_certificates.OtherName(), true, failed + TlsHostMismatch },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        NginxServer server(TlsOptions(row.pair));
+        auto component = TlsComponent("127.0.0.1", server.Port());
+        if (!row.trustTestCa)
+            component->TlsCaFile.clear();
+        ExpectRaises<ESockError>([&] { component->Connect(); }, row.error);
+        EXPECT_FALSE(component->Connected);
+        EXPECT_EQ(TTlsSession::LiveSessions(), 0);
+        // Nothing can be sent in plain text on the refused connection.
+        EXPECT_THROW(component->Writeln(RequestFor("/")), ESockError);
+        EXPECT_EQ(server.AccessLog(), "");
+    }
+}
+
+TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
+    const std::string failed = TlsHandshakeFailed;
+    {
+        SCOPED_TRACE("plain HTTP on the port");
+        NginxServer plain;
+        auto component = TlsComponent("127.0.0.1", plain.Port());
+        ExpectRaises<ESockError>([&] { component->Connect(); }, failed + TlsNotTls);
+        EXPECT_FALSE(component->Connected);
+    }
+    {
+        SCOPED_TRACE("closed in the middle of the handshake");
+        LoopbackPeer peer;
+        peer.Accept().ReadOnce().Close();
+        peer.Start();
+        auto component = TlsComponent("127.0.0.1", peer.Port());
+        ExpectRaises<ESockError>([&] { component->Connect(); }, failed + TlsServerClosed);
+        EXPECT_TRUE(peer.WaitDone());
+    }
+    {
+        SCOPED_TRACE("stalled: the time limit");
+        LoopbackPeer peer;
+        peer.Accept().Stall();
+        peer.Start();
+        auto component = TlsComponent("127.0.0.1", peer.Port());
+        component->TimeOut = 300;
+        ExpectRaises<ESockError>([&] { component->Connect(); }, TlsHandshakeTimedOut);
+        EXPECT_FALSE(component->Connected);
+        peer.Stop();
+    }
+    {
+        SCOPED_TRACE("stalled: Abort from a timer of the window");
+        LoopbackPeer peer;
+        peer.Accept().Stall();
+        peer.Start();
+        auto component = TlsComponent("127.0.0.1", peer.Port());
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            // The wait keeps the thread's timers running; the third tick
+            // ends the handshake.
+            if (++ticks == 3)
+                component->Abort();
+        });
+        timer.start(20);
+        ExpectRaises<ESockError>([&] { component->Connect(); }, TlsHandshakeCanceled);
+        EXPECT_GE(ticks, 3);
+        EXPECT_FALSE(component->Connected);
+        peer.Stop();
+    }
+}
