@@ -8,7 +8,7 @@ BENCH_DIR := build/bench
 TSAN_DIR := build/tsan
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-tsan deps build-release build-test fuzz bench format format-check lint clean
+.PHONY: run test test-tsan install deps build-release build-test fuzz bench format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -20,6 +20,11 @@ build-release: deps
 
 run: build-release
 	@tools/run-program $(RELEASE_DIR) "$(SITE)"
+
+# Installs the release build under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build-release
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
 build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \

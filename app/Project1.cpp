@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "net/TComponent.h"
@@ -6,10 +7,21 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <utility>
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(WALLPAPER_VERSION));
+    // A start that cannot work ends here, before any window is made.
+    const TCommandLine commandLine =
+        ParseCommandLine(QApplication::arguments(), DefaultSiteAddress);
+    if (commandLine.Action != TCommandLine::TAction::Run) {
+        std::FILE* out = commandLine.Action == TCommandLine::TAction::Refuse ? stderr : stdout;
+        std::fputs(commandLine.Text.c_str(), out);
+        return commandLine.ExitStatus();
+    }
+
     TApplication application;
     application.Initialize();
     // The colour depth decides how every picture is decoded; it is the
@@ -20,6 +32,8 @@ int main(int argc, char** argv) {
     SetComponentExceptionHandler(
         [](std::exception_ptr error) { Application->HandleException(std::move(error)); });
     Form1 = application.CreateForm<TForm1>();
+    Form1->SiteAddress = commandLine.SiteAddress;
+    Form1->PictureDirectory = commandLine.PictureDirectory;
     Form2 = application.CreateForm<TForm2>();
     application.Run();
     return 0;

@@ -7,8 +7,10 @@
 #include "toolkit/widgets/TPanel.h"
 #include "toolkit/widgets/TSpinEdit.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -48,6 +50,7 @@ TSpinEdit* MakeSpinEdit(QWidget* parent, QRect bounds, int32_t minValue, int32_t
 TForm1::TForm1() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/wallpapers.svg")));
     SetBounds(204, 129, 772, 624);
 
     Panel1 = new TPanel(this);
@@ -81,6 +84,20 @@ TForm1::TForm1() {
     Label2->setObjectName(QStringLiteral("Label2"));
     SpinEdit2 = MakeSpinEdit(Panel1, QRect(632, 64, 121, 22), 0, 0, 23000);
     SpinEdit2->setObjectName(QStringLiteral("SpinEdit2"));
+
+    // Below the number boxes and clear of the panel's caption, which shows
+    // between the log pane and "От:" when the window is wide; as wide as the
+    // space from the log pane to the number boxes' right edge. The status
+    // line takes a second row when its figures grow long.
+    ProgressBar1 = new QProgressBar(Panel1);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(473, 96, 280, 19);
+    Label3 = new QLabel(Panel1);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(473, 120, 280, 40);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->setWordWrap(true);
+    m_progress.emplace(ProgressBar1, Label3);
 
     // The picture pane sits at the scroll box's origin and takes each
     // picture's natural size; the scroll box shows scroll bars only for what

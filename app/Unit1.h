@@ -1,14 +1,18 @@
 #pragma once
 
 #include "app/ImageFetcher.h"
+#include "app/RetryPolicy.h"
+#include "app/RunProgress.h"
 #include "net/KvHttp.h"
 #include "toolkit/widgets/TForm.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class TImage;
@@ -21,8 +25,9 @@ extern const char* const DefaultSiteAddress;
 
 // The main window: the range of wallpaper numbers, the download and stop
 // buttons, the log pane kept in "log.log", the address line and the picture
-// pane. The controls are public, as the download run and the tests work on
-// them directly; Qt's parent links own them.
+// pane; beside the log pane, the run's progress bar and status line. The
+// controls are public, as the download run and the tests work on them
+// directly; Qt's parent links own them.
 class TForm1 : public TForm {
     Q_OBJECT
 public:
@@ -41,6 +46,10 @@ public:
     TSpinEdit* SpinEdit2 { nullptr };
     QScrollArea* ScrollBox1 { nullptr };
     TImage* Image1 { nullptr };
+    // In the free part of the panel, right of the log pane and below the
+    // number boxes; the run's figures (see TRunProgress).
+    QProgressBar* ProgressBar1 { nullptr };
+    QLabel* Label3 { nullptr };
 
     // The HTTP component that the download run fetches pages with. Its
     // settings are fixed when the window is made; the run changes none.
@@ -51,9 +60,13 @@ public:
     // Where the download run works: the site's base address (scheme and host,
     // no trailing slash), by default the one the program was built for; and
     // the directory for the picture files, with a trailing '/', where empty
-    // means the program file's own directory.
+    // means DefaultPictureDirectory for the program file's own directory.
     std::string SiteAddress { DefaultSiteAddress };
     std::string PictureDirectory;
+    // The waits before another try of a transiently failed fetch.
+    TRetryWaits RetryWaits { DefaultRetryWaits };
+
+    const TRunProgress& Progress() const { return *m_progress; }
 
     // True while a download run is working; the download button is disabled
     // meanwhile.
@@ -64,8 +77,8 @@ public:
     // The download run over the number range.
     void Button2Click();
     // Toggles StopFlag; the caption names the button's next action. Setting
-    // the flag also ends a page or picture fetch in progress, and the run
-    // with it.
+    // the flag also ends a page or picture fetch in progress, or a wait
+    // before another try, and the run with it.
     void Button3Click();
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
@@ -78,9 +91,15 @@ public:
 
 private:
     void SetUpKvHTTP1();
-    // Fetches a page into KvHTTP1.Body; false when the stop button or a close
-    // ended the fetch.
+    // Fetches a page into KvHTTP1.Body, trying a transient failure again
+    // (RetryPolicy.h); false when the stop button or a close ended the fetch
+    // or a wait.
     bool FetchPage(const std::string& address);
+    // One try of FetchPage.
+    bool GetPage(const std::string& address);
+    // Waits while the window's events go on; false when the stop button or a
+    // close ended the wait.
+    bool WaitBeforeRetry(int32_t milliseconds);
     // Saves (unless present), shows and logs the picture a marker line names;
     // false when the stop button or a close ended its fetch.
     bool TakePicture(const std::string& line);
@@ -95,6 +114,8 @@ private:
     bool m_pageFetchAborted { false };
     // The window was closed: the program ends, so no run goes on.
     bool m_closed { false };
+    // Made once the widgets exist.
+    std::optional<TRunProgress> m_progress;
 };
 
 // The log file's name, resolved against the current directory at each load

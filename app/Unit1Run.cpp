@@ -2,8 +2,10 @@
 
 #include "app/ExtractImageUrl.h"
 #include "app/ImageFetcher.h"
+#include "app/PictureDirectory.h"
 #include "app/Unit2.h"
 #include "net/ScopeExit.h"
+#include "platform/Events.h"
 #include "platform/Kernel.h"
 #include "platform/UrlService.h"
 #include "toolkit/runtime/SysUtils.h"
@@ -17,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <chrono>
 #include <unistd.h>
 
 const char* const DefaultSiteAddress = WALLPAPER_SITE;
@@ -88,6 +91,7 @@ void TForm1::Button2Click() {
     });
 
     int32_t remaining = Wrapped(Bits(to) - Bits(from) + 1U);
+    m_progress->Start(int64_t { to } - from + 1);
     CurrentNumber = from;
     TStringList lines;
     for (;;) {
@@ -117,6 +121,7 @@ void TForm1::Button2Click() {
         if (StopFlag == 1)
             return;
 
+        m_progress->NumberDone();
         CurrentNumber = Wrapped(Bits(CurrentNumber) + 1U);
         remaining = Wrapped(Bits(remaining) - 1U);
         if (remaining == 0)
@@ -124,7 +129,34 @@ void TForm1::Button2Click() {
     }
 }
 
+// A run that is to stop anyway, or a failure that persists, goes on as
+// without retries: the error ends the run, and a page with an error status
+// is read like any other (it names no picture).
 bool TForm1::FetchPage(const std::string& address) {
+    for (int attempt = 1;; ++attempt) {
+        std::exception_ptr failure;
+        try {
+            if (!GetPage(address))
+                return false;
+        } catch (const std::exception& error) {
+            if (!IsTransientPageError(error.what(), KvHTTP1.TimedOut))
+                throw;
+            failure = std::current_exception();
+        }
+        if (!failure && !IsTransientStatus(KvHTTP1.ReplyCode))
+            return true;
+        if (attempt == MaxAttempts || StopFlag == 1) {
+            if (failure)
+                std::rethrow_exception(failure);
+            return true;
+        }
+        const auto retryAfter = failure ? std::nullopt : RetryAfterSeconds(KvHTTP1.Header);
+        if (!WaitBeforeRetry(RetryWait(attempt, RetryWaits, retryAfter)))
+            return false;
+    }
+}
+
+bool TForm1::GetPage(const std::string& address) {
     m_pageFetchAborted = false;
     m_fetchingPage = true;
     ScopeExit fetched([this] { m_fetchingPage = false; });
@@ -140,6 +172,24 @@ bool TForm1::FetchPage(const std::string& address) {
     return true;
 }
 
+bool TForm1::WaitBeforeRetry(int32_t milliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    m_progress->Waiting(milliseconds);
+    ScopeExit waited([this] { m_progress->WaitEnded(); });
+    // Each event that arrives is handled inside the wait, which then
+    // returns, so a press of the stop button is seen at once.
+    for (;;) {
+        if (StopFlag == 1 || m_closed)
+            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
 void TForm1::AbortPageFetch() {
     if (!m_fetchingPage)
         return;
@@ -152,6 +202,7 @@ bool TForm1::TakePicture(const std::string& line) {
     // A file that is already there is never fetched again, nor examined.
     bool fetchedNow = false;
     if (!FileExists(fileName)) {
+        ForcePictureDirectory(ExtractFilePath(fileName));
         if (!FetchPicture(ExtractImageUrl(line), fileName))
             return false;
         fetchedNow = true;
@@ -169,6 +220,7 @@ bool TForm1::TakePicture(const std::string& line) {
         throw;
     }
     Memo1->AddLine(std::to_string(CurrentNumber));
+    m_progress->PictureTaken(fetchedNow);
     return true;
 }
 
@@ -188,6 +240,6 @@ bool TForm1::FetchPicture(const std::string& url, const std::string& fileName) {
 
 std::string TForm1::PictureFileName(int32_t number) const {
     const std::string directory =
-        PictureDirectory.empty() ? GetModuleDirectory() : PictureDirectory;
+        PictureDirectory.empty() ? DefaultPictureDirectory(GetModuleDirectory()) : PictureDirectory;
     return directory + std::to_string(number) + ".jpg";
 }

@@ -43,6 +43,8 @@ protected:
         Form1 = m_application->CreateForm<TForm1>();
         Form2 = m_application->CreateForm<TForm2>();
         Form1->PictureDirectory = m_pictures.path().toStdString() + "/";
+        // A transient failure is tried again after milliseconds, not seconds.
+        Form1->RetryWaits = { 1, 2, 4 };
         Form1->show();
     }
 

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/WithoutFileOverride.h"
 #include "toolkit/widgets/TApplication.h"
 #include "toolkit/widgets/TImage.h"
 #include "toolkit/widgets/TMemo.h"
@@ -18,10 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,26 +35,6 @@ std::string ReadFile(const QString& name) {
         return "<missing>";
     return file.readAll().toStdString();
 }
-
-// Drops, for the calling thread, the capabilities that let root write into a
-// read-only directory, so the test means the same as root and as a user.
-class WithoutFileOverride {
-public:
-    WithoutFileOverride() {
-        syscall(SYS_capget, &m_header, m_saved);
-        __user_cap_data_struct reduced[2] = { m_saved[0], m_saved[1] };
-        for (const int cap : { CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER })
-            reduced[cap / 32].effective &= ~(1u << (cap % 32));
-        syscall(SYS_capset, &m_header, reduced);
-    }
-    ~WithoutFileOverride() { syscall(SYS_capset, &m_header, m_saved); }
-    WithoutFileOverride(const WithoutFileOverride&) = delete;
-    WithoutFileOverride& operator=(const WithoutFileOverride&) = delete;
-
-private:
-    __user_cap_header_struct m_header { _LINUX_CAPABILITY_VERSION_3, 0 };
-    __user_cap_data_struct m_saved[2] {};
-};
 
 // The program's start-up in a temporary current directory, with the error
 // box replaced by a recorder.

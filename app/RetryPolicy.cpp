@@ -1,0 +1,85 @@
+#include "app/RetryPolicy.h"
+
+#include "net/NthField.h"
+#include "toolkit/runtime/SysUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+namespace {
+
+// The component's own texts for a connection that was refused or broke off.
+// A time-out is known by the component's flag, whatever text it raised.
+constexpr std::array<std::string_view, 6> TransientTexts {
+    "Connection Failed",
+    "Connection Timed out",
+    "Timed out waiting for response",
+    "Connection closed without response",
+    "Connection closed before the whole header arrived",
+    "Connection closed before the whole body arrived",
+};
+
+// Socket errors ("<number>:<text>") of a connection that was refused, reset
+// or timed out.
+constexpr std::array<int32_t, 5> TransientSocketErrors { 10052, 10053, 10054, 10060, 10061 };
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool IsRetryAfterLine(const std::string& line) {
+    constexpr std::string_view name = "retry-after:";
+    return line.size() >= name.size() &&
+           std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+} // namespace
+
+bool IsTransientStatus(int status) {
+    return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+bool IsTransientPageError(const std::string& message, bool timedOut) {
+    if (timedOut)
+        return true;
+    if (std::find(TransientTexts.begin(), TransientTexts.end(), message) != TransientTexts.end())
+        return true;
+    int32_t socketError = 0;
+    return TryStrToInt(NthField(message, ':', 1), socketError) &&
+           std::find(TransientSocketErrors.begin(), TransientSocketErrors.end(), socketError) !=
+               TransientSocketErrors.end();
+}
+
+std::optional<int64_t> RetryAfterSeconds(const std::string& header) {
+    size_t start = 0;
+    while (start < header.size()) {
+        size_t end = header.find('\n', start);
+        if (end == std::string::npos)
+            end = header.size();
+        const std::string line = header.substr(start, end - start);
+        start = end + 1;
+        if (!IsRetryAfterLine(line))
+            continue;
+        const std::string value = Trimmed(line.substr(line.find(':') + 1));
+        if (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c));
+            }))
+            return std::nullopt;
+        // Any number of digits: more than a day is as good as for ever.
+        return value.size() > 9 ? int64_t { 999999999 } : std::stoll(value);
+    }
+    return std::nullopt;
+}
+
+int32_t RetryWait(int attempt, const TRetryWaits& waits, std::optional<int64_t> retryAfterSeconds) {
+    if (retryAfterSeconds)
+        return static_cast<int32_t>(
+            std::min<int64_t>(*retryAfterSeconds * 1000, int64_t { MaxRetryAfter }));
+    return waits[static_cast<size_t>(attempt - 1)];
+}

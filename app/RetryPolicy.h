@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// When the download run tries a failed fetch again. A transient failure (a
+// refused or dropped connection, a time-out, a status that asks to come
+// back later) is tried again after a wait, up to MaxAttempts tries in all;
+// anything else fails at once. A failure that persists then goes on as it
+// would without retries.
+
+inline constexpr int MaxAttempts = 4;
+// The longest wait a server's Retry-After may ask for.
+inline constexpr int32_t MaxRetryAfter = 60000;
+
+// The waits before the second, third and fourth try, in milliseconds.
+using TRetryWaits = std::array<int32_t, MaxAttempts - 1>;
+inline constexpr TRetryWaits DefaultRetryWaits { 1000, 2000, 4000 };
+
+// 429, 500, 502, 503 and 504.
+bool IsTransientStatus(int status);
+
+// An error of a page fetch that nobody aborted: its message, and whether the
+// component's time limit ended it.
+bool IsTransientPageError(const std::string& message, bool timedOut);
+
+// The Retry-After of a response header (CR LF or LF lines), in seconds; only
+// the number-of-seconds form counts.
+std::optional<int64_t> RetryAfterSeconds(const std::string& header);
+
+// The wait after failed try `attempt` (1 to MaxAttempts - 1): the server's
+// Retry-After when it sent one, at most MaxRetryAfter, else the scheduled one.
+int32_t RetryWait(int attempt, const TRetryWaits& waits, std::optional<int64_t> retryAfterSeconds);

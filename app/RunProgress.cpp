@@ -1,0 +1,114 @@
+#include "app/RunProgress.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QStringList>
+
+#include <climits>
+
+namespace {
+
+// A bar's range is an int; a longer run is shown in millionths.
+constexpr int64_t ScaledBarMaximum = 1000000;
+
+QString SizeText(int64_t bytes) {
+    static const QLocale russian(QLocale::Russian, QLocale::Russia);
+    constexpr int64_t mebibyte = int64_t { 1024 } * 1024;
+    if (bytes < mebibyte)
+        return russian.toString(bytes / 1024) + QStringLiteral(" КБ");
+    return russian.toString(static_cast<double>(bytes) / mebibyte, 'f', 1) + QStringLiteral(" МБ");
+}
+
+} // namespace
+
+TRunProgress::TRunProgress(QProgressBar* bar, QLabel* status) : m_bar(bar), m_status(status) {
+    // Until the first run there is nothing to show; an empty range would
+    // make the bar run its busy animation instead.
+    m_bar->setRange(0, 1);
+    m_bar->setValue(0);
+    m_bar->setTextVisible(false);
+}
+
+void TRunProgress::Start(int64_t total) {
+    m_total = total;
+    m_done = 0;
+    m_saved = 0;
+    m_present = 0;
+    m_withoutPicture = 0;
+    m_numberHasPicture = false;
+    m_activity.clear();
+    m_bar->setTextVisible(true);
+    ShowBar();
+    ShowStatus();
+}
+
+void TRunProgress::PictureTaken(bool fetchedNow) {
+    if (m_numberHasPicture)
+        return;
+    m_numberHasPicture = true;
+    ++(fetchedNow ? m_saved : m_present);
+    ShowStatus();
+}
+
+void TRunProgress::NumberDone() {
+    if (!m_numberHasPicture)
+        ++m_withoutPicture;
+    m_numberHasPicture = false;
+    ++m_done;
+    ShowBar();
+    ShowStatus();
+}
+
+void TRunProgress::PictureBytes(int64_t received, int64_t announced) {
+    m_activity = BytesText(received, announced);
+    ShowStatus();
+}
+
+void TRunProgress::PictureEnded() {
+    m_activity.clear();
+    ShowStatus();
+}
+
+void TRunProgress::Waiting(int32_t milliseconds) {
+    m_activity = QStringLiteral("повтор через %1 с").arg((milliseconds + 999) / 1000);
+    ShowStatus();
+}
+
+void TRunProgress::WaitEnded() {
+    PictureEnded();
+}
+
+QString TRunProgress::StatusText(int64_t saved, int64_t present, int64_t withoutPicture,
+                                 const QString& activity) {
+    QStringList items { QStringLiteral("Сохранено: %1").arg(saved),
+                        QStringLiteral("уже были: %1").arg(present),
+                        QStringLiteral("без картинки: %1").arg(withoutPicture) };
+    if (!activity.isEmpty())
+        items.append(activity);
+    // The line wraps between items only, never inside one.
+    for (QString& item : items)
+        item.replace(QLatin1Char(' '), QChar::Nbsp);
+    return items.join(QStringLiteral(" · "));
+}
+
+QString TRunProgress::BytesText(int64_t received, int64_t announced) {
+    if (announced < 0)
+        return SizeText(received);
+    return SizeText(received) + QStringLiteral(" из ") + SizeText(announced);
+}
+
+void TRunProgress::ShowBar() {
+    if (m_total <= INT_MAX) {
+        m_bar->setRange(0, static_cast<int>(m_total));
+        m_bar->setValue(static_cast<int>(m_done));
+    } else {
+        m_bar->setRange(0, static_cast<int>(ScaledBarMaximum));
+        m_bar->setValue(static_cast<int>(m_done * ScaledBarMaximum / m_total));
+    }
+    m_bar->setFormat(QStringLiteral("%1 из %2").arg(m_done).arg(m_total));
+}
+
+void TRunProgress::ShowStatus() {
+    m_status->setText(StatusText(m_saved, m_present, m_withoutPicture, m_activity));
+}
