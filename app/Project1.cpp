@@ -1,7 +1,10 @@
 #include "app/CommandLine.h"
+#include "app/PictureDirectory.h"
+#include "app/ProcessSetUp.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "net/TComponent.h"
+#include "platform/Kernel.h"
 #include "toolkit/widgets/TApplication.h"
 #include "toolkit/widgets/TJPEGImage.h"
 
@@ -21,6 +24,9 @@ int main(int argc, char** argv) {
         std::fputs(commandLine.Text.c_str(), out);
         return commandLine.ExitStatus();
     }
+    SetUpProcess(commandLine.PictureDirectory.empty()
+                     ? DefaultPictureDirectory(GetModuleDirectory())
+                     : commandLine.PictureDirectory);
 
     TApplication application;
     application.Initialize();

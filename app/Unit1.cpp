@@ -133,7 +133,7 @@ TForm1::~TForm1() {
 
 void TForm1::FormShow() {
     StopFlag = 0;
-    Memo1->LoadFromFile(LogFileName);
+    m_log.Load(*Memo1);
 }
 
 void TForm1::Button3Click() {
@@ -154,12 +154,12 @@ void TForm1::Image1DblClick() {
 }
 
 void TForm1::FormClose() {
-    Memo1->SaveToFile(LogFileName);
+    m_log.Save(*Memo1);
     m_closed = true;
     AbortPageFetch();
     ImageFetcher1.Abort();
 }
 
 void TForm1::FormDestroy() {
-    Memo1->SaveToFile(LogFileName);
+    m_log.Save(*Memo1);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ImageFetcher.h"
+#include "app/LogFile.h"
 #include "app/RetryPolicy.h"
 #include "app/RunProgress.h"
 #include "net/KvHttp.h"
@@ -22,6 +23,10 @@ class TSpinEdit;
 
 // The base address of the wallpaper site the program was built for.
 extern const char* const DefaultSiteAddress;
+
+// The log file's name, resolved against the current directory at each load
+// and save (pictures go to the program's directory instead).
+inline constexpr const char* LogFileName = "log.log";
 
 // The main window: the range of wallpaper numbers, the download and stop
 // buttons, the log pane kept in "log.log", the address line and the picture
@@ -82,7 +87,8 @@ public:
     void Button3Click();
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
-    // Saves the log pane to "log.log"; on failure the window stays open.
+    // Saves the log pane to "log.log" (a log that could not be loaded is
+    // left as it is, see LogFile); on failure the window stays open.
     // Once saved, a download run in progress ends as at a press of the stop
     // button (StopFlag itself stays as it is), so that the program can end.
     void FormClose() override;
@@ -108,6 +114,8 @@ private:
     // Ends the page fetch in progress, if any.
     void AbortPageFetch();
 
+    // "log.log": every logged number is on disk before the run goes on.
+    LogFile m_log { LogFileName };
     bool m_running { false };
     bool m_fetchingPage { false };
     // The fetch in progress was ended by AbortPageFetch.
@@ -117,10 +125,6 @@ private:
     // Made once the widgets exist.
     std::optional<TRunProgress> m_progress;
 };
-
-// The log file's name, resolved against the current directory at each load
-// and save (pictures go to the program's directory instead).
-inline constexpr const char* LogFileName = "log.log";
 
 // Program-wide state, on the user-interface thread only.
 extern TForm1* Form1;

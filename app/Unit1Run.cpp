@@ -208,7 +208,13 @@ bool TForm1::TakePicture(const std::string& line) {
         fetchedNow = true;
     }
     try {
-        LoadPictureFile(*Image1, fileName);
+        // A picture just fetched counts only when it decodes completely: a
+        // transfer cut short or damaged data must not be kept and logged as
+        // done, as it would then never be fetched again.
+        if (fetchedNow)
+            LoadWholePictureFile(*Image1, fileName);
+        else
+            LoadPictureFile(*Image1, fileName);
         if (Form2)
             LoadPictureFile(*Form2->Image1, fileName);
     } catch (...) {
@@ -219,7 +225,7 @@ bool TForm1::TakePicture(const std::string& line) {
             ::unlink(fileName.c_str());
         throw;
     }
-    Memo1->AddLine(std::to_string(CurrentNumber));
+    m_log.Append(*Memo1, Memo1->AddLine(std::to_string(CurrentNumber)));
     m_progress->PictureTaken(fetchedNow);
     return true;
 }

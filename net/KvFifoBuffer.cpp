@@ -129,7 +129,6 @@ void TKvFifoBuffer::DropTempFile() {
     if (!m_tempFile)
         return;
     m_tempFile.reset();
-    ::unlink(m_tempFileName.c_str());
     m_tempFileName.clear();
 }
 
@@ -137,8 +136,17 @@ void TKvFifoBuffer::CreateTempFile() {
     const std::string name = GetTempFileName(GetTempPath(), "Buf");
     if (name.empty())
         throw Exception("Can't create a temporary file");
+    // Unlinked at once: the open stream keeps the file, and whatever ends the
+    // process, a crash or a kill, frees it with the stream; nothing is left
+    // in the temporary directory.
+    try {
+        m_tempFile = std::make_unique<TFileStream>(name, fmOpenReadWrite | fmShareExclusive);
+    } catch (...) {
+        ::unlink(name.c_str());
+        throw;
+    }
+    ::unlink(name.c_str());
     m_tempFileName = name;
-    m_tempFile = std::make_unique<TFileStream>(name, fmOpenReadWrite | fmShareExclusive);
     m_tempFile->SetSize(1024);
     m_fileUnread = 0;
     m_fileWritePos = m_fileReadPos = 0;

@@ -46,7 +46,8 @@ public:
     // Unread bytes held, memory part plus file part.
     int32_t Count() const { return m_count; }
     int32_t Capacity() const { return m_capacity; }
-    // Full path of the spill file; empty while there is none.
+    // Full path the spill file was made under (it is unlinked as soon as it
+    // is open, so no name outlives the process); empty while there is none.
     const std::string& TempFileName() const { return m_tempFileName; }
 
     // Stores all length bytes at the tail; nothing for length <= 0. Raises

@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -249,11 +250,27 @@ TEST_F(MainWindow, LogGoesToTheCurrentDirectoryOfEachSave) {
     QDir::setCurrent(m_dir.path());
 }
 
-TEST_F(MainWindow, FailedSaveKeepsTheOldLogAndTheWindowOpen) {
+TEST_F(MainWindow, LogInAReadOnlyFolderIsSavedAndAnUnwritableOneKeepsTheWindowOpen) {
     WriteFile(LogPath(), "200\r\n");
+    ASSERT_EQ(chmod(QFile::encodeName(LogPath()).constData(), 0666), 0);
     StartProgram();
     Form1->Memo1->AddLine("201");
     ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0555), 0);
+    {
+        // No temporary file can be made beside the log: it is rewritten in
+        // place.
+        WithoutFileOverride unprivileged;
+        Form1->close();
+    }
+    EXPECT_EQ(m_errors, std::vector<std::string> {});
+    EXPECT_TRUE(m_application->Terminated());
+    EXPECT_EQ(ReadFile(LogPath()), "200\r\n201\r\n");
+    EndProgram();
+
+    NewApplication();
+    StartProgram();
+    Form1->Memo1->AddLine("202");
+    ASSERT_EQ(chmod(QFile::encodeName(LogPath()).constData(), 0444), 0);
     {
         WithoutFileOverride unprivileged;
         Form1->close();
@@ -262,7 +279,7 @@ TEST_F(MainWindow, FailedSaveKeepsTheOldLogAndTheWindowOpen) {
                                                    "\". Permission denied." });
     EXPECT_TRUE(Form1->isVisible()) << "the close is abandoned";
     EXPECT_FALSE(m_application->Terminated());
-    EXPECT_EQ(ReadFile(LogPath()), "200\r\n");
+    EXPECT_EQ(ReadFile(LogPath()), "200\r\n201\r\n");
 
     // At program end the error is shown and the program still ends.
     {
@@ -270,10 +287,24 @@ TEST_F(MainWindow, FailedSaveKeepsTheOldLogAndTheWindowOpen) {
         EndProgram();
     }
     EXPECT_EQ(m_errors.size(), 2u);
-    EXPECT_EQ(ReadFile(LogPath()), "200\r\n");
+    EXPECT_EQ(ReadFile(LogPath()), "200\r\n201\r\n");
     EXPECT_EQ(Form1, nullptr);
     ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "log.log" });
+}
+
+TEST_F(MainWindow, LogThatCouldNotBeLoadedIsNeverReplaced) {
+    const std::string big(100, '7');
+    WriteFile(LogPath(), big);
+    Form1 = m_application->CreateForm<TForm1>();
+    Form1->Memo1->SetCapacity(64);
+    Form1->show();
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Text exceeds memo capacity." });
+    Form1->close();
+    EXPECT_TRUE(m_application->Terminated());
+    EndProgram();
+    EXPECT_EQ(ReadFile(LogPath()), big) << "neither save truncated it";
+    EXPECT_EQ(m_errors.size(), 1u);
 }
 
 TEST_F(MainWindow, DoubleClickOnThePictureOpensANewCurrentViewer) {

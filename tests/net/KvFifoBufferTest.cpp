@@ -116,11 +116,10 @@ TEST_F(FifoBuffer, SpillsOnlyPastCapacityAndKeepsOrderAcrossRefills) {
     EXPECT_TRUE(SpillFiles().isEmpty());
 
     Append(buffer, "8");
-    ASSERT_EQ(SpillFiles().size(), 1);
-    EXPECT_TRUE(SpillFiles().front().startsWith("Buf"));
-    EXPECT_EQ(buffer.TempFileName(), Dir() + SpillFiles().front().toStdString());
-    std::ifstream spill(buffer.TempFileName(), std::ios::binary);
-    EXPECT_EQ(spill.get(), '8');
+    // The spill file is unlinked as soon as it is open: nothing named stays
+    // in the temporary directory, whatever ends the process.
+    EXPECT_EQ(buffer.TempFileName().rfind(Dir() + "Buf", 0), 0u) << buffer.TempFileName();
+    EXPECT_TRUE(SpillFiles().isEmpty());
 
     Append(buffer, "9abcdefghijklmnopq");
     EXPECT_EQ(buffer.Count(), 27);
@@ -317,7 +316,7 @@ TEST_F(FifoBuffer, SpillFileIsDeletedByClearAndDestroy) {
         EXPECT_TRUE(SpillFiles().isEmpty());
 
         Append(buffer, "ghijkl");
-        EXPECT_EQ(SpillFiles().size(), 1);
+        EXPECT_TRUE(SpillFiles().isEmpty());
         EXPECT_FALSE(buffer.TempFileName().empty());
         EXPECT_EQ(Extract(buffer, 6), "ghijkl");
     }

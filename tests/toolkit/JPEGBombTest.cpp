@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <vector>
 
@@ -170,4 +171,74 @@ TEST_F(JPEGBomb, MoreThanAThousandScansFailsWhileDecoding) {
     QCoreApplication::processEvents();
     EXPECT_EQ(m_errors,
               std::vector<std::string> { "JPEG picture has too many scans: more than 1000." });
+}
+
+namespace {
+
+// A flat colour picture in libjpeg's standard
+// progression whose last scan is repeated until it holds `scans` scans: the
+// file stays small while it asks for the work of 64 megapixels in each scan.
+// Repeated refinements only make the decoder warn, so the bound is what
+// stops it.
+std::string MakeFlatManyScanJpeg(int width, int height, int scans) {
+    JpegEncoder encoder;
+    encoder.width = width;
+    encoder.height = height;
+    encoder.progressive = true;
+    encoder.row = [width](int y, JSAMPLE* rgb) {
+        std::fill(rgb, rgb + width * 3, static_cast<JSAMPLE>(100 + (y & 1)));
+    };
+    std::string jpeg = encoder.Encode();
+    const size_t lastScan = jpeg.rfind("\xFF\xDA");
+    const std::string repeated = jpeg.substr(lastScan, jpeg.size() - 2 - lastScan);
+    std::string tail;
+    for (int i = ScanCount(jpeg); i < scans; ++i)
+        tail += repeated;
+    jpeg.insert(jpeg.size() - 2, tail);
+    return jpeg;
+}
+
+double ThreadSeconds() {
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+TEST_F(JPEGBomb, DecodingWorkBeyondAHundredMegapixelsInTenScansIsRefusedEarly) {
+    const std::string bomb = MakeFlatManyScanJpeg(8000, 8000, 991);
+    ASSERT_EQ(ScanCount(bomb), 991);
+    EXPECT_LT(bomb.size(), size_t { 1024 * 1024 });
+    TJPEGImage picture;
+    picture.LoadFromBytes(Bytes(bomb));
+    EXPECT_EQ(picture.Width(), 8000);
+    const double start = ThreadSeconds();
+    picture.Decode();
+    // Unbounded, the decoding took tens of seconds; refused at the 16th scan
+    // it takes a fraction of one (the limit is generous for a loaded,
+    // instrumented build).
+    EXPECT_LT(ThreadSeconds() - start, 8.0);
+    EXPECT_EQ(picture.DecodeError(), JpegTooMuchWork);
+    EXPECT_EQ(picture.DecodedRows(), 0);
+    EXPECT_EQ(EJPEG(JpegTooMuchWork).Message(), "JPEG picture needs too much decoding work");
+
+    // At the first drawing the refusal reaches the error box once.
+    TImage image;
+    image.resize(50, 50);
+    LoadPictureFile(image, WriteFile("4.jpg", bomb));
+    image.grab();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_errors, std::vector<std::string> { "JPEG picture needs too much decoding work." });
+}
+
+TEST_F(JPEGBomb, OrdinaryProgressivePicturesUpToOneHundredMegapixelsDecode) {
+    const std::string jpeg = MakeFlatManyScanJpeg(10000, 10000, 10);
+    ASSERT_EQ(ScanCount(jpeg), 10);
+    TJPEGImage picture;
+    picture.LoadFromBytes(Bytes(jpeg));
+    picture.Decode();
+    EXPECT_EQ(picture.DecodeError(), 0);
+    EXPECT_EQ(picture.DecodedRows(), 10000);
+    EXPECT_FALSE(picture.DecodeEndedEarly());
 }

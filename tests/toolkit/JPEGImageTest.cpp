@@ -155,6 +155,15 @@ TEST_F(JPEGPicture, DamagedDataFailsWithTheDecoderCode) {
     picture.Decode();
     EXPECT_EQ(picture.DecodeError(), 0);
     EXPECT_EQ(picture.DecodedRows(), 160);
+    EXPECT_TRUE(picture.DecodeEndedEarly()) << "but the decoder's warning is noted";
+    const std::string progressive = MakeJpeg(200, 160, JpegKind::Progressive);
+    EXPECT_EQ(codeOf(progressive.substr(0, progressive.size() - 200)), 0);
+    picture.Decode();
+    EXPECT_TRUE(picture.DecodeEndedEarly()) << "a progressive file cut in a later scan";
+
+    EXPECT_EQ(codeOf(good), 0);
+    picture.Decode();
+    EXPECT_FALSE(picture.DecodeEndedEarly());
 }
 
 TEST_F(JPEGPicture, DecoderSurvivesCorruptedFiles) {

@@ -16,8 +16,9 @@ std::optional<int32_t> Convert(std::string_view text) {
 } // namespace
 
 TEST(SysUtils, TryStrToIntFollowsTheNumberBoxConversion) {
-    // Decimal with blanks and signs within the signed 32-bit range;
-    // hexadecimal after any prefix, either case, using all 32 bits.
+    // Blanks and signs; hexadecimal digits in either case after exactly the
+    // prefixes "$", "x" and "0x"; the signed value within the 32-bit range
+    // in either base.
     const std::pair<std::string_view, int32_t> accepted[] = {
         { "200", 200 },
         { "  -0012", -12 },
@@ -28,20 +29,21 @@ TEST(SysUtils, TryStrToIntFollowsTheNumberBoxConversion) {
         { "00000000000000000000000000000000000000009", 9 },
         { "$1F", 31 },
         { "x1f", 31 },
-        { "X10", 16 },
-        { "0XfF", 255 },
+        { "0xfF", 255 },
         { "  -$10", -16 },
         { "+0x7FFFFFFF", INT32_MAX },
-        { "$FFFFFFFF", -1 },
-        { "$80000000", INT32_MIN }
+        { "-$80000000", INT32_MIN },
+        { "-0x7fffffff", -INT32_MAX }
     };
     for (const auto& [text, value] : accepted)
         EXPECT_EQ(Convert(text), value) << '"' << text << '"';
 
     const std::string_view rejected[] = {
-        "",           "   ", "-",   "+-1",        "1 ",          "\t1",
-        "12a",        "1.5", "abc", "2147483648", "-2147483649", "99999999999999999999999",
-        "$100000000", "$",   "0x",  "$G",         "$ 1",         "00x1"
+        "", "   ", "-", "+-1", "1 ", "\t1", "12a", "1.5", "abc", "2147483648", "-2147483649",
+        "99999999999999999999999", "$100000000", "$", "0x", "$G", "$ 1", "00x1",
+        // Upper-case X is no prefix; a magnitude that only fits unsigned, or
+        // that would wrap when negated, is out of range.
+        "X10", "0X10", "0XfF", "$FFFFFFFF", "$80000000", "-$80000001", "-0x80000001", "-$FFFFFFFF"
     };
     for (const auto text : rejected)
         EXPECT_EQ(Convert(text), std::nullopt) << '"' << text << '"';

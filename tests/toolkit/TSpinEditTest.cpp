@@ -35,9 +35,23 @@ TEST(TSpinEdit, ValueIsReadFromTheTextWithoutClamping) {
         int32_t value;
     };
     const Row rows[] = {
-        { "50", 50 },          { "99999", 99999 }, { "  -3", -3 }, { "$10", 16 },
-        { "0x20", 32 },        { "x30", 48 },      { "", 200 },    { "abc", 200 },
-        { "2147483648", 200 }, { "12 ", 200 },     { "1.5", 200 },
+        { "50", 50 },
+        { "99999", 99999 },
+        { "  -3", -3 },
+        { "$10", 16 },
+        { "0x20", 32 },
+        { "x30", 48 },
+        { "", 200 },
+        { "abc", 200 },
+        { "2147483648", 200 },
+        { "12 ", 200 },
+        { "1.5", 200 },
+        // Pasted: a negation that would wrap, and an upper-case X that is no
+        // prefix, are not numbers.
+        { "-$80000001", 200 },
+        { "X10", 200 },
+        { "0X10", 200 },
+        { "-$80000000", INT32_MIN },
     };
     for (const auto& row : rows) {
         box->SetText(row.text);

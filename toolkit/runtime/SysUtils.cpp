@@ -71,20 +71,21 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
         ++i;
     }
     bool hex = false;
-    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    // Exactly these prefixes: "$", "x" and "0x"; an upper-case X is no prefix.
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' &&
-               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' && text[i + 1] == 'x') {
         hex = true;
         i += 2;
     }
     if (i == text.size())
         return false;
     // Accumulated in 64 bits and checked after every digit, so no digit
-    // count can overflow the accumulator.
+    // count can overflow the accumulator. The signed value must fit, in
+    // hexadecimal as in decimal: negating a larger magnitude would wrap.
     uint64_t magnitude = 0;
-    const uint64_t limit = hex ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
+    const uint64_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     for (; i < text.size(); ++i) {
         const int digit =
             hex ? HexDigitValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);

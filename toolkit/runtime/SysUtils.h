@@ -23,11 +23,11 @@ std::string ExtractFileExt(const std::string& fileName);
 bool FileExists(const std::string& fileName);
 
 // Converts text as a signed 32-bit integer: leading blanks, then at most one
-// "+" or "-", then decimal digits, or hexadecimal digits after a "$", "x" or
-// "0x" prefix (either case); nothing may follow the digits. Decimal values
-// must lie in the signed 32-bit range; hexadecimal ones may use all 32 bits
-// and are taken as the two's complement pattern ("$FFFFFFFF" is -1). Returns
-// false, leaving value alone, for anything else.
+// "+" or "-", then decimal digits, or hexadecimal digits (either case) after
+// exactly one of the prefixes "$", "x" and "0x"; nothing may follow the
+// digits. The value with its sign applied must lie in the signed 32-bit
+// range, whatever the base ("-$80000000" is the least, "$FFFFFFFF" is out of
+// range). Returns false, leaving value alone, for anything else.
 bool TryStrToInt(std::string_view text, int32_t& value);
 
 // TryStrToInt's value, or fallback when the text is not such a number.

@@ -4,21 +4,33 @@
 
 #include <string>
 
-// Writes a file anew without ever leaving it truncated or half written: the
-// bytes go to a temporary file beside the target, and Commit() flushes it to
-// disk and renames it over the target in one step. Until then, and whenever
-// anything fails, the old file stays untouched; a stream destroyed without
-// Commit() removes its temporary file.
+// Writes a file anew without ever leaving it truncated or half written
+// wherever the file system allows: the bytes go to a temporary file beside
+// the target, and Commit() flushes it to disk and puts it in the target's
+// place in one step. Until then, and whenever anything fails, the old file
+// stays untouched.
+//
+// The temporary file has no name while it is written (O_TMPFILE), so a
+// killed process leaves nothing behind; Commit() links it in. Where the file
+// system cannot make unnamed files, it is a hidden file named
+// ".<target>.<pid>-<n>.tmp", removed by a stream destroyed without Commit()
+// and, after a crash, by RemoveStaleTemporaries at the next start.
+//
+// A symbolic link is followed: the file it ends at is the one written, and
+// the temporary file goes beside that file, so the link stays a link. A file
+// with more than one hard link, or one in a folder where no file can be
+// created, is rewritten in place instead (written from its start, cut to the
+// new length and flushed at Commit()), which keeps its links, owner and
+// permissions but is not safe against a crash part way.
 //
 // Errors speak of the target, as a plain "create anew" would: failing to make
-// the temporary file or to rename it raises `Cannot create file "%s". %s`
-// with the target's full path; a short write or a failed flush raises
+// the temporary file or to put it in place raises `Cannot create file "%s".
+// %s` with the target's full path; a short write or a failed flush raises
 // "Stream write error" (LastError() then holds the errno). An existing target
 // that we may not write, or a directory, is refused at construction like a
 // failed create, so a write-protected file is not replaced behind the user's
-// back. The new file keeps an existing target's permission bits; a new target
-// gets the usual mode (0666 less the umask). The temporary file's name is
-// hidden (a leading dot).
+// back. A new file keeps an existing target's permission bits; a new target
+// gets the usual mode (0666 less the umask).
 class TAtomicFileStream : public TFileStream {
 public:
     explicit TAtomicFileStream(const std::string& fileName);
@@ -28,14 +40,25 @@ public:
 
     const std::string& TargetName() const { return m_target; }
 
+    // Removes the named temporary files in the directory (with a trailing
+    // "/", or empty for the current one) whose process has ended.
+    static void RemoveStaleTemporaries(const std::string& directory);
+
 private:
+    enum class Kind { Unnamed, Named, InPlace };
     struct Temporary {
         int fd;
         std::string name;
+        Kind kind;
+        std::string file;
     };
     static Temporary CreateTemporary(const std::string& target);
     TAtomicFileStream(const std::string& fileName, Temporary temporary);
+    void LinkUnnamed();
 
     std::string m_target;
+    // The file that is replaced: the target, or where its links lead.
+    std::string m_file;
+    Kind m_kind;
     bool m_committed { false };
 };

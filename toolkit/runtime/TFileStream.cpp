@@ -15,6 +15,14 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileNam
             throw EFCreateError(fileName, errno);
         return;
     }
+    if (mode == fmAppend) {
+        m_fd = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0 && errno == EACCES)
+            m_fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0)
+            throw EFCreateError(fileName, errno);
+        return;
+    }
     int flags = O_RDONLY;
     if ((mode & 3) == fmOpenWrite)
         flags = O_WRONLY;
@@ -42,12 +50,19 @@ TFileStream::~TFileStream() {
         ::close(m_fd);
 }
 
+bool TFileStream::Flush() {
+    if (m_fd < 0)
+        return false;
+    if (::fsync(m_fd) == 0)
+        return true;
+    m_lastError = errno;
+    return false;
+}
+
 bool TFileStream::FlushAndClose() {
     if (m_fd < 0)
         return false;
-    const bool flushed = ::fsync(m_fd) == 0;
-    if (!flushed)
-        m_lastError = errno;
+    const bool flushed = Flush();
     const bool closed = ::close(m_fd) == 0;
     if (!closed && flushed)
         m_lastError = errno;

@@ -10,6 +10,9 @@
 // interleave, but other programs are not stopped.
 enum : uint16_t {
     fmCreate = 0xFFFF,
+    // Opens the file, making it when missing, for writing at its end (and
+    // for reading where allowed); every write lands at the end.
+    fmAppend = 0xFFFE,
     fmOpenRead = 0x0000,
     fmOpenWrite = 0x0001,
     fmOpenReadWrite = 0x0002,
@@ -32,8 +35,10 @@ public:
 
     const std::string& FileName() const { return m_fileName; }
     int Handle() const { return m_fd; }
-    // errno of the last failed Read or Write, 0 when none failed.
+    // errno of the last failed Read, Write or Flush, 0 when none failed.
     int LastError() const { return m_lastError; }
+    // Flushes the file to disk; false (and LastError set) when that fails.
+    bool Flush();
 
 protected:
     // Adopts a descriptor that the subclass opened.

@@ -5,10 +5,13 @@
 #include <algorithm>
 
 int AnsiCompareText(const std::string& a, const std::string& b) {
+    // Latin-1 gives every byte its own character; a multi-byte decoding
+    // would turn different invalid sequences into the same replacement
+    // character and make different names equal.
     const QString left =
-        QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())).toCaseFolded();
+        QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size())).toCaseFolded();
     const QString right =
-        QString::fromLocal8Bit(b.data(), static_cast<qsizetype>(b.size())).toCaseFolded();
+        QString::fromLatin1(b.data(), static_cast<qsizetype>(b.size())).toCaseFolded();
     if (left == right)
         return 0;
     const int byLocale = QString::localeAwareCompare(left, right);

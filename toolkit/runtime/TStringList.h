@@ -11,10 +11,11 @@ public:
     using Exception::Exception;
 };
 
-// Case-insensitive comparison of two 8-bit texts by the user's locale:
-// negative, zero or positive. Texts that differ only in letter case compare
-// equal; other texts never do, even where the locale's collation would rank
-// them alike, so lookups by name stay exact.
+// Case-insensitive comparison of two 8-bit texts, each byte read as its
+// Latin-1 character, ordered by the user's locale: negative, zero or
+// positive. Texts that differ only in letter case compare equal; other texts
+// never do, even where the locale's collation would rank them alike, so
+// lookups by name stay exact.
 int AnsiCompareText(const std::string& a, const std::string& b);
 
 // An ordered list of text lines, indexed from 0. In sorted mode Add puts a

@@ -12,10 +12,12 @@ public:
 };
 
 // Codes of the decoder's own limits against decompression bombs, beyond
-// libjpeg's message codes: a picture of more than 100 megapixels, and one
-// with more than 1,000 scans.
+// libjpeg's message codes: a picture of more than 100 megapixels, one with
+// more than 1,000 scans, and one whose width x height x scans passes the
+// decoding-work bound (TJPEGImage.cpp gives the figure and its reason).
 constexpr int JpegTooManyPixels = 1001;
 constexpr int JpegTooManyScans = 1002;
+constexpr int JpegTooMuchWork = 1003;
 
 // A fatal error of the JPEG decoder: "JPEG error #%d" with libjpeg's
 // message code (53: not a JPEG file, 42: empty input, ...), or the text of
@@ -31,6 +33,8 @@ private:
             return "JPEG picture too large: more than 100 megapixels";
         if (code == JpegTooManyScans)
             return "JPEG picture has too many scans: more than 1000";
+        if (code == JpegTooMuchWork)
+            return "JPEG picture needs too much decoding work";
         return "JPEG error #" + std::to_string(code);
     }
 };

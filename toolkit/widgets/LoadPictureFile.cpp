@@ -26,9 +26,7 @@ const PictureKind kPictureKinds[] = {
     { "jpeg", MakeJpeg },
 };
 
-} // namespace
-
-void LoadPictureFile(TImage& image, const std::string& fileName) {
+std::unique_ptr<TGraphic> LoadPicture(const std::string& fileName) {
     std::string extension = ExtractFileExt(fileName);
     if (!extension.empty())
         extension.erase(0, 1);
@@ -37,9 +35,20 @@ void LoadPictureFile(TImage& image, const std::string& fileName) {
         if (lower == QLatin1String(kind.extension)) {
             std::unique_ptr<TGraphic> picture = kind.make();
             picture->LoadFromFile(fileName);
-            image.SetGraphic(std::move(picture));
-            return;
+            return picture;
         }
     }
     throw EInvalidGraphic("Unknown picture file extension (." + extension + ")");
+}
+
+} // namespace
+
+void LoadPictureFile(TImage& image, const std::string& fileName) {
+    image.SetGraphic(LoadPicture(fileName));
+}
+
+void LoadWholePictureFile(TImage& image, const std::string& fileName) {
+    std::unique_ptr<TGraphic> picture = LoadPicture(fileName);
+    picture->DecodeWhole();
+    image.SetGraphic(std::move(picture));
 }

@@ -12,3 +12,9 @@ class TImage;
 // success the control drops its previous picture, takes the new one,
 // adjusts its size when AutoSize is on, and repaints at the next paint.
 void LoadPictureFile(TImage& image, const std::string& fileName);
+
+// LoadPictureFile for a file that must hold the whole picture (one just
+// downloaded): the picture is decoded completely before the control takes
+// it. A decoding error, or data that end before the picture does, raise
+// EJPEG, and the control keeps its previous picture.
+void LoadWholePictureFile(TImage& image, const std::string& fileName);

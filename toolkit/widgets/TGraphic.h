@@ -18,6 +18,10 @@ public:
     virtual void LoadFromFile(const std::string& fileName) = 0;
     // Draws with the top-left corner at (x, y), never scaled.
     virtual void Draw(QPainter& painter, int x, int y) = 0;
+    // Decodes the whole picture now, for a caller that must know the file
+    // holds all of it; raises when it does not (the later drawing reuses
+    // the work). Nothing to do for a kind that decodes at load.
+    virtual void DecodeWhole() {}
 
 protected:
     TGraphic() = default;

@@ -33,6 +33,8 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
     int code;
+    // libjpeg warned that the data ended before the picture did.
+    bool endedEarly;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -41,7 +43,13 @@ void ErrorExit(j_common_ptr cinfo) {
     longjmp(manager->jump, 1);
 }
 
-void EmitMessage(j_common_ptr, int) {}
+// Nothing is shown; a warning that the data ended early is only noted, for
+// callers that must know whether the file held the whole picture.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    const int code = cinfo->err->msg_code;
+    if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+        reinterpret_cast<ErrorManager*>(cinfo->err)->endedEarly = true;
+}
 void OutputMessage(j_common_ptr) {}
 
 // Serves the in-memory copy of the file. When the data runs out after the
@@ -101,6 +109,14 @@ void TermSource(j_decompress_ptr) {}
 // each of which makes the decoder walk over every block again.
 constexpr uint64_t kMaxPixels = 100'000'000;
 constexpr int kMaxScans = 1000;
+// Every scan walks over the blocks of the picture again, so the decoding time
+// grows with width x height x scans; a small file can ask for minutes of it
+// (64 megapixels in 991 scans took 42 s) with fewer than 1,000 scans. The
+// bound is the largest picture we take in libjpeg's standard progressive
+// script (100 megapixels, 10 scans), which took about 1.7 s of processor
+// time to decode on the machine we build on; it refuses that 64-megapixel
+// file at its 16th scan.
+constexpr uint64_t kMaxDecodingWork = kMaxPixels * 10;
 
 // Ends the session with one of the decoder's own error codes.
 void LimitExit(j_common_ptr cinfo, int code) {
@@ -111,9 +127,16 @@ void LimitExit(j_common_ptr cinfo, int code) {
 // libjpeg calls this between the rows of every scan while it takes in a
 // multi-scan file, so a file with too many scans stops at the first one too many.
 void ProgressMonitor(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    if (!cinfo->is_decompressor)
+        return;
+    const auto* decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
+    const int scans = decompressor->input_scan_number;
+    if (scans > kMaxScans)
         LimitExit(cinfo, JpegTooManyScans);
+    const uint64_t work = static_cast<uint64_t>(decompressor->image_width) *
+                          decompressor->image_height * static_cast<uint64_t>(scans);
+    if (work > kMaxDecodingWork)
+        LimitExit(cinfo, JpegTooMuchWork);
 }
 
 // Everything libjpeg needs for one decompression, as plain C data: a
@@ -138,6 +161,7 @@ int RunSession(Session& session, const uint8_t* data, size_t size, SessionStep s
     session.error.pub.emit_message = EmitMessage;
     session.error.pub.output_message = OutputMessage;
     session.error.code = 0;
+    session.error.endedEarly = false;
     if (setjmp(session.error.jump)) {
         jpeg_destroy_decompress(&session.cinfo);
         return session.error.code;
@@ -301,6 +325,7 @@ void TJPEGImage::LoadFromBytes(std::vector<uint8_t> bytes) {
     m_progressive = header.progressive;
     m_decoded = false;
     m_decodeError = 0;
+    m_endedEarly = false;
     m_decodedRows = 0;
     m_bitmap = QImage();
 }
@@ -312,6 +337,15 @@ void TJPEGImage::Decode() {
     Session session {};
     DecodeTarget target { ScreenColorDepth() <= 8, &m_bitmap, &m_decodedRows, &m_progressive };
     m_decodeError = RunSession(session, m_data.data(), m_data.size(), DecodeStep, &target);
+    m_endedEarly = session.error.endedEarly;
+}
+
+void TJPEGImage::DecodeWhole() {
+    Decode();
+    if (m_decodeError != 0)
+        throw EJPEG(m_decodeError);
+    if (m_endedEarly)
+        throw EJPEG(JWRN_JPEG_EOF);
 }
 
 void TJPEGImage::Draw(QPainter& painter, int x, int y) {

@@ -23,9 +23,10 @@
 // early decodes with the rows libjpeg makes up for the missing part.
 //
 // Decompression bombs are refused: a picture of more than 100 megapixels
-// fails at load (JpegTooManyPixels), and one with more than 1,000 scans
-// fails while decoding (JpegTooManyScans), before either takes the memory
-// or the time it asks for.
+// fails at load (JpegTooManyPixels); one with more than 1,000 scans
+// (JpegTooManyScans), or whose width x height x scans passes the work of a
+// 100-megapixel picture in ten scans (JpegTooMuchWork), fails while decoding,
+// at the first scan too many, before it takes the time it asks for.
 class TJPEGImage : public TGraphic {
 public:
     TJPEGImage() = default;
@@ -49,8 +50,14 @@ public:
     // libjpeg code of a fatal error (0 for none), and the bitmap keeps the
     // rows decoded before it (DecodedRows()).
     void Decode();
+    // Decode(), then EJPEG with the fatal error's code, or with libjpeg's
+    // premature-end warning (JWRN_JPEG_EOF) when the data ended early.
+    void DecodeWhole() override;
     bool Decoded() const { return m_decoded; }
     int DecodeError() const { return m_decodeError; }
+    // The decoding met the end of the data before the end of the picture
+    // (libjpeg's premature-end warnings) and made up the missing part.
+    bool DecodeEndedEarly() const { return m_endedEarly; }
     const QImage& Bitmap() const { return m_bitmap; }
     int DecodedRows() const { return m_decodedRows; }
     // Whether the file holds several scans (a progressive picture).
@@ -69,6 +76,7 @@ private:
     bool m_progressive { false };
     bool m_decoded { false };
     int m_decodeError { 0 };
+    bool m_endedEarly { false };
     int m_decodedRows { 0 };
     QImage m_bitmap;
 };

@@ -45,24 +45,26 @@ void TMemo::SetText(const std::string& text) {
     m_text = stored;
 }
 
-void TMemo::AddLine(const std::string& line) {
+std::string TMemo::AddLine(const std::string& line) {
     const std::string stored = line.substr(0, line.find('\0'));
     const bool atLineStart = m_text.empty() || m_text.back() == '\n';
-    const std::string piece = atLineStart ? stored + "\r\n" : "\r\n" + stored;
+    std::string piece = atLineStart ? stored + "\r\n" : "\r\n" + stored;
     CheckCapacity(m_text.size() + piece.size());
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(ViewText(piece));
     m_text += piece;
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    return piece;
 }
 
-void TMemo::LoadFromFile(const std::string& fileName) {
+bool TMemo::LoadFromFile(const std::string& fileName) {
     TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
     // Nothing after a NUL can show, and line-end conversion only lengthens
     // the text, so reading stops there or once the capacity is exceeded:
     // memory stays bounded whatever the file holds.
     std::string content;
+    bool cut = false;
     char buffer[65536];
     for (;;) {
         const int32_t n = stream.Read(buffer, sizeof buffer);
@@ -71,7 +73,8 @@ void TMemo::LoadFromFile(const std::string& fileName) {
         const auto* nul =
             static_cast<const char*>(std::memchr(buffer, '\0', static_cast<size_t>(n)));
         content.append(buffer, nul ? static_cast<size_t>(nul - buffer) : static_cast<size_t>(n));
-        if (nul)
+        cut = nul != nullptr;
+        if (cut)
             break;
         CheckCapacity(content.size());
     }
@@ -79,7 +82,10 @@ void TMemo::LoadFromFile(const std::string& fileName) {
     // next save would then write over the whole one.
     if (stream.LastError() != 0)
         throw EReadError();
-    SetText(AdjustLineBreaks(content));
+    std::string text = AdjustLineBreaks(content);
+    const bool exact = !cut && text == content;
+    SetText(text);
+    return exact;
 }
 
 void TMemo::SaveToFile(const std::string& fileName) const {

@@ -29,13 +29,14 @@ public:
 
     // Adds one line at the end: followed by CR LF when the text is empty or
     // ends with a line end, otherwise preceded by CR LF (so a text without a
-    // final line end goes on without one).
-    void AddLine(const std::string& line);
+    // final line end goes on without one). Returns the bytes added to Text().
+    std::string AddLine(const std::string& line);
 
     // Reads the whole file (others may read it meanwhile, but should not
     // write), turns lone CRs and LFs into CR LF, and takes the result as the
-    // text unless it equals the current text.
-    void LoadFromFile(const std::string& fileName);
+    // text unless it equals the current text. True when the text is now
+    // exactly the file's bytes (no line end was changed, no NUL cut it).
+    bool LoadFromFile(const std::string& fileName);
     // Writes the text unchanged to the file, replacing it only once all of it
     // is safely on disk (TAtomicFileStream).
     void SaveToFile(const std::string& fileName) const;
