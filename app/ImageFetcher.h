@@ -29,8 +29,9 @@ public:
     uint32_t HttpStatus;
 };
 
-// Copies the body of a URL into a file through the URL service, streaming
-// it through a 4024-byte buffer. The URL and the name are used unchanged.
+// Copies the body of a URL into a file through the URL service, reading it
+// in chunks of 4024 bytes and writing it in batches of 128 KiB, so memory
+// stays bounded whatever the picture's size. The URL and the name are used unchanged.
 // The agent name is the program file's name.
 //
 // The target is checked first: a file that cannot be made there (a missing

@@ -67,6 +67,9 @@ private:
     // Dispatches the thread's events until `ready` holds; afterwards takes an
     // ended transfer off the multi handle.
     void WaitUntil(const std::function<bool()>& ready);
+    // Sets and resets the wait's event.
+    void Wake();
+    void Rest();
     bool TooLarge(uint64_t bodyBytes) const;
     void CheckSpeed();
     void ArmSpeedTimer();
@@ -78,6 +81,7 @@ private:
     // Buffered bytes and the end of the transfer signal it; the wait sleeps
     // on it while it dispatches events.
     EventObject m_wake;
+    bool m_woken { false };
     QTimer m_speedTimer;
     LowSpeedWindow m_speed;
     bool m_inWait { false };

@@ -36,16 +36,19 @@ protected:
     std::string PictureUrl() const { return m_server.Url("/images/200.jpg"); }
 
     // Calls action once, from inside the picture's transfer, when the fetch
-    // has been going for a while.
-    void MidPicture(const std::function<void()>& action) {
+    // has been going for a while; and started when it is first seen.
+    void MidPicture(
+        const std::function<void()>& action, const std::function<void()>& started = [] {}) {
         m_poll.setInterval(5);
-        QObject::connect(&m_poll, &QTimer::timeout, [this, action] {
+        QObject::connect(&m_poll, &QTimer::timeout, [this, action, started] {
             if (!Form1->ImageFetcher1.Fetching()) {
                 m_fetchSeen = {};
                 return;
             }
-            if (m_fetchSeen == Clock::time_point {})
+            if (m_fetchSeen == Clock::time_point {}) {
                 m_fetchSeen = Clock::now();
+                started();
+            }
             if (Clock::now() - m_fetchSeen < 300ms)
                 return;
             m_poll.stop();
@@ -91,17 +94,18 @@ TEST_F(DownloadRunPicture, WindowStaysAliveAndStopEndsTheRunQuietly) {
     std::chrono::milliseconds longestGap {};
     int paintsBefore = 0;
     Clock::time_point stoppedAt {};
-    MidPicture([&] {
-        longestGap = meter.Longest();
-        buttonEnabled = Form1->Button2->isEnabled();
-        paintsBefore = paints.Paints;
-        Form1->update();
-        QTest::mouseDClick(Form1->Image1, Qt::LeftButton);
-        QTest::qWait(50);
-        stoppedAt = Clock::now();
-        QTest::mouseClick(Form1->Button3, Qt::LeftButton);
-    });
-    meter.Restart();
+    MidPicture(
+        [&] {
+            longestGap = meter.Longest();
+            buttonEnabled = Form1->Button2->isEnabled();
+            paintsBefore = paints.Paints;
+            Form1->update();
+            QTest::mouseDClick(Form1->Image1, Qt::LeftButton);
+            QTest::qWait(50);
+            stoppedAt = Clock::now();
+            QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+        },
+        [&] { meter.Restart(); });
     ClickDownload(200, 205);
     const auto stopTook = Clock::now() - stoppedAt;
 

@@ -131,6 +131,7 @@ TEST(UrlServiceWait, AHandlerInsideTheWaitMayFetchAnotherUrl) {
     auto root = OpenRoot();
     auto outer = OpenUrl(root.get(), SiteOf(peer) + "/outer");
     ASSERT_TRUE(outer) << InternetLastErrorText();
+    EXPECT_EQ(HttpContentLength(outer.get()), -1) << "no length announced";
     std::string inner;
     QTimer::singleShot(50ms, [&] {
         auto innerRoot = OpenRoot();
@@ -194,13 +195,14 @@ TEST(UrlServiceWait, EachBoundEndsTheTransferWithItsError) {
         .Send(Pattern(300000))
         .Close();
     endless.Start();
-    auto growing = OpenUrl(root.get(), SiteOf(endless) + "/a.jpg");
-    ASSERT_TRUE(growing) << InternetLastErrorText();
-    EXPECT_EQ(HttpContentLength(growing.get()), -1);
-    const auto [bytes, ok] = ReadAll(growing.get());
-    EXPECT_FALSE(ok);
+    // The bound may break while the open waits or during a read, depending
+    // on how much arrives at once; either way no byte beyond it is handed over.
+    std::pair<std::string, bool> growing { "", false };
+    if (auto file = OpenUrl(root.get(), SiteOf(endless) + "/a.jpg"))
+        growing = ReadAll(file.get());
+    EXPECT_FALSE(growing.second);
     EXPECT_EQ(InternetLastError(), ERROR_FILE_TOO_LARGE);
-    EXPECT_LE(bytes.size(), 100000u);
+    EXPECT_LE(growing.first.size(), 100000u);
 }
 
 TEST(UrlServiceWait, AThreadWithoutAnEventLoopCannotOpen) {
