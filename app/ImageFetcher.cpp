@@ -78,7 +78,8 @@ void TImageFetcher::Transfer(const std::string& url, InternetHandle* file,
                              TAtomicFileStream& output) {
     const uint32_t status = HttpStatusCode(file);
     if (!IsSuccessStatus(status))
-        throw EDownloadError(url, "HTTP status " + std::to_string(status), 0, status);
+        throw EDownloadError(url, "HTTP status " + std::to_string(status), 0, status,
+                             HttpRetryAfter(file));
     const int64_t announced = HttpContentLength(file);
     int64_t received = 0;
     int64_t written = 0;

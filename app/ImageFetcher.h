@@ -15,9 +15,9 @@ class TAtomicFileStream;
 class EDownloadError : public Exception {
 public:
     EDownloadError(const std::string& url, const std::string& reason, uint32_t serviceError,
-                   uint32_t httpStatus)
+                   uint32_t httpStatus, int64_t retryAfter = -1)
         : Exception("Cannot download \"" + url + "\": " + reason), Url(url),
-          ServiceError(serviceError), HttpStatus(httpStatus) {}
+          ServiceError(serviceError), HttpStatus(httpStatus), RetryAfter(retryAfter) {}
 
     std::string Url;
     // The URL service's code (the ERROR_ list of platform/UrlService.h: a
@@ -27,6 +27,8 @@ public:
     uint32_t ServiceError;
     // That status; 0 when the failure came before any status.
     uint32_t HttpStatus;
+    // With a status, the seconds its Retry-After asked to wait; else -1.
+    int64_t RetryAfter;
 };
 
 // Copies the body of a URL into a file through the URL service, reading it

@@ -1,6 +1,7 @@
 #include "app/RetryPolicy.h"
 
 #include "net/NthField.h"
+#include "platform/UrlService.h"
 #include "toolkit/runtime/SysUtils.h"
 
 #include <algorithm>
@@ -54,6 +55,21 @@ bool IsTransientPageError(const std::string& message, bool timedOut) {
     return TryStrToInt(NthField(message, ':', 1), socketError) &&
            std::find(TransientSocketErrors.begin(), TransientSocketErrors.end(), socketError) !=
                TransientSocketErrors.end();
+}
+
+bool IsTransientDownload(uint32_t serviceError, uint32_t httpStatus) {
+    switch (serviceError) {
+    case 0:
+        return IsTransientStatus(static_cast<int>(httpStatus));
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::optional<int64_t> RetryAfterSeconds(const std::string& header) {

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 // When the download run tries a failed fetch again. A transient failure (a
 // refused or dropped connection, a time-out, a status that asks to come
@@ -26,6 +28,11 @@ bool IsTransientStatus(int status);
 // component's time limit ended it.
 bool IsTransientPageError(const std::string& message, bool timedOut);
 
+// A picture download that failed: the URL service's code (a time-out, a
+// refused, cut or broken connection, no reply), or with code 0 the
+// server's status.
+bool IsTransientDownload(uint32_t serviceError, uint32_t httpStatus);
+
 // The Retry-After of a response header (CR LF or LF lines), in seconds; only
 // the number-of-seconds form counts.
 std::optional<int64_t> RetryAfterSeconds(const std::string& header);
@@ -33,3 +40,21 @@ std::optional<int64_t> RetryAfterSeconds(const std::string& header);
 // The wait after failed try `attempt` (1 to MaxAttempts - 1): the server's
 // Retry-After when it sent one, at most MaxRetryAfter, else the scheduled one.
 int32_t RetryWait(int attempt, const TRetryWaits& waits, std::optional<int64_t> retryAfterSeconds);
+
+// What one try of a fetch came to, for the loop that tries again.
+struct TFetchTry {
+    enum class TResult {
+        Done,      // fetched
+        Ended,     // the stop button or a close ended it: no error, no retry
+        Transient, // worth another try
+    };
+    TResult Result { TResult::Done };
+    // The error to raise should no try be left; none for a response that is
+    // usable as it is (a page with a transient status).
+    std::exception_ptr Failure;
+    std::optional<int64_t> RetryAfterSeconds;
+
+    static TFetchTry Transient(std::exception_ptr failure, std::optional<int64_t> retryAfter) {
+        return { TResult::Transient, std::move(failure), retryAfter };
+    }
+};

@@ -98,6 +98,9 @@ TForm1::TForm1() {
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label3->setWordWrap(true);
     m_progress.emplace(ProgressBar1, Label3);
+    ImageFetcher1.OnProgress = [this](int64_t received, int64_t announced) {
+        m_progress->PictureBytes(received, announced);
+    };
 
     // The picture pane sits at the scroll box's origin and takes each
     // picture's natural size; the scroll box shows scroll bars only for what

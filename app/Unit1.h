@@ -8,6 +8,7 @@
 #include "toolkit/widgets/TForm.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -101,6 +102,9 @@ private:
     // (RetryPolicy.h); false when the stop button or a close ended the fetch
     // or a wait.
     bool FetchPage(const std::string& address);
+    // Runs a fetch until it is done, ended by the user, fails for good, or
+    // its tries are used up (RetryPolicy.h); false when it was ended.
+    bool FetchWithRetries(const std::function<TFetchTry()>& fetch);
     // One try of FetchPage.
     bool GetPage(const std::string& address);
     // Waits while the window's events go on; false when the stop button or a
@@ -109,6 +113,8 @@ private:
     // Saves (unless present), shows and logs the picture a marker line names;
     // false when the stop button or a close ended its fetch.
     bool TakePicture(const std::string& line);
+    // Downloads the picture, trying a transient failure again; false when
+    // the stop button or a close ended it.
     bool FetchPicture(const std::string& url, const std::string& fileName);
     std::string PictureFileName(int32_t number) const;
     // Ends the page fetch in progress, if any.

@@ -20,6 +20,7 @@
 #include <QPushButton>
 
 #include <chrono>
+#include <functional>
 #include <unistd.h>
 
 const char* const DefaultSiteAddress = WALLPAPER_SITE;
@@ -132,28 +133,35 @@ void TForm1::Button2Click() {
 // A run that is to stop anyway, or a failure that persists, goes on as
 // without retries: the error ends the run, and a page with an error status
 // is read like any other (it names no picture).
-bool TForm1::FetchPage(const std::string& address) {
+bool TForm1::FetchWithRetries(const std::function<TFetchTry()>& fetch) {
     for (int attempt = 1;; ++attempt) {
-        std::exception_ptr failure;
+        const TFetchTry outcome = fetch();
+        if (outcome.Result != TFetchTry::TResult::Transient)
+            return outcome.Result == TFetchTry::TResult::Done;
+        if (attempt == MaxAttempts || StopFlag == 1) {
+            if (outcome.Failure)
+                std::rethrow_exception(outcome.Failure);
+            return true;
+        }
+        if (!WaitBeforeRetry(RetryWait(attempt, RetryWaits, outcome.RetryAfterSeconds)))
+            return false;
+    }
+}
+
+bool TForm1::FetchPage(const std::string& address) {
+    return FetchWithRetries([this, &address] {
         try {
             if (!GetPage(address))
-                return false;
+                return TFetchTry { TFetchTry::TResult::Ended };
         } catch (const std::exception& error) {
             if (!IsTransientPageError(error.what(), KvHTTP1.TimedOut))
                 throw;
-            failure = std::current_exception();
+            return TFetchTry::Transient(std::current_exception(), std::nullopt);
         }
-        if (!failure && !IsTransientStatus(KvHTTP1.ReplyCode))
-            return true;
-        if (attempt == MaxAttempts || StopFlag == 1) {
-            if (failure)
-                std::rethrow_exception(failure);
-            return true;
-        }
-        const auto retryAfter = failure ? std::nullopt : RetryAfterSeconds(KvHTTP1.Header);
-        if (!WaitBeforeRetry(RetryWait(attempt, RetryWaits, retryAfter)))
-            return false;
-    }
+        if (!IsTransientStatus(KvHTTP1.ReplyCode))
+            return TFetchTry {};
+        return TFetchTry::Transient(nullptr, RetryAfterSeconds(KvHTTP1.Header));
+    });
 }
 
 bool TForm1::GetPage(const std::string& address) {
@@ -234,14 +242,21 @@ bool TForm1::TakePicture(const std::string& line) {
 // button and a close reach it there; like a stop during a page fetch, that
 // ends the run quietly.
 bool TForm1::FetchPicture(const std::string& url, const std::string& fileName) {
-    try {
-        ImageFetcher1.Fetch(url, fileName);
-    } catch (const EDownloadError& e) {
-        if (e.ServiceError == ERROR_INTERNET_OPERATION_CANCELLED)
-            return false;
-        throw;
-    }
-    return true;
+    ScopeExit shown([this] { m_progress->PictureEnded(); });
+    return FetchWithRetries([this, &url, &fileName] {
+        try {
+            ImageFetcher1.Fetch(url, fileName);
+        } catch (const EDownloadError& e) {
+            if (e.ServiceError == ERROR_INTERNET_OPERATION_CANCELLED)
+                return TFetchTry { TFetchTry::TResult::Ended };
+            if (!IsTransientDownload(e.ServiceError, e.HttpStatus))
+                throw;
+            return TFetchTry::Transient(std::current_exception(), e.RetryAfter >= 0
+                                                                      ? std::optional(e.RetryAfter)
+                                                                      : std::nullopt);
+        }
+        return TFetchTry {};
+    });
 }
 
 std::string TForm1::PictureFileName(int32_t number) const {

@@ -102,6 +102,11 @@ int64_t HttpContentLength(HINTERNET file) {
     return handle ? handle->ContentLength() : -1;
 }
 
+int64_t HttpRetryAfter(HINTERNET file) {
+    const auto* handle = dynamic_cast<const UrlTransfer*>(file);
+    return handle ? handle->RetryAfter() : -1;
+}
+
 uint32_t InternetLastError() {
     return t_lastFailure.Code;
 }

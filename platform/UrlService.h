@@ -123,6 +123,11 @@ uint32_t HttpStatusCode(HINTERNET file);
 // none (and for other handles).
 int64_t HttpContentLength(HINTERNET file);
 
+// The seconds the final response's Retry-After asks the client to wait
+// (a date is counted from now), or -1 when it asked for no wait (and for
+// other handles).
+int64_t HttpRetryAfter(HINTERNET file);
+
 // Why the last failed call of this thread failed: a code from the list
 // above, and the reason in words a person understands ("Connection
 // refused", "Host not found", "Certificate not trusted", ...).

@@ -283,6 +283,15 @@ uint32_t UrlTransfer::StatusCode() const {
     return static_cast<uint32_t>(code);
 }
 
+// libcurl reads both forms of the header, seconds and a date, and gives 0
+// when there is none.
+int64_t UrlTransfer::RetryAfter() const {
+    curl_off_t seconds = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RETRY_AFTER, &seconds) != CURLE_OK || seconds <= 0)
+        return -1;
+    return seconds;
+}
+
 int64_t UrlTransfer::ContentLength() const {
     curl_off_t length = -1;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)

@@ -44,6 +44,7 @@ public:
 
     uint32_t StatusCode() const;
     int64_t ContentLength() const;
+    int64_t RetryAfter() const;
     size_t PeakBuffered() const { return m_peakBuffered; }
 
 private:

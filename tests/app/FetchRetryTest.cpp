@@ -1,6 +1,8 @@
-// Transient failures of a page fetch are tried again, with waits that keep
-// the window alive and that the stop button ends.
+// Transient failures of a page fetch or a picture download are tried again,
+// with waits that keep the window alive and that the stop button ends; and
+// the picture's bytes show while it comes.
 #include "app/RetryPolicy.h"
+#include "platform/UrlService.h"
 #include "tests/app/DownloadRunFixture.h"
 #include "tests/support/JpegFixtures.h"
 #include "tests/support/LoopbackPeer.h"
@@ -9,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 
@@ -38,6 +41,22 @@ TEST(RetryPolicy, WhatIsTriedAgainAndHowLongItWaits) {
     // Whatever the component raised when its time limit ended the transfer.
     EXPECT_TRUE(IsTransientPageError("Socket capture aborted", true));
 
+    for (const uint32_t code :
+         { ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CANNOT_CONNECT, ERROR_INTERNET_CONNECTION_ABORTED,
+           ERROR_INTERNET_CONNECTION_RESET, ERROR_HTTP_INVALID_SERVER_RESPONSE })
+        EXPECT_TRUE(IsTransientDownload(code, 0)) << code;
+    for (const uint32_t code :
+         { ERROR_INTERNET_OPERATION_CANCELLED, ERROR_INTERNET_NAME_NOT_RESOLVED,
+           ERROR_INTERNET_SEC_INVALID_CERT, ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
+           ERROR_FILE_TOO_LARGE, ERROR_HTTP_REDIRECT_FAILED, ERROR_INTERNET_INVALID_URL,
+           ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_NOT_ENOUGH_MEMORY,
+           ERROR_INTERNET_INTERNAL_ERROR })
+        EXPECT_FALSE(IsTransientDownload(code, 0)) << code;
+    EXPECT_TRUE(IsTransientDownload(0, 503));
+    EXPECT_TRUE(IsTransientDownload(0, 429));
+    EXPECT_FALSE(IsTransientDownload(0, 404));
+    EXPECT_FALSE(IsTransientDownload(0, 403));
+
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nRetry-After: 7\r\n\r\n"), 7);
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\nretry-after:\t12 \n\n"), 12);
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 429 Slow down\r\nRETRY-AFTER: 0\r\n"), 0);
@@ -66,7 +85,7 @@ const std::string Busy = "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text
 
 // The run's pages, and pictures, from one scripted peer that notes when
 // each connection arrived.
-class PageRetry : public DownloadRunTest {
+class FetchRetry : public DownloadRunTest {
 protected:
     void SetUp() override {
         DownloadRunTest::SetUp();
@@ -89,6 +108,10 @@ protected:
         return index + 1 < m_arrivals.size() ? m_arrivals[index + 1] - m_arrivals[index]
                                              : Clock::duration::zero();
     }
+    std::string PictureUrl(int number) const {
+        return "http://127.0.0.1:" + std::to_string(m_peer.Port()) + "/" + std::to_string(number) +
+               ".jpg";
+    }
     std::string WallpaperPage(int number) const {
         return "HTTP/1.0 200 OK\r\n\r\n<img class=\"wallpaper\" src=\"http://127.0.0.1:" +
                std::to_string(m_peer.Port()) + "/" + std::to_string(number) + ".jpg\">\r\n";
@@ -109,6 +132,32 @@ protected:
         });
         m_poll.start();
     }
+    // Runs 200 alone, which the peer serves in four connections in all.
+    void ExpectSavedAtTheFourthConnection(const std::string& jpeg) {
+        ClickDownload(200, 200);
+        EXPECT_EQ(m_errors, std::vector<std::string> {});
+        ASSERT_TRUE(m_peer.WaitDone());
+        EXPECT_EQ(m_peer.Failure(), "");
+        EXPECT_EQ(m_peer.AcceptedCount(), 4);
+        EXPECT_EQ(ReadFile(PictureFile(200)), jpeg);
+        EXPECT_EQ(LogText(), "200\r\n");
+    }
+    // Runs 200 to 205 and presses the stop button once the run waits 60 s
+    // before another try: the run ends at once and quietly.
+    void ExpectStopEndsTheWait() {
+        Clock::time_point pressed;
+        WhenStatusShows("повтор через 60 с", [&] {
+            pressed = Clock::now();
+            QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+        });
+        ClickDownload(200, 205);
+        const Clock::time_point ended = Clock::now();
+        ASSERT_NE(pressed, Clock::time_point {}) << "the run never waited";
+        EXPECT_LT(ended - pressed, 200ms);
+        EXPECT_EQ(m_errors, std::vector<std::string> {});
+        EXPECT_EQ(StopFlag, 1);
+        EXPECT_EQ(LogText(), "");
+    }
     std::string Status() const {
         return Form1->Label3->text().replace(QChar::Nbsp, QLatin1Char(' ')).toStdString();
     }
@@ -121,7 +170,7 @@ protected:
 
 } // namespace
 
-TEST_F(PageRetry, TwoFailuresThenThePageArrives) {
+TEST_F(FetchRetry, TwoFailuresThenThePageArrives) {
     const std::string jpeg = MakeJpeg(32, 24);
     Next().Reset();
     Next().Send("HTTP/1.0 503 Busy\r\nRetry-After: 1\r\n\r\n").Close();
@@ -129,20 +178,14 @@ TEST_F(PageRetry, TwoFailuresThenThePageArrives) {
     Next().Send(Picture(jpeg)).Close();
     m_peer.Start();
 
-    ClickDownload(200, 200);
-    EXPECT_EQ(m_errors, std::vector<std::string> {});
-    ASSERT_TRUE(m_peer.WaitDone());
-    EXPECT_EQ(m_peer.Failure(), "");
-    EXPECT_EQ(m_peer.AcceptedCount(), 4);
-    EXPECT_EQ(ReadFile(PictureFile(200)), jpeg);
-    EXPECT_EQ(LogText(), "200\r\n");
+    ExpectSavedAtTheFourthConnection(jpeg);
     EXPECT_EQ(CurrentNumber, 201);
     EXPECT_GE(Gap(0), 150ms) << "the first scheduled wait";
     EXPECT_GE(Gap(1), 1000ms) << "the server's Retry-After";
     EXPECT_EQ(Status(), "Сохранено: 1 · уже были: 0 · без картинки: 0");
 }
 
-TEST_F(PageRetry, BusyPageIsTriedFourTimesThenReadAsItIs) {
+TEST_F(FetchRetry, BusyPageIsTriedFourTimesThenReadAsItIs) {
     for (int i = 0; i < 4; ++i)
         Next().Send(Busy).Close();
     Next().Send(WallpaperPage(201)).Close();
@@ -162,7 +205,7 @@ TEST_F(PageRetry, BusyPageIsTriedFourTimesThenReadAsItIs) {
     EXPECT_EQ(Status(), "Сохранено: 1 · уже были: 0 · без картинки: 1");
 }
 
-TEST_F(PageRetry, FailureThatPersistsEndsTheRunWithItsOwnError) {
+TEST_F(FetchRetry, FailureThatPersistsEndsTheRunWithItsOwnError) {
     for (int i = 0; i < 4; ++i)
         Next().Reset();
     m_peer.Start();
@@ -178,7 +221,7 @@ TEST_F(PageRetry, FailureThatPersistsEndsTheRunWithItsOwnError) {
     EXPECT_TRUE(Form1->Button2->isEnabled());
 }
 
-TEST_F(PageRetry, PermanentFailuresAndARunThatIsToStopAreNotTriedAgain) {
+TEST_F(FetchRetry, PermanentFailuresAndARunThatIsToStopAreNotTriedAgain) {
     // The connection that a second try would make is never accepted.
     Next().Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n").Close();
     Next().Reset();
@@ -202,29 +245,17 @@ TEST_F(PageRetry, PermanentFailuresAndARunThatIsToStopAreNotTriedAgain) {
     EXPECT_EQ(resetting.AcceptedCount(), 1);
 }
 
-TEST_F(PageRetry, StopButtonEndsAWaitAtOnce) {
+TEST_F(FetchRetry, StopButtonEndsAWaitAtOnce) {
     Next().Send("HTTP/1.0 503 Busy\r\nRetry-After: 60\r\n\r\n").Close();
     m_peer.Start();
-    Clock::time_point pressed;
-    WhenStatusShows("повтор через 60 с", [&] {
-        pressed = Clock::now();
-        QTest::mouseClick(Form1->Button3, Qt::LeftButton);
-    });
-
-    ClickDownload(200, 205);
-    const Clock::time_point ended = Clock::now();
-    ASSERT_NE(pressed, Clock::time_point {}) << "the run never waited";
-    EXPECT_LT(ended - pressed, 200ms);
-    EXPECT_EQ(m_errors, std::vector<std::string> {});
-    EXPECT_EQ(StopFlag, 1);
+    ExpectStopEndsTheWait();
     EXPECT_EQ(CurrentNumber, 200);
-    EXPECT_EQ(LogText(), "");
     EXPECT_EQ(m_peer.AcceptedCount(), 1);
     EXPECT_EQ(Status(), "Сохранено: 0 · уже были: 0 · без картинки: 0");
     EXPECT_TRUE(Form1->Button2->isEnabled());
 }
 
-TEST_F(PageRetry, ClosingTheWindowEndsAWait) {
+TEST_F(FetchRetry, ClosingTheWindowEndsAWait) {
     Next().Send(Busy).Close();
     m_peer.Start();
     Form1->RetryWaits = { 60000, 60000, 60000 };
@@ -237,4 +268,95 @@ TEST_F(PageRetry, ClosingTheWindowEndsAWait) {
     EXPECT_TRUE(m_application->Terminated());
     EXPECT_EQ(StopFlag, 0);
     EXPECT_EQ(m_peer.AcceptedCount(), 1);
+}
+
+TEST_F(FetchRetry, PictureThatFailsTwiceIsSavedAtTheThirdTry) {
+    const std::string jpeg = MakeJpeg(40, 30);
+    Next().Send(WallpaperPage(200)).Close();
+    Next().Send("HTTP/1.0 503 Busy\r\nRetry-After: 1\r\nContent-Length: 4\r\n\r\nbusy").Close();
+    Next().Reset();
+    Next().Send(Picture(jpeg)).Close();
+    m_peer.Start();
+
+    ExpectSavedAtTheFourthConnection(jpeg);
+    EXPECT_GE(Gap(1), 1000ms) << "the server's Retry-After";
+    EXPECT_GE(Gap(2), 300ms) << "the second scheduled wait";
+    EXPECT_EQ(Status(), "Сохранено: 1 · уже были: 0 · без картинки: 0");
+}
+
+TEST_F(FetchRetry, PictureThatStaysBusyEndsTheRunAfterFourTries) {
+    Next().Send(WallpaperPage(200)).Close();
+    for (int i = 0; i < 4; ++i)
+        Next().Send("HTTP/1.0 503 Busy\r\nContent-Length: 4\r\n\r\nbusy").Close();
+    m_peer.Start();
+
+    ClickDownload(200, 201);
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Cannot download \"" + PictureUrl(200) +
+                                                   "\": HTTP status 503." });
+    ASSERT_TRUE(m_peer.WaitDone());
+    EXPECT_EQ(m_peer.AcceptedCount(), 5);
+    EXPECT_GE(Gap(1), 150ms);
+    EXPECT_GE(Gap(2), 300ms);
+    EXPECT_GE(Gap(3), 600ms);
+    EXPECT_FALSE(std::filesystem::exists(PictureFile(200)));
+    EXPECT_EQ(LogText(), "");
+    EXPECT_EQ(CurrentNumber, 200);
+    EXPECT_EQ(Status(), "Сохранено: 0 · уже были: 0 · без картинки: 0");
+}
+
+TEST_F(FetchRetry, PictureTheServerDoesNotHaveIsNotTriedAgain) {
+    Next().Send(WallpaperPage(200)).Close();
+    Next().Send("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found").Close();
+    // The connection that a second try would make is never accepted.
+    Next().Reset();
+    m_peer.Start();
+
+    ClickDownload(200, 200);
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Cannot download \"" + PictureUrl(200) +
+                                                   "\": HTTP status 404." });
+    EXPECT_EQ(m_peer.AcceptedCount(), 2);
+}
+
+TEST_F(FetchRetry, StopButtonEndsAPictureWaitAtOnce) {
+    Next().Send(WallpaperPage(200)).Close();
+    Next().Send("HTTP/1.0 503 Busy\r\nRetry-After: 60\r\nContent-Length: 0\r\n\r\n").Close();
+    m_peer.Start();
+    ExpectStopEndsTheWait();
+    EXPECT_EQ(m_peer.AcceptedCount(), 2);
+    EXPECT_FALSE(std::filesystem::exists(PictureFile(200)));
+}
+
+TEST_F(FetchRetry, PictureBytesShowWhileItComes) {
+    const std::string jpeg = MakeJpeg(600, 400) + std::string(200 * 1024, '\0');
+    const std::string size = std::to_string(jpeg.size() / 1024) + " КБ";
+    Next().Send(WallpaperPage(200)).Close();
+    Next()
+        .Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\n\r\n")
+        .SendInPieces(jpeg, 3, 16 * 1024, 5ms)
+        .Close();
+    m_peer.Start();
+    std::vector<std::string> seen;
+    m_poll.setInterval(2);
+    QObject::connect(&m_poll, &QTimer::timeout, [&] {
+        if (seen.empty() || seen.back() != Status())
+            seen.push_back(Status());
+    });
+    m_poll.start();
+
+    ClickDownload(200, 200);
+    m_poll.stop();
+    EXPECT_EQ(m_errors, std::vector<std::string> {});
+    EXPECT_EQ(ReadFile(PictureFile(200)), jpeg);
+    const std::string before = "Сохранено: 0 · уже были: 0 · без картинки: 0 · ";
+    std::vector<std::string> partial;
+    const std::string ofWhole = " из " + size;
+    for (const std::string& status : seen)
+        if (status.rfind(before, 0) == 0 && status.size() > before.size() + ofWhole.size() &&
+            status.compare(status.size() - ofWhole.size(), ofWhole.size(), ofWhole) == 0 &&
+            status != before + size + ofWhole)
+            partial.push_back(status.substr(before.size()));
+    EXPECT_GE(partial.size(), 2u) << "bytes grow while the picture comes; seen:\n"
+                                  << ::testing::PrintToString(seen);
+    EXPECT_EQ(Status(), "Сохранено: 1 · уже были: 0 · без картинки: 0")
+        << "the bytes go when the picture is in";
 }
