@@ -16,8 +16,6 @@ std::atomic<int> TTlsSession::s_live { 0 };
 
 namespace {
 
-constexpr const char* ExtraCaVariable = "WALLPAPERS_EXTRA_CA_FILE";
-
 std::string LibraryReason(unsigned long code) {
     const char* text = ERR_reason_error_string(code);
     return text != nullptr ? text : "error " + std::to_string(ERR_GET_REASON(code));
@@ -35,11 +33,6 @@ void TTlsSession::TSslFree::operator()(SSL* ssl) const {
 
 void TTlsSession::TMethodFree::operator()(BIO_METHOD* method) const {
     BIO_meth_free(method);
-}
-
-std::string TTlsSession::ExtraCaFileFromEnvironment() {
-    const char* file = std::getenv(ExtraCaVariable);
-    return file != nullptr ? file : "";
 }
 
 TTlsSession::TTlsSession(const std::string& host, TTlsTransport& transport,
@@ -86,15 +79,15 @@ void TTlsSession::MakeContext(const std::string& extraCaFile) {
     // A send never has to wait for a read: the server cannot ask for a
     // renegotiation in the middle of the data.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
-    // The system's CA store, as its hashed directory: certificates are read
-    // only when a chain needs them. Loading the whole bundle file up front
-    // costs tens of milliseconds per connection, more than fetching a
-    // small page. SSL_CERT_DIR and SSL_CERT_FILE are honoured as usual.
+    // The system's CA store, as its hashed directory (SSL_CERT_DIR when
+    // set): certificates are read only when a chain needs them. A bundle
+    // file (SSL_CERT_FILE, or what SSL_CTX_set_default_verify_paths would
+    // load) is parsed whole up front, about 40 ms per connection for the
+    // system's bundle, more than fetching a small page; a CA of one's own
+    // goes through the extra CA file instead.
     const char* directory = std::getenv(X509_get_default_cert_dir_env());
     SSL_CTX_load_verify_dir(context,
                             directory != nullptr ? directory : X509_get_default_cert_dir());
-    if (const char* file = std::getenv(X509_get_default_cert_file_env()))
-        SSL_CTX_load_verify_file(context, file);
     ERR_clear_error();
     if (!extraCaFile.empty() && SSL_CTX_load_verify_file(context, extraCaFile.c_str()) != 1) {
         ERR_clear_error();

@@ -82,9 +82,6 @@ public:
     int CloseErrorNo() const { return m_closeErrorNo; }
 
     static int LiveSessions() { return s_live.load(); }
-    // The extra CA file named by the environment variable
-    // WALLPAPERS_EXTRA_CA_FILE, or "" when it is not set.
-    static std::string ExtraCaFileFromEnvironment();
 
 private:
     struct TContextFree {

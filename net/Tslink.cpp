@@ -3,6 +3,7 @@
 #include "net/ERangeError.h"
 #include "net/HiddenWindow.h"
 #include "net/SocketErrorText.h"
+#include "platform/ExtraCaFile.h"
 
 #include <cstring>
 
@@ -63,7 +64,7 @@ TTessalink::TTessalink(TComponent* owner) : TComponent(owner) {
         Timer->SetEnabled(false);
         Timer->SetOnTimer([this](TComponent* sender) { TimerTriggered(sender); });
         TimeOut = 0;
-        TlsCaFile = TTlsSession::ExtraCaFileFromEnvironment();
+        TlsCaFile = ExtraCaFile();
         WinsockInfo = std::make_unique<TStringList>();
         if (unit.WinsockStarted) {
             const Winsock::WSADATA& data = unit.WinsockData;

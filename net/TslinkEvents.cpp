@@ -84,6 +84,7 @@ void TTessalink::SocketMessage(TMessage& message) {
 
 void TTessalink::ReceiveToBuffer() {
     int received = 0;
+    int taken = 0;
     do {
         try {
             received = ReceiveInto(m_receiveArea.data(), ReceiveChunk);
@@ -94,6 +95,7 @@ void TTessalink::ReceiveToBuffer() {
         if (received == 0)
             RequestCloseSocket();
         if (received > 0) {
+            taken += received;
             try {
                 InputBuffer->Append(m_receiveArea.data(), received);
             } catch (const std::exception& error) {
@@ -102,9 +104,11 @@ void TTessalink::ReceiveToBuffer() {
             }
         }
         WaitEvent->Set();
-        // A TLS read returns one record at a time, and the records the
-        // session has already taken from the socket bring no notification.
-    } while (received >= ReceiveChunk || (received > 0 && m_tls));
+        // A TLS read returns one record (at most 16 KiB) at a time and
+        // leaves nothing decrypted behind: take records up to one chunk's
+        // worth, as a plain read takes one chunk. Bytes still in the socket
+        // bring the next notification.
+    } while (m_tls ? received > 0 && taken < ReceiveChunk : received >= ReceiveChunk);
 }
 
 void TTessalink::ReceiveFailed(const std::string& error) {

@@ -12,6 +12,12 @@ void TTessalink::StartTls() {
     try {
         if (!Proxy.empty())
             OpenTunnel();
+        // The handshake's last flight and the first request go out as two
+        // small sends; with Nagle's rule the second would wait for the
+        // server's delayed acknowledgement of the first (up to 40 ms).
+        const uint32_t noDelay = 1;
+        Winsock::setsockopt(SocketHandle, Winsock::IPPROTO_TCP, Winsock::TCP_NODELAY,
+                            reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
         TTlsTransport& socket = *this;
         m_tls = std::make_unique<TTlsSession>(Host, socket, TlsCaFile);
         StartTimer();

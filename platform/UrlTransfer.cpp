@@ -1,5 +1,6 @@
 #include "platform/UrlTransfer.h"
 
+#include "platform/ExtraCaFile.h"
 #include "platform/Windows.h"
 
 #include <QAbstractEventDispatcher>
@@ -72,6 +73,10 @@ void UrlTransfer::Configure(const RootHandle& root, const char* url, const char*
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(m_limits.ConnectMilliseconds));
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // The extra CA file replaces only the bundle file; the system's hashed
+    // CA directory stays, so the system's CAs are still trusted.
+    if (const std::string extraCa = ExtraCaFile(); !extraCa.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, extraCa.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &UrlTransfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &UrlTransfer::OnHeader);
