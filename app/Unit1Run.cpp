@@ -30,6 +30,10 @@ namespace {
 // A silent server ends the run with the component's time-out error instead
 // of holding it for ever.
 constexpr int32_t PageTimeOut = 30000;
+// A server that drips a page (a byte now and then, never silent for the
+// time-out) ends the run too.
+constexpr int32_t PageMinRateBytes = 1024;
+constexpr int32_t PageMinRatePeriod = 30000;
 // A page is held whole in memory, twice (as Body and as its lines).
 constexpr int64_t MaxPageSize = int64_t { 64 } * 1024 * 1024;
 
@@ -69,6 +73,8 @@ void TForm1::SetUpKvHTTP1() {
     KvHTTP1.Proxy.clear();
     KvHTTP1.TimeOut = PageTimeOut;
     KvHTTP1.MaxBodySize = MaxPageSize;
+    KvHTTP1.MinRateBytes = PageMinRateBytes;
+    KvHTTP1.MinRatePeriod = PageMinRatePeriod;
 }
 
 // The run processes pending window events at the start of each number,

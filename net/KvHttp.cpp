@@ -17,6 +17,17 @@ const char* const kAcceptSecond =
     "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
 const char* const kContentType = "Content-type: application/x-www-form-urlencoded";
 
+const char* const kTooManyRedirects = "Too many redirects";
+const char* const kLineTooLong = "Response header line too long";
+const char* const kHeaderTooLarge = "Response header too large";
+const char* const kHeaderCut = "Connection closed before the whole header arrived";
+const char* const kRateTooLow = "Timed out: transfer below the minimum rate";
+
+// Header bytes taken between two dispatches of the thread's messages while a
+// header streams in faster than it is read: no line waits then, and the
+// time limit and the stop button would otherwise go unheard.
+constexpr int32_t kHeaderDispatchStep = 16 * 1024;
+
 const char* MethodWord(CmdType command) {
     switch (command) {
     case CmdGET:
@@ -51,13 +62,15 @@ const char* MethodWord(CmdType command) {
     return "";
 }
 
-// Spaces become "+"; a CR or LF would end the request line early and let
-// the rest of a URL or a server's cookie pose as header lines, so both go.
+// Spaces become "+". Control bytes other than tab go: a CR or LF would end
+// the line early and let the rest of a URL or a server's cookie pose as
+// header lines, and the others have no place in a request head.
 std::string WireText(const std::string& text, bool spacesToPlus) {
     std::string result;
     result.reserve(text.size());
     for (char c : text) {
-        if (c == '\r' || c == '\n')
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t') || byte == 0x7F)
             continue;
         result += (spacesToPlus && c == ' ') ? '+' : c;
     }
@@ -86,6 +99,12 @@ std::string WithoutLineEnd(const std::string& line) {
 // cut short by the close ("Location:" and nothing more) has no value.
 std::string From(const std::string& text, size_t index) {
     return index < text.size() ? text.substr(index) : std::string();
+}
+
+// Only a line end ends a line; a header line without one was cut by the
+// close.
+bool EndsLine(const std::string& line) {
+    return !line.empty() && line.back() == '\n';
 }
 
 bool IsDigits(const std::string& text) {
@@ -142,14 +161,28 @@ int PortOfPortPart(const std::string& portPart) {
     return value < 1 ? 0 : static_cast<int>(value);
 }
 
-bool IsRedirect(int code) {
-    return code >= 300 && code <= 399;
+// The redirects that name the next URL in their Location.
+bool IsFollowedRedirect(int code) {
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
 }
 
 } // namespace
 
 TKvHTTP::TKvHTTP(TComponent* AOwner) : TTessalink(AOwner) {
     ProxyPort = 8080;
+    m_headerTimer = std::make_unique<TThreadTimer>(this);
+    m_headerTimer->SetEnabled(false);
+    m_headerTimer->SetOnTimer([this](TComponent*) { HeaderTimeUp(); });
+    m_rateTimer = std::make_unique<TThreadTimer>(this);
+    m_rateTimer->SetEnabled(false);
+    m_rateTimer->SetOnTimer([this](TComponent*) { CheckRate(); });
 }
 
 TKvHTTP::~TKvHTTP() {
@@ -239,6 +272,9 @@ void TKvHTTP::ParseCurrentURL() {
     if (!m_user.empty() || !m_password.empty()) {
         HeaderInfo.UserId = m_user;
         HeaderInfo.Password = m_password;
+        m_urlUser = m_user;
+        m_urlPassword = m_password;
+        m_credentialsHost = LowerAscii(m_host);
     }
     // The port written in the URL is the server's port; without one the
     // scheme's default applies.
@@ -250,6 +286,7 @@ void TKvHTTP::ParseCurrentURL() {
 void TKvHTTP::ExecuteCommand() {
     int redirects = 0;
     for (;;) {
+        m_rateTooLow = false;
         ParseCurrentURL();
         ComposeRequest();
         if (OnAboutToSend)
@@ -257,13 +294,7 @@ void TKvHTTP::ExecuteCommand() {
         try {
             Connect();
             SendRequest();
-            AwaitResponse();
-            char start[3] = {};
-            if (InputBuffer->Peek(start, 3) == 3 && std::string(start, 3) == "HTT")
-                ReadResponseHeader();
-            else
-                m_lengthAnnounced = false;
-            ReceiveBody();
+            RunPass();
             Decide();
         } catch (...) {
             // The command's own error is what the caller must see; a failure
@@ -272,14 +303,66 @@ void TKvHTTP::ExecuteCommand() {
                 CloseConnection();
             } catch (...) {
             }
+            // The wait that the minimum rate ended raised its own abort;
+            // the reason is the rate.
+            if (m_rateTooLow)
+                throw ESockError(kRateTooLow);
             throw;
         }
         CloseConnection();
         if (!FollowRedirect())
             return;
         if (++redirects > MaxRedirects)
-            throw ESockError("Too many redirects");
+            throw ESockError(kTooManyRedirects);
     }
+}
+
+// The response of one pass, from the wait for its first bytes to the end of
+// its body, under the minimum rate when one is set.
+void TKvHTTP::RunPass() {
+    m_headerBytes = 0;
+    ReceivedCount = 0;
+    m_rateMark = 0;
+    if (MinRateBytes > 0 && MinRatePeriod > 0) {
+        m_rateTimer->SetInterval(static_cast<uint32_t>(MinRatePeriod));
+        m_rateTimer->SetEnabled(true);
+    }
+    ScopeExit stopRate([this] { m_rateTimer->SetEnabled(false); });
+    AwaitResponse();
+    char start[3] = {};
+    if (InputBuffer->Peek(start, 3) == 3 && std::string(start, 3) == "HTT")
+        ReadResponseHeader();
+    else
+        m_lengthAnnounced = false;
+    ReceiveBody();
+}
+
+// Header bytes taken, then body bytes taken (the captures count them from 0),
+// and what waits in the receive buffer. Modulo 2^32: a period would have to
+// bring 4 GiB to fool the comparison.
+uint32_t TKvHTTP::PassBytes() const {
+    return static_cast<uint32_t>(m_headerBytes) + static_cast<uint32_t>(ReceivedCount) +
+           static_cast<uint32_t>(InputBuffer->Count());
+}
+
+// Runs every MinRatePeriod during a pass; too few bytes since the last run
+// end the wait in progress like the time limit does.
+void TKvHTTP::CheckRate() {
+    const uint32_t now = PassBytes();
+    if (now - m_rateMark >= static_cast<uint32_t>(MinRateBytes)) {
+        m_rateMark = now;
+        return;
+    }
+    m_rateTimer->SetEnabled(false);
+    m_rateTooLow = true;
+    TimedOut = true;
+    Abort();
+}
+
+void TKvHTTP::HeaderTimeUp() {
+    m_headerTimer->SetEnabled(false);
+    TimedOut = true;
+    Abort();
 }
 
 void TKvHTTP::CloseConnection() {
@@ -289,12 +372,23 @@ void TKvHTTP::CloseConnection() {
     Disconnect();
 }
 
+bool TKvHTTP::Follows() const {
+    return IsFollowedRedirect(ReplyCode) && !m_location.empty();
+}
+
+std::string TKvHTTP::Origin() const {
+    return LowerAscii(Host) + ":" + std::to_string(Port);
+}
+
 // True when the command goes on with another pass.
 bool TKvHTTP::FollowRedirect() {
-    const bool redirect = IsRedirect(ReplyCode);
+    const bool redirect = Follows();
     if (redirect) {
-        if (!m_cookieIn.empty())
+        if (!m_cookieIn.empty()) {
             HeaderInfo.Cookie = m_cookieIn;
+            m_receivedCookie = m_cookieIn;
+            m_cookieOrigin = Origin();
+        }
         bool handled = false;
         if (OnRedirect)
             OnRedirect(handled);
@@ -352,18 +446,26 @@ std::string TKvHTTP::EncodedCredentials(const std::string& user, const std::stri
     return WireText(output.DataString(), false);
 }
 
+std::string TKvHTTP::HostValue() const {
+    std::string host = WireText(Host, false);
+    if (host.empty() || Port == std::stoi(DefaultPort(m_scheme)))
+        return host;
+    return host + ":" + std::to_string(Port);
+}
+
 void TKvHTTP::ComposeRequest() {
     m_sendHeader.Clear();
     const std::string method = MethodWord(m_command);
+    const std::string host = HostValue();
     if (!Proxy.empty()) {
         m_sendHeader.Add(method + WireText(m_currentURL, true) + " HTTP/1.0");
         m_sendHeader.Add("Proxy-Connection: Keep-Alive");
-        m_sendHeader.Add("Host: " + WireText(Host, false));
+        m_sendHeader.Add("Host: " + host);
     } else {
         m_requestTarget = WireText(m_path + m_fileName + m_parameters + m_query + m_fragment, true);
         m_sendHeader.Add(method + m_requestTarget + " HTTP/1.0");
     }
-    m_sendHeader.SetHeaderValue("Host", WireText(Host, false));
+    m_sendHeader.SetHeaderValue("Host", host);
     m_sendHeader.Add(kAcceptFirst);
     m_sendHeader.Add(kAcceptSecond);
     const auto setValue = [this](const std::string& name, const std::string& value) {
@@ -372,9 +474,15 @@ void TKvHTTP::ComposeRequest() {
     };
     setValue("User-Agent", HeaderInfo.LocalMailAddress);
     setValue("From", HeaderInfo.LocalProgram);
-    setValue("Cookie", HeaderInfo.Cookie);
+    // What a server set, and what a URL brought, stays with its origin.
+    const bool cookieHere = HeaderInfo.Cookie != m_receivedCookie || m_cookieOrigin == Origin();
+    const bool credentialsHere = HeaderInfo.UserId != m_urlUser ||
+                                 HeaderInfo.Password != m_urlPassword ||
+                                 m_credentialsHost == LowerAscii(Host);
+    if (cookieHere)
+        setValue("Cookie", HeaderInfo.Cookie);
     setValue("Referer", HeaderInfo.Referer);
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+    if (credentialsHere && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
         setValue("Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
     if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
@@ -390,10 +498,10 @@ void TKvHTTP::ComposeRequest() {
 }
 
 void TKvHTTP::SendRequest() {
-    // The head and the empty line that ends it in one Writeln: a server that
+    // The head and the empty line that ends it in one send: a server that
     // got them in two sends would wake for the first and find the head
     // unfinished, then wait for the second.
-    Writeln(m_sendHeader.Text());
+    SendWhole(m_sendHeader.Text() + "\r\n");
     if (!HasRequestBody())
         return;
     if (m_command == cmdPOSTS) {
@@ -409,6 +517,18 @@ void TKvHTTP::SendRequest() {
         TStringStream body(m_sendData);
         SendStream(body);
     }
+}
+
+void TKvHTTP::SendWhole(const std::string& bytes) {
+    if (bytes.empty())
+        return;
+    // Write would stop at a zero byte; a length always sends all of them.
+    if (bytes.size() <= 65535) {
+        SendBuffer(bytes.data(), static_cast<uint16_t>(bytes.size()));
+        return;
+    }
+    TStringStream stream(bytes);
+    SendStream(stream);
 }
 
 void TKvHTTP::AwaitResponse() {
@@ -430,12 +550,18 @@ void TKvHTTP::AwaitResponse() {
         throw ESockError("Connection closed without response");
 }
 
-// A line that grows past MaxHeaderLine without a line end fails as soon as
-// it has, instead of filling the receive buffer.
+// A line that grows past MaxHeaderLine, or past what is left of
+// MaxHeaderSize, without a line end fails as soon as it has, instead of
+// filling the receive buffer.
 std::string TKvHTTP::ReadHeaderLine() {
-    std::string line = ReadLn(MaxHeaderLine);
-    if (line.size() > static_cast<size_t>(MaxHeaderLine))
-        throw ESockError("Response header line too long");
+    const int32_t room = std::min(MaxHeaderLine, MaxHeaderSize - m_headerBytes);
+    std::string line = ReadLn(room);
+    if (line.size() > static_cast<size_t>(room))
+        throw ESockError(room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
+    const int32_t before = m_headerBytes;
+    m_headerBytes += static_cast<int32_t>(line.size());
+    if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep)
+        DispatchPendingMessages();
     return line;
 }
 
@@ -456,13 +582,26 @@ void TKvHTTP::ReadResponseHeader() {
             Header += line;
     };
 
-    const std::string statusLine = ReadHeaderLine();
-    if (!statusLine.empty()) {
-        ReplyCode = StatusCodeOf(statusLine);
-        store(statusLine);
+    // The whole header, not each line, is bounded by the time limit: a
+    // server that keeps sending lines must not hold the command.
+    if (TimeOut > 0) {
+        m_headerTimer->SetInterval(static_cast<uint32_t>(TimeOut));
+        m_headerTimer->SetEnabled(true);
     }
+    ScopeExit stopHeaderTimer([this] { m_headerTimer->SetEnabled(false); });
+
+    const std::string statusLine = ReadHeaderLine();
+    if (!statusLine.empty())
+        ReplyCode = StatusCodeOf(statusLine);
+    store(statusLine);
+    if (!EndsLine(statusLine))
+        throw ESockError(kHeaderCut);
     for (;;) {
         const std::string line = ReadHeaderLine();
+        if (!EndsLine(line)) {
+            store(line);
+            throw ESockError(kHeaderCut);
+        }
         const std::string name = NthField(UpperAscii(line), ' ', 1);
         if (name == "SET-COOKIE:") {
             const std::string value = From(WithoutLineEnd(line), 12);
@@ -475,7 +614,7 @@ void TKvHTTP::ReadResponseHeader() {
             SendTotal = m_lengthAnnounced ? static_cast<int32_t>(length) : 0;
         }
         store(line);
-        if (line.empty() || line == "\n" || line == "\r\n")
+        if (line == "\n" || line == "\r\n")
             break;
     }
 }
@@ -547,7 +686,7 @@ void TKvHTTP::Decide() {
     } else if (ReplyCode >= 400) {
         if (OnFailure)
             OnFailure(m_command);
-    } else if (ReplyCode <= 302) {
+    } else if (Follows()) {
         m_currentURL = m_location;
     }
 }

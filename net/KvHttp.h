@@ -2,11 +2,13 @@
 
 #include "net/KvExtstr.h"
 #include "net/THeaderInfo.h"
+#include "net/TThreadTimer.h"
 #include "net/Tslink.h"
 
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 
 class TStream;
@@ -38,12 +40,20 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // response header and body go to the strings Header and Body, or, with
 // InputFileMode, to the files those two name.
 //
+// Redirects: 301, 302, 303, 307 and 308 with a Location are followed, always
+// with GET. Any other 3xx, and a 3xx without a Location, ends the command
+// with its status in ReplyCode. A cookie received with a redirect goes only
+// to the host and port that set it, and credentials written in a URL only to
+// that URL's host; values the caller put into HeaderInfo go everywhere.
+//
 // A call returns only when the last response has arrived completely: at the
 // announced Content-Length (a close before it is an error), or else when the
 // server closes the connection. The port written in a URL is the one
 // connected to; without one it is the scheme's default. Failures are
 // ESockError (EAbortError for a canceled transfer) after the connection has
-// been closed; Body and Header keep what had arrived.
+// been closed; Body and Header keep what had arrived. The response header
+// as a whole is bounded by MaxHeaderSize and, with a TimeOut, by that time
+// limit from its first byte to its empty line.
 //
 // While it waits it dispatches the thread's messages (see TTessalink), so a
 // handler, the component's own events included, may call Abort or Cancel; it
@@ -54,6 +64,9 @@ public:
     static constexpr int MaxRedirects = 20;
     // Longest response header line accepted, line end included.
     static constexpr int32_t MaxHeaderLine = 65536;
+    // Longest response header accepted: status line, header lines and the
+    // empty line.
+    static constexpr int32_t MaxHeaderSize = 1024 * 1024;
     static constexpr int64_t Unlimited = -1;
 
     explicit TKvHTTP(TComponent* AOwner = nullptr);
@@ -86,6 +99,13 @@ public:
     // The most body bytes a response may bring, or Unlimited. A larger
     // response ends the command with "Response too large".
     int64_t MaxBodySize { Unlimited };
+    // The slowest response accepted: fewer than MinRateBytes bytes arriving
+    // in a MinRatePeriod (milliseconds) counted from the response wait on
+    // ends the command with "Timed out: transfer below the minimum rate".
+    // TimeOut bounds each silence; this bounds a server that drips. 0 bytes:
+    // no minimum.
+    int32_t MinRateBytes { 0 };
+    int32_t MinRatePeriod { 30000 };
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;
     TResultEvent OnFailure;
@@ -121,6 +141,7 @@ protected:
 
 private:
     void Run(CmdType command, std::string url);
+    void RunPass();
     void ParseCurrentURL();
     void AwaitResponse();
     std::string ReadHeaderLine();
@@ -130,6 +151,18 @@ private:
     void Decide();
     void CloseConnection();
     bool FollowRedirect();
+    bool Follows() const;
+    // Sends bytes whole, zero bytes included.
+    void SendWhole(const std::string& bytes);
+    // The value of the Host line: Host, and ":port" for a port other than
+    // the scheme's default.
+    std::string HostValue() const;
+    // Host and port of the pass in progress, for scoping what a server set.
+    std::string Origin() const;
+    // Response bytes of the pass so far, for the minimum rate.
+    uint32_t PassBytes() const;
+    void CheckRate();
+    void HeaderTimeUp();
     std::string EncodedCredentials(const std::string& user, const std::string& password);
     int64_t RequestBodySize();
     bool HasRequestBody() const;
@@ -146,6 +179,25 @@ private:
     // The announced Content-Length is in SendTotal; this says whether one
     // valid value was announced at all.
     bool m_lengthAnnounced { false };
+    // Bytes of the response header taken so far in this pass.
+    int32_t m_headerBytes { 0 };
+
+    // A received cookie, as copied into HeaderInfo.Cookie, and the origin
+    // that set it: while HeaderInfo.Cookie still holds it, it goes there only.
+    std::string m_receivedCookie;
+    std::string m_cookieOrigin;
+    // The same for credentials taken from a URL, scoped by host.
+    std::string m_urlUser;
+    std::string m_urlPassword;
+    std::string m_credentialsHost;
+
+    // The whole-header time limit; TTessalink's own timer restarts with
+    // every line.
+    std::unique_ptr<TThreadTimer> m_headerTimer;
+    // Samples PassBytes every MinRatePeriod while a response comes in.
+    std::unique_ptr<TThreadTimer> m_rateTimer;
+    uint32_t m_rateMark { 0 };
+    bool m_rateTooLow { false };
 
     std::string m_scheme;
     std::string m_user;

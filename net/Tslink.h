@@ -306,6 +306,11 @@ private:
     // leaves Connected false on a fresh socket that would never complete.
     bool m_connectCompleted { false };
     bool m_inWait { false };
+    // The host lookup being waited for, 0 when none. Its own answer ends the
+    // wait; while it is pending, an answer naming another task is a late one
+    // and changes nothing. Kept apart from AsyncDone, which a descendant's
+    // Abort sets, so that an abandoned lookup is always canceled.
+    HANDLE m_lookupTask { 0 };
     uint16_t m_closeErrorNo { 0 };
     // The error of a close that no socket error number describes.
     std::string m_closeErrorText;

@@ -33,22 +33,25 @@ void TTessalink::ResolveRemoteHost() {
     RemoteAddress.sin_addr.s_addr = 0;
     StartTimer();
     AsyncDone = false;
-    HANDLE task = 0;
     {
         ScopeExit stopTimer([this] { StopTimer(); });
-        task = Winsock::WSAAsyncGetHostByName(EventWindow, LookupDoneMessage, IoBuffer.data(),
-                                              HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT);
+        m_lookupTask =
+            Winsock::WSAAsyncGetHostByName(EventWindow, LookupDoneMessage, IoBuffer.data(),
+                                           HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT);
         // A request refused at once never answers: it fails like a lookup
         // that found nothing instead of waiting for the time limit.
-        if (task == 0)
+        if (m_lookupTask == 0)
             throw ESockError(LookupFailed);
+        // An abandoned lookup must not answer into a later one.
+        ScopeExit abandon([this] {
+            if (m_lookupTask != 0)
+                Winsock::WSACancelAsyncRequest(m_lookupTask);
+            m_lookupTask = 0;
+        });
         do
             WaitForEvent();
-        while (!AsyncDone && !TimedOut && !Canceled);
+        while (m_lookupTask != 0 && !TimedOut && !Canceled);
     }
-    // An abandoned lookup must not answer into a later one.
-    if (!AsyncDone)
-        Winsock::WSACancelAsyncRequest(task);
     if (TimedOut)
         throw ESockError(LookupTimedOut);
     if (Canceled)

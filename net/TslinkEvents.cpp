@@ -21,6 +21,10 @@ LRESULT TTessalink::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 
 void TTessalink::SocketMessage(TMessage& message) {
+    message.Result = 0;
+    // A late answer to a lookup that was given up (see m_lookupTask).
+    if (message.Msg == LookupDoneMessage && m_lookupTask != 0 && message.WParam != m_lookupTask)
+        return;
     try {
         LastEventOk = Winsock::WSAGETSELECTERROR(message.LParam) == 0;
         if (message.Msg == SocketEventMessage) {
@@ -67,6 +71,7 @@ void TTessalink::SocketMessage(TMessage& message) {
                 break;
             }
         } else if (message.Msg == LookupDoneMessage) {
+            m_lookupTask = 0;
             AsyncDone = true;
             WaitEvent->Set();
             // A listening socket that a user registered with this number

@@ -66,6 +66,8 @@ TEST_F(DownloadRunStop, HttpComponentCarriesTheWindowsSettings) {
     EXPECT_EQ(http.Proxy, "");
     EXPECT_EQ(http.TimeOut, 30000);
     EXPECT_EQ(http.MaxBodySize, 64 * 1024 * 1024);
+    EXPECT_EQ(http.MinRateBytes, 1024);
+    EXPECT_EQ(http.MinRatePeriod, 30000);
     EXPECT_FALSE(http.OnStatus || http.OnSuccess || http.OnFailure || http.OnRedirect ||
                  http.OnConnect || http.OnDisconnect || http.OnAboutToSend);
     EXPECT_EQ(Form1->SiteAddress, DefaultSiteAddress);

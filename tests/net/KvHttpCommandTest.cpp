@@ -1,6 +1,7 @@
 // Whole commands of TKvHTTP: redirects and cookies across passes, the order
 // of events, file mode, and how a time limit or Abort ends each phase.
 #include "net/KvHttp.h"
+#include "platform/HostResolver.h"
 #include "tests/support/KvHttpWire.h"
 #include "tests/support/LoopbackPeer.h"
 #include "toolkit/runtime/TMemoryStream.h"
@@ -12,10 +13,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 
+using KvHttpWire::HostOf;
 using KvHttpWire::Request;
 using KvHttpWire::Url;
 
@@ -70,6 +74,46 @@ std::string ErrorOf(const std::function<void()>& call) {
     return "";
 }
 
+// A name service for the lookup cases: "peer.test" is 127.0.0.1, and
+// "slow.test" answers only once released, with 127.0.0.3, where nothing
+// listens. No query leaves the process.
+class SlowResolver : public HostResolver {
+public:
+    HostLookupResult Resolve(const std::string& name) override {
+        HostLookupResult result;
+        if (name == "slow.test") {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_released; });
+            result.addresses.push_back({ 127, 0, 0, 3 });
+            m_slowAnswered = true;
+            m_changed.notify_all();
+            return result;
+        }
+        if (name == "peer.test") {
+            result.addresses.push_back({ 127, 0, 0, 1 });
+            return result;
+        }
+        result.error = 11001;
+        return result;
+    }
+
+    // Lets the slow lookup answer and waits, without dispatching anything,
+    // until it has.
+    bool ReleaseAndWait() {
+        std::unique_lock lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+        return m_changed.wait_for(lock, std::chrono::seconds(30),
+                                  [this] { return m_slowAnswered; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_released = false;
+    bool m_slowAnswered = false;
+};
+
 struct RedirectCase {
     const char* name;
     std::function<void(TKvHTTP&, const std::string& base)> call;
@@ -92,12 +136,17 @@ TEST(KvHttpCommand, RedirectsFetchTheNextLocationWithGet) {
         { "a location from the root keeps the server",
           [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
           "HTTP/1.0 301 Moved\r\nLocation: /root.htm\r\n\r\n", 0, "GET /root.htm HTTP/1.0" },
-        { "302 without a location fetches the directory",
-          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
-          "HTTP/1.0 302 Found\r\n\r\n", 0, "GET /dir/ HTTP/1.0" },
-        { "303 fetches the same URL again",
+        { "303 after Post fetches its location",
           [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "x"); },
-          "HTTP/1.0 303 See Other\r\nLocation: /elsewhere\r\n\r\n", 1, "GET /form HTTP/1.0" },
+          "HTTP/1.0 303 See Other\r\nLocation: /elsewhere\r\n\r\n", 1, "GET /elsewhere HTTP/1.0" },
+        { "307 fetches its location",
+          [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "x"); },
+          "HTTP/1.0 307 Temporary Redirect\r\nLocation: {base}/t.htm\r\n\r\n", 1,
+          "GET /t.htm HTTP/1.0" },
+        { "308 fetches its location",
+          [](TKvHTTP& h, const std::string& b) { h.Get(b + "/dir/old.htm"); },
+          "HTTP/1.0 308 Permanent Redirect\r\nLocation: p.htm\r\n\r\n", 0,
+          "GET /dir/p.htm HTTP/1.0" },
     };
     unsigned seed = 1;
     for (const auto& row : rows) {
@@ -118,11 +167,49 @@ TEST(KvHttpCommand, RedirectsFetchTheNextLocationWithGet) {
         ASSERT_TRUE(peer.WaitDone());
         const std::string received = peer.Received();
         const size_t firstEnd = received.find("\r\n\r\n") + 4 + row.firstBodyBytes;
-        EXPECT_EQ(received.substr(firstEnd), Request(row.secondRequestLine));
+        EXPECT_EQ(received.substr(firstEnd), Request(HostOf(peer), row.secondRequestLine));
         EXPECT_EQ(http.ReplyCode, 200);
         EXPECT_EQ(http.Body, "new page");
         EXPECT_EQ(http.Command(), CmdGET);
         EXPECT_EQ(successes, std::vector<CmdType> { CmdGET });
+    }
+}
+
+// A 3xx that names no next URL is an answer, not a redirect: one pass, its
+// status in ReplyCode, no repeat of the same URL.
+TEST(KvHttpCommand, RedirectsWithoutANextLocationEndTheCommand) {
+    const std::vector<std::string> rows = {
+        "HTTP/1.0 302 Found\r\n",
+        "HTTP/1.0 301 Moved\r\nX-A: b\r\n",
+        "HTTP/1.0 303 See Other\r\n",
+        "HTTP/1.0 307 Temporary Redirect\r\n",
+        "HTTP/1.0 308 Permanent Redirect\r\n",
+        "HTTP/1.0 300 Multiple Choices\r\nLocation: /a.htm\r\n",
+        "HTTP/1.0 304 Not Modified\r\nLocation: /a.htm\r\n",
+        "HTTP/1.0 305 Use Proxy\r\nLocation: http://127.0.0.1:1/\r\n",
+        "HTTP/1.0 399 Odd\r\nLocation: /a.htm\r\n",
+    };
+    unsigned seed = 1;
+    for (const auto& head : rows) {
+        SCOPED_TRACE(head);
+        LoopbackPeer peer;
+        KvHttpWire::AnswerOnce(peer, head + "\r\npage", seed++);
+        peer.Start();
+        TKvHTTP http;
+        http.TimeOut = 20000;
+        EventLog log;
+        log.Attach(http);
+        http.Get(Url(peer, "/dir/old.htm"));
+        EXPECT_EQ(http.ReplyCode, std::stoi(head.substr(9, 3)));
+        EXPECT_EQ(http.Body, "page");
+        EXPECT_EQ(http.CurrentURL(), Url(peer, "/dir/old.htm"));
+        // Neither a redirect nor a success or a failure; the closes are not
+        // counted, as the server closes too.
+        log.events.erase(std::remove(log.events.begin(), log.events.end(), "disconnect"),
+                         log.events.end());
+        EXPECT_EQ(log.events, std::vector<std::string> { "about" });
+        ASSERT_TRUE(peer.WaitDone());
+        EXPECT_EQ(peer.AcceptedCount(), 1);
     }
 }
 
@@ -156,7 +243,69 @@ TEST(KvHttpCommand, CookieAndEventsAcrossARedirect) {
     first.Stop();
     second.Stop();
     ASSERT_TRUE(second.WaitDone());
-    EXPECT_EQ(second.Received(), Request("GET /new.htm HTTP/1.0", { "Cookie: id=5" }));
+    // The cookie came from the first server and stays with it.
+    EXPECT_EQ(second.Received(), Request(HostOf(second), "GET /new.htm HTTP/1.0"));
+}
+
+// What a server set and what a URL brought go back only where they came
+// from, across two loopback hosts: the cookie to its host and port, the
+// credentials to their host; what the caller set goes everywhere.
+TEST(KvHttpCommand, CookieAndCredentialsStayWithTheirHost) {
+    LoopbackPeer first("127.0.0.1");
+    LoopbackPeer second("127.0.0.2");
+    KvHttpWire::AnswerOnce(first, "HTTP/1.0 302 Found\r\nSet-Cookie: id=5; path=/\r\nLocation: " +
+                                      Url(second, "/b") + "\r\n\r\n");
+    KvHttpWire::AnswerOnce(first, "HTTP/1.0 200 OK\r\n\r\nback home");
+    KvHttpWire::AnswerOnce(second,
+                           "HTTP/1.0 302 Found\r\nLocation: " + Url(first, "/c") + "\r\n\r\n");
+    KvHttpWire::AnswerOnce(second, "HTTP/1.0 200 OK\r\n\r\nlater");
+    KvHttpWire::AnswerOnce(second, "HTTP/1.0 200 OK\r\n\r\nmine");
+    first.Start();
+    second.Start();
+
+    TKvHTTP http;
+    http.TimeOut = 20000;
+    http.Get("http://user:secret@" + HostOf(first) + "/a");
+    EXPECT_EQ(http.Body, "back home");
+    EXPECT_EQ(http.HeaderInfo.Cookie, "id=5");
+    http.Get(Url(second, "/d"));
+    EXPECT_EQ(http.Body, "later");
+    http.HeaderInfo.Cookie = "mine=1";
+    http.Get(Url(second, "/e"));
+    EXPECT_EQ(http.Body, "mine");
+
+    ASSERT_TRUE(first.WaitDone());
+    ASSERT_TRUE(second.WaitDone());
+    const std::string authorization = "Authorization: Basic dXNlcjpzZWNyZXQ=";
+    EXPECT_EQ(first.Received(),
+              Request(HostOf(first), "GET /a HTTP/1.0", { authorization }) +
+                  Request(HostOf(first), "GET /c HTTP/1.0", { "Cookie: id=5", authorization }));
+    EXPECT_EQ(second.Received(),
+              Request(HostOf(second), "GET /b HTTP/1.0") +
+                  Request(HostOf(second), "GET /d HTTP/1.0") +
+                  Request(HostOf(second), "GET /e HTTP/1.0", { "Cookie: mine=1" }));
+}
+
+// A control byte in a cookie is dropped, not sent: a NUL must not cut the
+// request head, in the redirect's pass or in any later command.
+TEST(KvHttpCommand, ControlBytesInACookieNeverCutALaterRequest) {
+    LoopbackPeer peer;
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nSet-Cookie: id=a" + std::string(1, '\0') +
+                                     "b\x01\tc; path=/\r\nLocation: /next\r\n\r\n");
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\nnext");
+    KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\nlater");
+    peer.Start();
+    TKvHTTP http;
+    http.TimeOut = 20000;
+    http.Get(Url(peer, "/first"));
+    EXPECT_EQ(http.Body, "next");
+    http.Get(Url(peer, "/later"));
+    EXPECT_EQ(http.Body, "later");
+    ASSERT_TRUE(peer.WaitDone());
+    const std::string host = HostOf(peer);
+    EXPECT_EQ(peer.Received(), Request(host, "GET /first HTTP/1.0") +
+                                   Request(host, "GET /next HTTP/1.0", { "Cookie: id=ab\tc" }) +
+                                   Request(host, "GET /later HTTP/1.0", { "Cookie: id=ab\tc" }));
 }
 
 TEST(KvHttpCommand, StatusClassesAndTheirEvents) {
@@ -360,5 +509,31 @@ TEST(KvHttpCommand, AbortInEachPhase) {
                   "abort: Socket send aborted");
         EXPECT_LT(http.SentCount, 2 * 1024 * 1024);
         ASSERT_TRUE(peer.WaitDone());
+    }
+}
+
+// Abort and the time limit during a host lookup cancel it: its late answer
+// never reaches the next command, which looks up and connects afresh.
+TEST(KvHttpCommand, AnAbandonedLookupNeverAnswersIntoTheNextCommand) {
+    for (const bool byAbort : { true, false }) {
+        SCOPED_TRACE(byAbort ? "Abort" : "time limit");
+        auto resolver = std::make_shared<SlowResolver>();
+        ScopedHostResolver installed(resolver);
+        LoopbackPeer peer;
+        KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\nfresh");
+        peer.Start();
+        const std::string port = std::to_string(peer.Port());
+        TKvHTTP http;
+        http.TimeOut = byAbort ? 20000 : 300;
+        if (byAbort)
+            QTimer::singleShot(50, [&http] { http.Abort(); });
+        EXPECT_EQ(ErrorOf([&] { http.Get("http://slow.test:" + port + "/p.htm"); }),
+                  byAbort ? "Host Lookup Canceled" : "Host Lookup Timed Out");
+        ASSERT_TRUE(resolver->ReleaseAndWait());
+        http.TimeOut = 20000;
+        http.Get("http://peer.test:" + port + "/p.htm");
+        EXPECT_EQ(http.Body, "fresh");
+        ASSERT_TRUE(peer.WaitDone());
+        EXPECT_EQ(peer.Received(), Request("peer.test:" + port, "GET /p.htm HTTP/1.0"));
     }
 }

@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -169,6 +170,91 @@ TEST(KvHttpHostile, SilentAndCrawlingServers) {
         const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
         peer.Stop();
+    }
+}
+
+// A header of 2 MiB that streams in steadily, a line at a time: no single
+// line waits long, yet the time limit (for the whole header) and the stop
+// button both end it long before the size bound would.
+TEST(KvHttpHostile, AStreamingHeaderHearsTheTimeLimitAndAbort) {
+    std::string header = "HTTP/1.0 200 OK\r\n";
+    while (header.size() < 2 * 1024 * 1024)
+        header += "X-Fill: " + std::string(200, 'f') + "\r\n";
+    const auto streaming = [&](LoopbackPeer& peer) {
+        // About 2 KiB every 5 ms: some ten seconds for the whole header.
+        peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(header, 3, 4096, 5ms).Close();
+        peer.Start();
+    };
+    {
+        SCOPED_TRACE("the time limit");
+        LoopbackPeer peer;
+        streaming(peer);
+        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        EXPECT_EQ(result.error, "abort: Socket readln aborted");
+        EXPECT_LT(result.header.size(), header.size() / 2);
+        peer.Stop();
+    }
+    {
+        SCOPED_TRACE("Abort");
+        LoopbackPeer peer;
+        streaming(peer);
+        const Outcome result = GetFrom(
+            peer, [](TKvHTTP& http) { QTimer::singleShot(300, [&http] { http.Abort(); }); });
+        EXPECT_EQ(result.error, "abort: Socket readln aborted");
+        EXPECT_LT(result.header.size(), header.size() / 2);
+        peer.Stop();
+    }
+}
+
+// A server that is never silent for long but sends too little: the minimum
+// rate ends it in every phase, and a page that comes at a fair pace passes.
+TEST(KvHttpHostile, MinimumRateEndsADrippingResponse) {
+    const auto slowly = [](TKvHTTP& http) {
+        http.MinRateBytes = 1000;
+        http.MinRatePeriod = 300;
+    };
+    const std::string kRateError = "Timed out: transfer below the minimum rate";
+    struct Row {
+        const char* name;
+        std::string head;    // sent at once
+        std::string dripped; // then a byte every 20 ms
+    };
+    const std::vector<Row> rows = {
+        { "waiting for the response", "", "" },
+        { "reading the header", "HTTP/1.0 200 OK\r\n", "X-Slow: " + std::string(2000, 's') },
+        { "receiving the body", "HTTP/1.0 200 OK\r\n\r\n", std::string(2000, 'b') },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n");
+        if (!row.head.empty())
+            peer.Send(row.head);
+        if (!row.dripped.empty())
+            peer.SendInPieces(row.dripped, 1, 1, 20ms);
+        peer.Stall();
+        peer.Start();
+        const Outcome result = GetFrom(peer, slowly);
+        EXPECT_EQ(result.error, kRateError);
+        peer.Stop();
+    }
+    {
+        SCOPED_TRACE("a fair pace passes");
+        const std::string body(200000, 'p');
+        LoopbackPeer peer;
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .SendInPieces("HTTP/1.0 200 OK\r\n\r\n" + body, 5, 4096, 1ms)
+            .Close();
+        peer.Start();
+        const Outcome result = GetFrom(peer, slowly);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.body, body);
+    }
+    {
+        SCOPED_TRACE("off by default");
+        TKvHTTP http;
+        EXPECT_EQ(http.MinRateBytes, 0);
     }
 }
 

@@ -39,7 +39,8 @@ struct RequestCase {
     const char* name;
     // Sets the component up and runs the command on base ("http://127.0.0.1:port").
     std::function<void(TKvHTTP& http, const std::string& base)> call;
-    std::function<std::string(const std::string& base)> expected;
+    // The expected request, given the value of the Host line for the peer.
+    std::function<std::string(const std::string& host)> expected;
 };
 
 // Plays one row; the peer answers "ok" (a reply to HEAD has no body) and closes.
@@ -47,7 +48,7 @@ void Play(const RequestCase& row, unsigned seed) {
     SCOPED_TRACE(row.name);
     LoopbackPeer peer;
     const std::string base = KvHttpWire::Url(peer, "");
-    const std::string expected = row.expected(base);
+    const std::string expected = row.expected(KvHttpWire::HostOf(peer));
     const std::string body = expected.rfind("HEAD ", 0) == 0 ? "" : "ok";
     KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n" + body, seed, BodyBytes(expected));
     peer.Start();
@@ -83,90 +84,103 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
           [](TKvHTTP& h, const std::string& b) {
               h.Get(b + "/wallpapers/get/id/200/resolution/1024x768");
           },
-          [](const std::string&) {
-              return Request("GET /wallpapers/get/id/200/resolution/1024x768 HTTP/1.0");
+          [](const std::string& h) {
+              return Request(h, "GET /wallpapers/get/id/200/resolution/1024x768 HTTP/1.0");
           } },
         { "Options", [](TKvHTTP& h, const std::string& b) { h.Options(b + "/"); },
-          [](const std::string&) { return Request("OPTIONS / HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "OPTIONS / HTTP/1.0"); } },
         { "Head", [](TKvHTTP& h, const std::string& b) { h.Head(b + "/p.htm"); },
-          [](const std::string&) { return Request("HEAD /p.htm HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "HEAD /p.htm HTTP/1.0"); } },
         { "Delete", [](TKvHTTP& h, const std::string& b) { h.Delete(b + "/p.htm"); },
-          [](const std::string&) { return Request("DELETE /p.htm HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "DELETE /p.htm HTTP/1.0"); } },
         { "Post of form data",
           [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", "a=1&b=2"); },
-          [](const std::string&) {
-              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 7" }, "a=1&b=2");
+          [](const std::string& h) {
+              return Request(h, "POST /form HTTP/1.0", {}, { "Content-Length: 7" }, "a=1&b=2");
           } },
         { "Post of empty data", [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", ""); },
-          [](const std::string&) {
-              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 0" });
+          [](const std::string& h) {
+              return Request(h, "POST /form HTTP/1.0", {}, { "Content-Length: 0" });
           } },
         { "Post of data with a zero byte",
           [](TKvHTTP& h, const std::string& b) { h.Post(b + "/form", std::string("a\0b", 3)); },
-          [](const std::string&) {
-              return Request("POST /form HTTP/1.0", {}, { "Content-Length: 3" },
+          [](const std::string& h) {
+              return Request(h, "POST /form HTTP/1.0", {}, { "Content-Length: 3" },
                              std::string("a\0b", 3));
           } },
         { "Put", [](TKvHTTP& h, const std::string& b) { h.Put(b + "/p.htm", "xyz"); },
-          [](const std::string&) {
-              return Request("PUT /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          [](const std::string& h) {
+              return Request(h, "PUT /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
           } },
         { "Patch", [](TKvHTTP& h, const std::string& b) { h.Patch(b + "/p.htm", "xyz"); },
-          [](const std::string&) {
-              return Request("PATCH /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          [](const std::string& h) {
+              return Request(h, "PATCH /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
           } },
         { "Trace", [](TKvHTTP& h, const std::string& b) { h.Trace(b + "/p.htm", "xyz"); },
-          [](const std::string&) {
-              return Request("TRACE /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
+          [](const std::string& h) {
+              return Request(h, "TRACE /p.htm HTTP/1.0", {}, { "Content-Length: 3" }, "xyz");
           } },
         { "Wrapped has no method word",
           [](TKvHTTP& h, const std::string& b) { h.Wrapped(b + "/p.htm", "d"); },
-          [](const std::string&) {
-              return Request("/p.htm HTTP/1.0", {}, { "Content-Length: 1" }, "d");
+          [](const std::string& h) {
+              return Request(h, "/p.htm HTTP/1.0", {}, { "Content-Length: 1" }, "d");
           } },
         { "Post of a file",
           [&](TKvHTTP& h, const std::string& b) {
               h.OutputFileMode = true;
               h.Post(b + "/upload", bodyFile);
           },
-          [](const std::string&) {
-              return Request("POST /upload HTTP/1.0", {}, { "Content-Length: 70000" }, kFileBody);
+          [](const std::string& h) {
+              return Request(h, "POST /upload HTTP/1.0", {}, { "Content-Length: 70000" },
+                             kFileBody);
           } },
         { "PostStream sends the stream from its start",
           [&](TKvHTTP& h, const std::string& b) {
               stream.Seek(0, TSeekOrigin::soEnd);
               h.PostStream(b + "/upload", &stream);
           },
-          [](const std::string&) {
-              return Request("POST /upload HTTP/1.0", {}, { "Content-Length: 100000" },
+          [](const std::string& h) {
+              return Request(h, "POST /upload HTTP/1.0", {}, { "Content-Length: 100000" },
                              kStreamBody);
           } },
         { "Copy", [](TKvHTTP& h, const std::string& b) { h.Copy(b + "/old.htm", "/new.htm"); },
-          [](const std::string&) {
-              return Request("COPY /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
+          [](const std::string& h) {
+              return Request(h, "COPY /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
           } },
         { "Move", [](TKvHTTP& h, const std::string& b) { h.Move(b + "/old.htm", "/new.htm"); },
-          [](const std::string&) {
-              return Request("MOVE /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
+          [](const std::string& h) {
+              return Request(h, "MOVE /old.htm HTTP/1.0", {}, { "URI-header: /new.htm" });
           } },
         { "Link sends no length and no body",
           [](TKvHTTP& h, const std::string& b) { h.Link(b + "/p.htm", "<a.htm>; rel=next"); },
-          [](const std::string&) {
-              return Request("LINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>; rel=next" });
+          [](const std::string& h) {
+              return Request(h, "LINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>; rel=next" });
           } },
         { "Unlink", [](TKvHTTP& h, const std::string& b) { h.Unlink(b + "/p.htm", "<a.htm>"); },
-          [](const std::string&) {
-              return Request("UNLINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>" });
+          [](const std::string& h) {
+              return Request(h, "UNLINK /p.htm HTTP/1.0", {}, { "Link: <a.htm>" });
           } },
         { "spaces become plus signs",
           [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a b.htm?q=x y"); },
-          [](const std::string&) { return Request("GET /a+b.htm?q=x+y HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "GET /a+b.htm?q=x+y HTTP/1.0"); } },
         { "the fragment stays in the target",
           [](TKvHTTP& h, const std::string& b) { h.Get(b + "/p.htm#x"); },
-          [](const std::string&) { return Request("GET /p.htm#x HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "GET /p.htm#x HTTP/1.0"); } },
         { "line breaks in a URL cannot start a header line",
           [](TKvHTTP& h, const std::string& b) { h.Get(b + "/a\r\nX-Injected: 1"); },
-          [](const std::string&) { return Request("GET /aX-Injected:+1 HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "GET /aX-Injected:+1 HTTP/1.0"); } },
+        { "control bytes other than tab never reach the wire",
+          [](TKvHTTP& h, const std::string& b) {
+              h.HeaderInfo.Cookie = std::string("id=a\0b\x01"
+                                                "c\td\x7f",
+                                                11);
+              h.HeaderInfo.Referer = std::string("http://r/\0x", 11);
+              h.Get(b + std::string("/a\0b.htm", 8));
+          },
+          [](const std::string& h) {
+              return Request(h, "GET /ab.htm HTTP/1.0",
+                             { "Cookie: id=abc\td", "Referer: http://r/x" });
+          } },
         { "every header value, in order",
           [](TKvHTTP& h, const std::string& b) {
               h.HeaderInfo.LocalMailAddress = "me@example.org";
@@ -179,8 +193,8 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
               h.HeaderInfo.ProxyPassword = "pp";
               h.Get(b + "/");
           },
-          [](const std::string&) {
-              return Request("GET / HTTP/1.0",
+          [](const std::string& h) {
+              return Request(h, "GET / HTTP/1.0",
                              { "User-Agent: me@example.org", "From: Wallpapers", "Cookie: id=5",
                                "Referer: http://example.org/", "Authorization: Basic dTpw",
                                "Proxy-Authorization: Basic cHU6cHA=" });
@@ -190,13 +204,14 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
               h.HeaderInfo.UserId = "u";
               h.Get(b + "/");
           },
-          [](const std::string&) { return Request("GET / HTTP/1.0"); } },
+          [](const std::string& h) { return Request(h, "GET / HTTP/1.0"); } },
         { "credentials from the URL",
           [](TKvHTTP& h, const std::string& b) {
               h.Get("http://user:secret@" + b.substr(7) + "/");
           },
-          [](const std::string&) {
-              return Request("GET / HTTP/1.0", { "Authorization: Basic " + Base64("user:secret") });
+          [](const std::string& h) {
+              return Request(h, "GET / HTTP/1.0",
+                             { "Authorization: Basic " + Base64("user:secret") });
           } },
         { "long credentials stay on one line",
           [](TKvHTTP& h, const std::string& b) {
@@ -204,8 +219,8 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
               h.HeaderInfo.Password = std::string(70, 'p');
               h.Get(b + "/");
           },
-          [](const std::string&) {
-              return Request("GET / HTTP/1.0",
+          [](const std::string& h) {
+              return Request(h, "GET / HTTP/1.0",
                              { "Authorization: Basic " +
                                Base64(std::string(60, 'u') + ":" + std::string(70, 'p')) });
           } },
@@ -217,8 +232,19 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
           },
           [](const std::string&) {
               return Request(
-                  "GET http://example.invalid/a+b.htm HTTP/1.0\r\nProxy-Connection: Keep-Alive", {},
-                  {}, "", "example.invalid");
+                  "example.invalid",
+                  "GET http://example.invalid/a+b.htm HTTP/1.0\r\nProxy-Connection: Keep-Alive");
+          } },
+        { "a proxy and a port of the URL's own",
+          [](TKvHTTP& h, const std::string& b) {
+              h.Proxy = "127.0.0.1";
+              h.ProxyPort = std::stoi(b.substr(b.rfind(':') + 1));
+              h.Get("http://example.invalid:8080/p.htm");
+          },
+          [](const std::string&) {
+              return Request("example.invalid:8080",
+                             "GET http://example.invalid:8080/p.htm HTTP/1.0\r\nProxy-Connection: "
+                             "Keep-Alive");
           } },
     };
     unsigned seed = 1;
@@ -238,7 +264,7 @@ TEST(KvHttpRequest, HeadAndItsEmptyLineGoOutInOneSend) {
             sending.push_back(status);
     };
     http.Get(KvHttpWire::Url(peer, "/a"));
-    EXPECT_EQ(sending, (std::vector<std::string> { "Writeln", "Write", "Sending Buffer" }));
+    EXPECT_EQ(sending, (std::vector<std::string> { "Sending Buffer" }));
     ASSERT_TRUE(peer.WaitDone());
     EXPECT_EQ(peer.Received().substr(peer.Received().size() - 4), "\r\n\r\n");
 }
@@ -255,8 +281,9 @@ TEST(KvHttpRequest, CredentialsFromAUrlStayForLaterCommands) {
     http.Get(KvHttpWire::Url(peer, "/b"));
     ASSERT_TRUE(peer.WaitDone());
     const std::string authorization = "Authorization: Basic " + Base64("user:secret");
-    EXPECT_EQ(peer.Received(), Request("GET /a HTTP/1.0", { authorization }) +
-                                   Request("GET /b HTTP/1.0", { authorization }));
+    const std::string host = KvHttpWire::HostOf(peer);
+    EXPECT_EQ(peer.Received(), Request(host, "GET /a HTTP/1.0", { authorization }) +
+                                   Request(host, "GET /b HTTP/1.0", { authorization }));
 }
 
 TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
@@ -278,15 +305,26 @@ TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
 }
 
 // The connection goes to the port written in the URL, else to the scheme's
-// default port; a proxy peer shows which Port each URL gave.
+// default port, and the Host line names a port that is not the default; a
+// proxy peer shows which Port each URL gave.
 TEST(KvHttpRequest, PortComesFromTheUrlOrTheScheme) {
-    const std::vector<std::pair<std::string, int>> rows = {
-        { "http://example.invalid/", 80 },          { "http://example.invalid:8080/", 8080 },
-        { "ftp://example.invalid/", 21 },           { "http://example.invalid:0/", 80 },
-        { "http://example.invalid:99999/", 80 },    { "http://example.invalid:80x/", 80 },
-        { "http://example.invalid:65535/", 65535 },
+    struct Row {
+        std::string url;
+        int port;
+        std::string hostLine;
     };
-    for (const auto& [url, port] : rows) {
+    const std::vector<Row> rows = {
+        { "http://example.invalid/", 80, "example.invalid" },
+        { "http://example.invalid:8080/", 8080, "example.invalid:8080" },
+        { "http://example.invalid:80/", 80, "example.invalid" },
+        { "ftp://example.invalid/", 21, "example.invalid" },
+        { "ftp://example.invalid:80/", 80, "example.invalid:80" },
+        { "http://example.invalid:0/", 80, "example.invalid" },
+        { "http://example.invalid:99999/", 80, "example.invalid" },
+        { "http://example.invalid:80x/", 80, "example.invalid" },
+        { "http://example.invalid:65535/", 65535, "example.invalid:65535" },
+    };
+    for (const auto& [url, port, hostLine] : rows) {
         SCOPED_TRACE(url);
         LoopbackPeer peer;
         KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n");
@@ -298,6 +336,7 @@ TEST(KvHttpRequest, PortComesFromTheUrlOrTheScheme) {
         EXPECT_EQ(http.Port, port);
         EXPECT_EQ(http.Host, "example.invalid");
         ASSERT_TRUE(peer.WaitDone());
+        EXPECT_NE(peer.Received().find("\r\nHost: " + hostLine + "\r\n"), std::string::npos);
     }
 }
 

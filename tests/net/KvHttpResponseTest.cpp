@@ -10,6 +10,7 @@
 namespace {
 
 const std::string kUnchanged = "(before the call)";
+const std::string kHeaderCut = "Connection closed before the whole header arrived";
 
 struct ResponseCase {
     const char* name;
@@ -84,8 +85,12 @@ TEST(KvHttpResponse, StatusLineHeaderAndBody) {
         { "two bytes, then close", "ab", 0, kUnchanged, "ab" },
         { "nothing, then close", "", 0, kUnchanged, kUnchanged,
           "Connection closed without response" },
-        { "the header ends at the close", "HTTP/1.0 200 OK\r\nX-A: b", 200,
-          "HTTP/1.0 200 OK\r\nX-A: b", "" },
+        { "the header line cut by the close", "HTTP/1.0 200 OK\r\nX-A: b", 200,
+          "HTTP/1.0 200 OK\r\nX-A: b", kUnchanged, kHeaderCut },
+        { "the close before the empty line", "HTTP/1.0 200 OK\r\nX-A: b\r\n", 200,
+          "HTTP/1.0 200 OK\r\nX-A: b\r\n", kUnchanged, kHeaderCut },
+        { "the status line cut by the close", "HTTP/1.0 200", 200, "HTTP/1.0 200", kUnchanged,
+          kHeaderCut },
         { "cookies: the last one wins",
           "HTTP/1.0 200 OK\r\nSet-Cookie: a=1; path=/\r\nSET-COOKIE: id=5; path=/\r\n\r\n", 200,
           "HTTP/1.0 200 OK\r\nSet-Cookie: a=1; path=/\r\nSET-COOKIE: id=5; path=/\r\n\r\n", "", "",
@@ -101,9 +106,9 @@ TEST(KvHttpResponse, StatusLineHeaderAndBody) {
           "HTTP/1.0 200 OK\r\nLocation: " + longLocation + "\r\n\r\n", "", "", "", longLocation,
           false, CmdGET, TKvHTTP::Unlimited, 1000 },
         { "a cookie line cut short by the close", "HTTP/1.0 200 OK\r\nSet-Cookie:", 200,
-          "HTTP/1.0 200 OK\r\nSet-Cookie:", "", "", "" },
+          "HTTP/1.0 200 OK\r\nSet-Cookie:", kUnchanged, kHeaderCut, "", "" },
         { "a location line cut short by the close", "HTTP/1.0 200 OK\r\nLocation:", 200,
-          "HTTP/1.0 200 OK\r\nLocation:", "" },
+          "HTTP/1.0 200 OK\r\nLocation:", kUnchanged, kHeaderCut },
         { "names need a blank after the colon and none before",
           "HTTP/1.0 200 OK\r\nLocation:x\r\n Location: y\r\n\r\n", 200,
           "HTTP/1.0 200 OK\r\nLocation:x\r\n Location: y\r\n\r\n", "" },
@@ -143,6 +148,19 @@ TEST(KvHttpResponse, BodyEndsAtContentLengthOrAtTheClose) {
 
 TEST(KvHttpResponse, SizeBounds) {
     const std::string head = "HTTP/1.0 200 OK\r\n";
+    // Lines of 1 KiB: 1,023 of them fit after the status line, and a last,
+    // shorter one fills the header up to the bound with the empty line.
+    const std::string kibLine = "X-Fill: " + std::string(1024 - 10, 'f') + "\r\n";
+    std::string fullHeader = head;
+    while (fullHeader.size() + kibLine.size() <= TKvHTTP::MaxHeaderSize)
+        fullHeader += kibLine;
+    const std::string withinBound = fullHeader;
+    const size_t rest = TKvHTTP::MaxHeaderSize - fullHeader.size() - 2;
+    fullHeader += "X-Last: " + std::string(rest - 10, 'l') + "\r\n\r\n";
+    ASSERT_EQ(fullHeader.size(), static_cast<size_t>(TKvHTTP::MaxHeaderSize));
+    std::string twoMiB = head;
+    while (twoMiB.size() < 2 * 1024 * 1024)
+        twoMiB += kibLine;
     const std::string longLine = "X-Long: " + std::string(100 * 1024, 'a') + "\r\n";
     const std::string fitting = "X-Long: " + std::string(TKvHTTP::MaxHeaderLine - 10, 'a') + "\r\n";
     const std::vector<ResponseCase> rows = {
@@ -153,6 +171,12 @@ TEST(KvHttpResponse, SizeBounds) {
           TKvHTTP::Unlimited, 4096 },
         { "a header line of 64 KiB fits", head + fitting + "\r\nbody", 200, head + fitting + "\r\n",
           "body", "", "", "", false, CmdGET, TKvHTTP::Unlimited, 4096 },
+        { "a header of 2 MiB", twoMiB + "\r\nbody", 200, withinBound, kUnchanged,
+          "Response header too large", "", "", false, CmdGET, TKvHTTP::Unlimited, 65536 },
+        { "a header of 2 MiB, connection held open", twoMiB, 200, withinBound, kUnchanged,
+          "Response header too large", "", "", true, CmdGET, TKvHTTP::Unlimited, 65536 },
+        { "a header of exactly 1 MiB fits", fullHeader + "body", 200, fullHeader, "body", "", "",
+          "", false, CmdGET, TKvHTTP::Unlimited, 65536 },
         { "a body over the bound", head + "\r\nhello", 200, head + "\r\n", "hello",
           "Response too large", "", "", false, CmdGET, 4 },
         { "a body at the bound", head + "\r\nhello", 200, head + "\r\n", "hello", "", "", "", false,

@@ -2,6 +2,10 @@
 
 namespace KvHttpWire {
 
+std::string HostOf(const LoopbackPeer& peer) {
+    return peer.Address() + ":" + std::to_string(peer.Port());
+}
+
 const char* const AcceptFirst =
     "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
 const char* const AcceptSecond =
@@ -9,12 +13,12 @@ const char* const AcceptSecond =
 const char* const ContentType = "Content-type: application/x-www-form-urlencoded";
 
 std::string Url(const LoopbackPeer& peer, const std::string& path) {
-    return "http://127.0.0.1:" + std::to_string(peer.Port()) + path;
+    return "http://" + HostOf(peer) + path;
 }
 
-std::string Request(const std::string& requestLine, const std::vector<std::string>& optional,
-                    const std::vector<std::string>& trailing, const std::string& body,
-                    const std::string& host) {
+std::string Request(const std::string& host, const std::string& requestLine,
+                    const std::vector<std::string>& optional,
+                    const std::vector<std::string>& trailing, const std::string& body) {
     std::string text = requestLine + "\r\n";
     if (!host.empty())
         text += "Host: " + host + "\r\n";

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -18,13 +19,16 @@ std::string SystemText(const char* call) {
     return std::string(call) + ": " + std::strerror(errno);
 }
 
-int ListenOnLoopback(std::uint16_t* port) {
+int ListenOnLoopback(const std::string& host, std::uint16_t* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error(SystemText("socket"));
     sockaddr_in address {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        ::close(fd);
+        throw std::runtime_error("not an IPv4 address: " + host);
+    }
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
         ::listen(fd, 16) < 0 ||
@@ -39,10 +43,10 @@ int ListenOnLoopback(std::uint16_t* port) {
 
 } // namespace
 
-LoopbackPeer::LoopbackPeer() {
+LoopbackPeer::LoopbackPeer(std::string address) : m_address(std::move(address)) {
     if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) < 0)
         throw std::runtime_error(SystemText("pipe"));
-    m_listenFd = ListenOnLoopback(&m_port);
+    m_listenFd = ListenOnLoopback(m_address, &m_port);
 }
 
 LoopbackPeer::~LoopbackPeer() {
@@ -57,7 +61,7 @@ LoopbackPeer::~LoopbackPeer() {
 
 std::uint16_t LoopbackPeer::UnusedPort() {
     std::uint16_t port = 0;
-    ::close(ListenOnLoopback(&port));
+    ::close(ListenOnLoopback("127.0.0.1", &port));
     return port;
 }
 

@@ -38,12 +38,15 @@
 // script, with a generous deadline; it does not measure speed.
 class LoopbackPeer {
 public:
-    LoopbackPeer();
+    // Listens on the given loopback address (another one of 127.0.0.0/8
+    // plays a second host).
+    explicit LoopbackPeer(std::string address = "127.0.0.1");
     ~LoopbackPeer();
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
     std::uint16_t Port() const { return m_port; }
+    const std::string& Address() const { return m_address; }
 
     // Script steps; add them before Start().
 
@@ -120,6 +123,7 @@ private:
     void CloseConnection();
     void AppendReceived(const char* data, std::size_t length);
 
+    std::string m_address;
     std::uint16_t m_port = 0;
     int m_listenFd = -1;
     int m_connectionFd = -1;
