@@ -198,8 +198,15 @@ TEST(KvHttpHostile, AStreamingHeaderHearsTheTimeLimitAndAbort) {
         SCOPED_TRACE("Abort");
         LoopbackPeer peer;
         streaming(peer);
-        const Outcome result = GetFrom(
-            peer, [](TKvHTTP& http) { QTimer::singleShot(300, [&http] { http.Abort(); }); });
+        // The stop button, pressed once the header is well under way.
+        QTimer poll;
+        const Outcome result = GetFrom(peer, [&poll](TKvHTTP& http) {
+            QObject::connect(&poll, &QTimer::timeout, [&http] {
+                if (http.Header.size() > 20000)
+                    http.Abort();
+            });
+            poll.start(5);
+        });
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
         EXPECT_LT(result.header.size(), header.size() / 2);
         peer.Stop();
