@@ -287,6 +287,7 @@ void TKvHTTP::ExecuteCommand() {
     int redirects = 0;
     for (;;) {
         m_rateTooLow = false;
+        m_headerTimeUp = false;
         ParseCurrentURL();
         ComposeRequest();
         if (OnAboutToSend)
@@ -303,6 +304,11 @@ void TKvHTTP::ExecuteCommand() {
                 CloseConnection();
             } catch (...) {
             }
+            // Both limits of this component end a wait as the time limit
+            // does; a later StartTimer of that wait may have cleared
+            // TimedOut, which callers read to tell a time-out.
+            if (m_rateTooLow || m_headerTimeUp)
+                TimedOut = true;
             // The wait that the minimum rate ended raised its own abort;
             // the reason is the rate.
             if (m_rateTooLow)
@@ -361,6 +367,7 @@ void TKvHTTP::CheckRate() {
 
 void TKvHTTP::HeaderTimeUp() {
     m_headerTimer->SetEnabled(false);
+    m_headerTimeUp = true;
     TimedOut = true;
     Abort();
 }

@@ -194,6 +194,7 @@ private:
     // The whole-header time limit; TTessalink's own timer restarts with
     // every line.
     std::unique_ptr<TThreadTimer> m_headerTimer;
+    bool m_headerTimeUp { false };
     // Samples PassBytes every MinRatePeriod while a response comes in.
     std::unique_ptr<TThreadTimer> m_rateTimer;
     uint32_t m_rateMark { 0 };

@@ -26,6 +26,7 @@ struct Outcome {
     int replyCode = 0;
     std::string header;
     std::string body;
+    bool timedOut = false;
 };
 
 // Runs one Get against the peer (already scripted and started) and tells
@@ -48,6 +49,7 @@ Outcome GetFrom(LoopbackPeer& peer, const std::function<void(TKvHTTP&)>& setUp =
     outcome.replyCode = http.ReplyCode;
     outcome.header = http.Header;
     outcome.body = http.Body;
+    outcome.timedOut = http.TimedOut;
     return outcome;
 }
 
@@ -191,6 +193,7 @@ TEST(KvHttpHostile, AStreamingHeaderHearsTheTimeLimitAndAbort) {
         streaming(peer);
         const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
+        EXPECT_TRUE(result.timedOut);
         EXPECT_LT(result.header.size(), header.size() / 2);
         peer.Stop();
     }
@@ -243,6 +246,7 @@ TEST(KvHttpHostile, MinimumRateEndsADrippingResponse) {
         peer.Start();
         const Outcome result = GetFrom(peer, slowly);
         EXPECT_EQ(result.error, kRateError);
+        EXPECT_TRUE(result.timedOut) << "a time-out, for callers that retry one";
         peer.Stop();
     }
     {
