@@ -181,6 +181,25 @@ void TKvFifoBuffer::Append(const void* source, int32_t length) {
     m_count += rest;
 }
 
+TKvFifoBuffer::TSpan TKvFifoBuffer::FreeTail() {
+    WaitUntilUsable();
+    if (m_fileUnread > 0)
+        return {};
+    const int32_t room =
+        std::min(m_capacity - m_memWritePos, std::numeric_limits<int32_t>::max() - m_count);
+    return { m_block->Data() + m_memWritePos, room };
+}
+
+void TKvFifoBuffer::Commit(int32_t n) {
+    if (n < 0 || n > m_capacity - m_memWritePos ||
+        n > std::numeric_limits<int32_t>::max() - m_count || (n > 0 && m_fileUnread > 0))
+        throw Exception("Commit beyond the free tail");
+    m_memUnread += n;
+    m_memWritePos += n;
+    m_memTouched = std::max(m_memTouched, m_memWritePos);
+    m_count += n;
+}
+
 int32_t TKvFifoBuffer::ReadFile(int64_t position, char* destination, int32_t length) {
     if (length <= 0)
         return 0;
@@ -332,9 +351,9 @@ int32_t TKvFifoBuffer::SearchFileStretch(const char* delimiter, int32_t length) 
     });
 }
 
-int32_t TKvFifoBuffer::SearchFileChunks(const TChunkSearch& search) {
+int32_t TKvFifoBuffer::SearchFileChunks(const TChunkSearch& search, int32_t skip) {
     std::vector<char> chunk(static_cast<size_t>(std::min(kFileChunk, m_fileUnread)));
-    int32_t before = 0;
+    int32_t before = std::max(skip, 0);
     while (before < m_fileUnread) {
         const int32_t want = std::min(kFileChunk, m_fileUnread - before);
         const int32_t got = ReadFile(m_fileReadPos + before, chunk.data(), want);
@@ -348,17 +367,19 @@ int32_t TKvFifoBuffer::SearchFileChunks(const TChunkSearch& search) {
     return 0;
 }
 
-int32_t TKvFifoBuffer::FindByte(char value) {
+int32_t TKvFifoBuffer::FindByte(char value, int32_t from) {
     WaitUntilUsable();
     const auto find = [value](const char* data, size_t size) -> int64_t {
         const void* match = std::memchr(data, value, size);
         return match ? static_cast<const char*>(match) - data + 1 : -1;
     };
-    if (m_memUnread > 0) {
-        const int64_t r = find(m_block->Data() + m_memReadPos, static_cast<size_t>(m_memUnread));
+    from = std::max(from, 0);
+    if (m_memUnread > from) {
+        const int64_t r =
+            find(m_block->Data() + m_memReadPos + from, static_cast<size_t>(m_memUnread - from));
         if (r > 0)
-            return static_cast<int32_t>(r);
+            return from + static_cast<int32_t>(r);
     }
     // A single byte never straddles two chunks of the file part.
-    return m_fileUnread > 0 ? SearchFileChunks(find) : 0;
+    return m_fileUnread > 0 ? SearchFileChunks(find, from - m_memUnread) : 0;
 }

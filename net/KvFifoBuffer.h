@@ -54,6 +54,21 @@ public:
     // "Can't read the source buffer" for an unusable source range and refuses
     // (storing nothing) an append that would take Count past 2^31 - 1.
     void Append(const void* source, int32_t length);
+    // Receiving straight into the buffer: FreeTail gives the free room of the
+    // memory part where the next appended byte goes, and Commit makes the
+    // first n bytes written there part of the buffer, as Append would. The
+    // span is empty while the spill file holds bytes (a byte kept in memory
+    // then would come out ahead of older ones in the file), when the memory
+    // part is full and at the 2^31 - 1 bound; the caller then appends. The
+    // span stays valid until the next other operation. FreeTail waits for a
+    // refill under way and raises as Append for a failed buffer; Commit
+    // raises "Commit beyond the free tail" for n < 0 or past the span.
+    struct TSpan {
+        char* Data { nullptr };
+        int32_t Length { 0 };
+    };
+    TSpan FreeTail();
+    void Commit(int32_t n);
     // Copies up to length bytes (at most Count) from the head and removes
     // them; returns the number copied. "Can't write to the destination buffer"
     // for an unusable destination range of the full length.
@@ -68,8 +83,11 @@ public:
     int32_t Search(const char* delimiter);
     // Bytes from the head up to and including the first byte of that value,
     // searched over every byte held (memory and file part, zero bytes being
-    // ordinary bytes); 0 when there is none. Waits for a refill under way.
-    int32_t FindByte(char value);
+    // ordinary bytes); 0 when there is none. The search starts 'from' bytes
+    // after the head: a caller that waits for the byte passes how many bytes
+    // it has already searched in vain, so that bytes appended meanwhile are
+    // all that is looked at. Waits for a refill under way.
+    int32_t FindByte(char value, int32_t from = 0);
     // Drops all data and deletes the spill file. The memory block stays
     // mapped; the pages that held bytes go back to the system, except those
     // of its first MiB.
@@ -90,9 +108,9 @@ private:
     int32_t SearchFileStretch(const char* delimiter, int32_t length);
     // Offset just past a match within data[0, size), or -1 for none.
     using TChunkSearch = std::function<int64_t(const char* data, size_t size)>;
-    // Searches the file part chunk by chunk; the offset from the head just
-    // past the first match, or 0.
-    int32_t SearchFileChunks(const TChunkSearch& search);
+    // Searches the file part chunk by chunk, from 'skip' bytes into it; the
+    // offset from the head just past the first match, or 0.
+    int32_t SearchFileChunks(const TChunkSearch& search, int32_t skip = 0);
     static void Refill(void* buffer);
 
     int32_t m_count { 0 };

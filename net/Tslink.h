@@ -225,7 +225,11 @@ protected:
 
     // Everything the event window hears, from message 1125 upwards.
     void SocketMessage(TMessage& message);
-    // Drains the socket into InputBuffer in reads of 64 KiB.
+    // Moves what the socket holds into InputBuffer, straight into the free
+    // room at its tail, and returns after at most about 1 MiB (more only
+    // while a TLS session holds decrypted bytes): the socket library posts
+    // another read notification for what is left, so a large body comes in
+    // steps that let the capture and the rest of the event loop run between.
     void ReceiveToBuffer();
     // The peer closed the connection (close notification, or a peek that
     // read 0): close and renew a live socket, wake the wait, tell the user.
@@ -292,7 +296,8 @@ private:
     void CheckSendError();
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The read notifications receive here (see IoBuffer).
+    // The read notifications receive here (see IoBuffer) while the receive
+    // buffer's tail has no room for them: when its spill file holds bytes.
     std::array<char, 65536> m_receiveArea {};
     // Events the current socket is registered for: the first and accepted
     // sockets get all six, renewed ones all but write. A send that would

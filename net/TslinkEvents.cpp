@@ -5,11 +5,17 @@
 #include "net/ERangeError.h"
 #include "net/HiddenWindow.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace {
 constexpr int ReceiveChunk = 65536;
-}
+// What one read notification takes at most before it returns. Draining a
+// fast connection until a read comes up short would take a whole large body
+// in one notification: nobody takes bytes out meanwhile, so all of it piles
+// up in the receive buffer, and the event loop stands still for as long.
+constexpr int DrainPerNotification = 1 << 20;
+} // namespace
 
 LRESULT TTessalink::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TTessalink* component = HiddenWindowOwner<TTessalink>(window);
@@ -88,32 +94,41 @@ void TTessalink::SocketMessage(TMessage& message) {
 }
 
 void TTessalink::ReceiveToBuffer() {
-    int received = 0;
-    int taken = 0;
-    do {
+    int drained = 0;
+    for (;;) {
+        int asked = 0;
+        int received = 0;
         try {
-            received = ReceiveInto(m_receiveArea.data(), ReceiveChunk);
+            const TKvFifoBuffer::TSpan tail = InputBuffer->FreeTail();
+            if (tail.Length > 0) {
+                asked = std::min(tail.Length, DrainPerNotification - drained);
+                received = ReceiveInto(tail.Data, asked);
+                InputBuffer->Commit(std::max(received, 0));
+            } else {
+                // The spill file holds bytes: the new ones go behind them.
+                asked = std::min(ReceiveChunk, DrainPerNotification - drained);
+                received = ReceiveInto(m_receiveArea.data(), asked);
+                InputBuffer->Append(m_receiveArea.data(), received);
+            }
         } catch (const std::exception& error) {
             ReceiveFailed(error.what());
             return;
         }
         if (received == 0)
             RequestCloseSocket();
-        if (received > 0) {
-            taken += received;
-            try {
-                InputBuffer->Append(m_receiveArea.data(), received);
-            } catch (const std::exception& error) {
-                ReceiveFailed(error.what());
-                return;
-            }
-        }
         WaitEvent->Set();
-        // A TLS read returns one record (at most 16 KiB) at a time and
-        // leaves nothing decrypted behind: take records up to one chunk's
-        // worth, as a plain read takes one chunk. Bytes still in the socket
-        // bring the next notification.
-    } while (m_tls ? received > 0 && taken < ReceiveChunk : received >= ReceiveChunk);
+        if (received <= 0)
+            return;
+        drained += received;
+        // A TLS read returns one record at a time, and the decrypted bytes
+        // the session already holds bring no notification: those are taken
+        // even past the bound. A plain read that came up short took all
+        // there was; a full one may have left more for the next read.
+        if (m_tls && m_tls->Pending() > 0)
+            continue;
+        if (drained >= DrainPerNotification || (!m_tls && received < asked))
+            return;
+    }
 }
 
 void TTessalink::ReceiveFailed(const std::string& error) {

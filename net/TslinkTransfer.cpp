@@ -122,14 +122,18 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         int32_t found = 0;
+        // Bytes from the head already searched in vain: nothing is taken out
+        // during the wait, so each wake searches only what arrived since.
+        int32_t searched = 0;
         bool takeAll = false;
         while (!TimedOut && !Canceled) {
             if (DataAvailable()) {
                 // Every byte counts: a zero byte inside a line must not hide
                 // its line end, or the line would never be returned.
-                found = InputBuffer->FindByte('\n');
+                found = InputBuffer->FindByte('\n', searched);
                 if (found > 0)
                     break;
+                searched = InputBuffer->Count();
             }
             // A bounded line that has outgrown its bound needs no more bytes.
             if (maxLength >= 0 && InputBuffer->Count() > maxLength) {

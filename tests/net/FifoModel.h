@@ -28,7 +28,7 @@ public:
             case 0:
             case 1:
             case 2:
-                failure = Append(Next() * (op >> 4 | 1) % 600);
+                failure = Append(Next() * (op >> 4 | 1) % 600, (op & 0x40) != 0);
                 break;
             case 3:
             case 4:
@@ -62,14 +62,26 @@ private:
     uint8_t Next() { return m_at < m_size ? m_data[m_at++] : 0; }
     char NextChar() { return kAlphabet[Next() % 4]; }
 
-    std::string Append(int length) {
+    // Through Append, or received into the free tail as the socket component
+    // does, with Append only for what the tail has no room for.
+    std::string Append(int length, bool intoTail) {
         if (m_model.size() + static_cast<size_t>(length) > kMostHeld)
             return std::string();
         std::string bytes;
         const uint8_t seed = Next();
         for (int i = 0; i < length; ++i)
             bytes += kAlphabet[(seed + i * (seed | 1) + i / 3) % 4];
-        m_buffer.Append(bytes.data(), length);
+        int done = 0;
+        while (intoTail && done < length) {
+            const TKvFifoBuffer::TSpan tail = m_buffer.FreeTail();
+            if (tail.Length == 0)
+                break;
+            const int n = std::min(tail.Length, length - done);
+            std::copy_n(bytes.data() + done, n, tail.Data);
+            m_buffer.Commit(n);
+            done += n;
+        }
+        m_buffer.Append(bytes.data() + done, length - done);
         m_model.insert(m_model.end(), bytes.begin(), bytes.end());
         return std::string();
     }

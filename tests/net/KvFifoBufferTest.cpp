@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <climits>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -309,11 +311,66 @@ TEST_F(FifoBuffer, FindByteAgreesWithAStringOverRandomOperations) {
                 model.erase(0, static_cast<size_t>(length));
             }
             const size_t at = model.find('\n');
-            ASSERT_EQ(buffer.FindByte('\n'),
-                      at == std::string::npos ? 0 : static_cast<int32_t>(at + 1))
+            const int32_t expected = at == std::string::npos ? 0 : static_cast<int32_t>(at + 1);
+            ASSERT_EQ(buffer.FindByte('\n'), expected)
                 << "capacity " << capacity << ", step " << step;
+            // A search that resumes anywhere up to the first line end, as a
+            // waiting ReadLn does, finds the same.
+            const auto from = static_cast<int32_t>(rng() % (std::min(at, model.size()) + 1));
+            ASSERT_EQ(buffer.FindByte('\n', from), expected)
+                << "from " << from << ", capacity " << capacity << ", step " << step;
         }
     }
+}
+
+TEST_F(FifoBuffer, TailReceiveKeepsTheOrderAcrossSpillAndRefill) {
+    // The socket component's pattern: receive into the free tail while there
+    // is one, append through the receive area while the spill file holds
+    // bytes, and take out in pieces of random size.
+    std::mt19937 rng(23);
+    TKvFifoBuffer buffer(4096);
+    std::deque<char> model;
+    uint8_t next = 0;
+    int intoTail = 0;
+    int behindTheFile = 0;
+    for (int step = 0; step < 4000; ++step) {
+        if (rng() % 3 != 0 && model.size() < 200000) {
+            const auto length = static_cast<int32_t>(rng() % 3000 + 1);
+            std::string bytes(static_cast<size_t>(length), '\0');
+            for (char& c : bytes)
+                c = static_cast<char>(next++);
+            model.insert(model.end(), bytes.begin(), bytes.end());
+            const TKvFifoBuffer::TSpan tail = buffer.FreeTail();
+            if (tail.Length > 0) {
+                const int32_t n = std::min(tail.Length, length);
+                std::copy_n(bytes.data(), n, tail.Data);
+                buffer.Commit(n);
+                bytes.erase(0, static_cast<size_t>(n));
+                ++intoTail;
+            } else if (!buffer.TempFileName().empty() && buffer.Count() > 0) {
+                ++behindTheFile;
+            }
+            Append(buffer, bytes);
+        } else {
+            const auto length = static_cast<int32_t>(rng() % 9000);
+            const std::string got = Extract(buffer, length);
+            ASSERT_EQ(got.size(), std::min<size_t>(static_cast<size_t>(length), model.size()))
+                << "step " << step;
+            ASSERT_TRUE(std::equal(got.begin(), got.end(), model.begin())) << "step " << step;
+            model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(got.size()));
+        }
+        ASSERT_EQ(buffer.Count(), static_cast<int32_t>(model.size())) << "step " << step;
+    }
+    EXPECT_GT(intoTail, 100);
+    EXPECT_GT(behindTheFile, 100) << "appends while the spill file held bytes";
+
+    SCOPED_TRACE("a commit past the span is refused");
+    buffer.Clear();
+    const TKvFifoBuffer::TSpan tail = buffer.FreeTail();
+    EXPECT_EQ(tail.Length, 4096);
+    EXPECT_EQ(ErrorOf([&] { buffer.Commit(4097); }), "Commit beyond the free tail");
+    EXPECT_EQ(ErrorOf([&] { buffer.Commit(-1); }), "Commit beyond the free tail");
+    EXPECT_EQ(buffer.Count(), 0);
 }
 
 TEST_F(FifoBuffer, SpillFileIsDeletedByClearAndDestroy) {

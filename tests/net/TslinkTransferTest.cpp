@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 
@@ -222,6 +223,49 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
     EXPECT_EQ(body.size(), large.size());
     EXPECT_TRUE(body == large);
     EXPECT_EQ(component.ReceivedCount, static_cast<int32_t>(large.size()));
+}
+
+TEST_F(TslinkTest, AHundredMegabytesArriveByteIdenticalInBoundedSteps) {
+    // Bytes that tell their own position, so that a piece out of order or
+    // twice cannot go unnoticed.
+    std::string large(100 * 1000 * 1000, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>((i * 2654435761u) >> 24 ^ i / 65536);
+    struct Case {
+        const char* name;
+        int32_t capacity; // 0: the buffer the component makes
+    };
+    for (const Case& each : { Case { "received into the tail", 0 },
+                              Case { "spilled and received behind the file", 256 * 1024 } }) {
+        SCOPED_TRACE(each.name);
+        LoopbackPeer peer;
+        peer.Accept().Send(large).Close();
+        peer.Start();
+        TTessalink component(nullptr);
+        if (each.capacity > 0)
+            component.InputBuffer = std::make_unique<TKvFifoBuffer>(each.capacity);
+        ConnectTo(component, peer.Port());
+        int arrivals = 0;
+        int32_t largestStep = 0;
+        int32_t before = 0;
+        component.OnDataArrived = [&](TComponent*) {
+            ++arrivals;
+            largestStep = std::max(largestStep, component.InputBuffer->Count() - before);
+            before = component.InputBuffer->Count();
+        };
+        component.OnPacketRecvd = [&](TComponent*) { before = component.InputBuffer->Count(); };
+        std::string body;
+        component.CaptureString(body, -2);
+        ASSERT_EQ(body.size(), large.size());
+        const auto differ = std::mismatch(body.begin(), body.end(), large.begin());
+        EXPECT_TRUE(differ.first == body.end())
+            << "first difference at byte " << differ.first - body.begin();
+        // One read notification takes at most 1 MiB and leaves the rest to
+        // the next one, so the capture takes the body while it arrives.
+        EXPECT_LE(largestStep, 1 << 20);
+        EXPECT_GE(arrivals, 95);
+        EXPECT_TRUE(peer.WaitDone());
+    }
 }
 
 TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
