@@ -21,9 +21,9 @@
 #include "bench/BenchStats.h"
 #include "bench/PlainFetch.h"
 #include "net/KvHttp.h"
+#include "tests/support/LoopGapMeter.h"
 
 #include <QProcess>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -161,26 +161,16 @@ void EventLoopGap(benchmark::State& state) {
     TKvHTTP http;
     http.TimeOut = 30000;
     http.Get(url);
-    std::vector<BenchStats::Clock::time_point> ticks;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout,
-                     [&ticks] { ticks.push_back(BenchStats::Clock::now()); });
-    double longest = 0;
+    LoopGapMeter meter;
+    std::chrono::milliseconds longest {};
     for (auto _ : state) {
-        ticks.assign(1, BenchStats::Clock::now());
-        timer.start();
+        meter.Restart();
         http.Get(url);
-        timer.stop();
-        ticks.push_back(BenchStats::Clock::now());
+        longest = std::max(longest, meter.Longest());
         if (http.Body.size() != kLargeSize)
             state.SkipWithError("the file arrived cut");
-        for (size_t i = 1; i < ticks.size(); ++i)
-            longest =
-                std::max(longest, std::chrono::duration<double>(ticks[i] - ticks[i - 1]).count());
     }
-    state.counters["longest_gap_ms"] = longest * 1e3;
+    state.counters["longest_gap_ms"] = static_cast<double>(longest.count());
 }
 
 void BodyThroughputCurl(benchmark::State& state) {
