@@ -226,20 +226,34 @@ int32_t TKvFifoBuffer::Copy(char* destination, int32_t length, bool remove) {
         if (f < asked)
             Fail();
     }
-    if (!remove)
-        return m + f;
+    if (remove)
+        Remove(m, f);
+    return m + f;
+}
 
-    m_memUnread -= m;
-    m_memReadPos += m;
-    m_fileUnread -= f;
-    m_fileReadPos += f;
-    m_count -= m + f;
+void TKvFifoBuffer::Remove(int32_t memoryBytes, int32_t fileBytes) {
+    m_memUnread -= memoryBytes;
+    m_memReadPos += memoryBytes;
+    m_fileUnread -= fileBytes;
+    m_fileReadPos += fileBytes;
+    m_count -= memoryBytes + fileBytes;
     if (m_memUnread == 0) {
         m_memWritePos = m_memReadPos = 0;
         if (m_fileUnread > 0)
             StartRefill();
     }
-    return m + f;
+}
+
+TKvFifoBuffer::TData TKvFifoBuffer::DataHead() {
+    WaitUntilUsable();
+    return { m_block->Data() + m_memReadPos, m_memUnread };
+}
+
+void TKvFifoBuffer::Drop(int32_t n) {
+    WaitUntilUsable();
+    if (n < 0 || n > m_memUnread)
+        throw Exception("Drop beyond the data head");
+    Remove(n, 0);
 }
 
 int32_t TKvFifoBuffer::Extract(void* destination, int32_t length) {

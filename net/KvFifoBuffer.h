@@ -69,6 +69,19 @@ public:
     };
     TSpan FreeTail();
     void Commit(int32_t n);
+    // Taking out without a copy into a staging area: DataHead gives the
+    // unread bytes of the memory part, oldest first (empty while they are
+    // all in the spill file), and Drop removes the first n of them, as
+    // Extract would. The span stays valid until the next other operation.
+    // DataHead waits for a refill under way; both raise as Extract for a
+    // failed buffer, and Drop raises "Drop beyond the data head" for n < 0
+    // or past the span.
+    struct TData {
+        const char* Data { nullptr };
+        int32_t Length { 0 };
+    };
+    TData DataHead();
+    void Drop(int32_t n);
     // Copies up to length bytes (at most Count) from the head and removes
     // them; returns the number copied. "Can't write to the destination buffer"
     // for an unusable destination range of the full length.
@@ -104,6 +117,9 @@ private:
     void CreateTempFile();
     void DropTempFile();
     int32_t Copy(char* destination, int32_t length, bool remove);
+    // Removes bytes from the head of both parts; starts a refill when the
+    // memory part runs empty while the file holds bytes.
+    void Remove(int32_t memoryBytes, int32_t fileBytes);
     int32_t ReadFile(int64_t position, char* destination, int32_t length);
     int32_t SearchFileStretch(const char* delimiter, int32_t length);
     // Offset just past a match within data[0, size), or -1 for none.

@@ -231,6 +231,9 @@ protected:
     // another read notification for what is left, so a large body comes in
     // steps that let the capture and the rest of the event loop run between.
     void ReceiveToBuffer();
+    // Moves up to length bytes of InputBuffer onto the end of text; returns
+    // how many it moved.
+    int32_t TakeInto(std::string& text, int32_t length);
     // The peer closed the connection (close notification, or a peek that
     // read 0): close and renew a live socket, wake the wait, tell the user.
     // errorNo is the close notification's error, 0 for an orderly close.

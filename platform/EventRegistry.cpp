@@ -8,7 +8,7 @@ void EventWaiter::Poke() {
         WasPoked = true;
     }
     Poked.notify_all();
-    if (Dispatcher)
+    if (Dispatcher && Thread != std::this_thread::get_id())
         Dispatcher->wakeUp();
 }
 

@@ -6,18 +6,23 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class QAbstractEventDispatcher;
 
 // One thread's wait on one or more events. SetEvent pokes every waiter of
 // the event: through the condition variable for a plain wait, and through
-// the thread's Qt event dispatcher for a wait that dispatches input.
+// the thread's Qt event dispatcher for a wait that dispatches input. A
+// SetEvent on the waiting thread itself runs inside that wait's dispatch,
+// which looks at the events as soon as the dispatch returns: waking the
+// dispatcher then would only cost a write and one more turn of its loop.
 struct EventWaiter {
     std::mutex Mutex;
     std::condition_variable Poked;
     bool WasPoked = false;
     QAbstractEventDispatcher* Dispatcher = nullptr;
+    std::thread::id Thread = std::this_thread::get_id();
 
     void Poke();
 };

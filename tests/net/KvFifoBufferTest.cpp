@@ -353,9 +353,18 @@ TEST_F(FifoBuffer, TailReceiveKeepsTheOrderAcrossSpillAndRefill) {
             Append(buffer, bytes);
         } else {
             const auto length = static_cast<int32_t>(rng() % 9000);
-            const std::string got = Extract(buffer, length);
-            ASSERT_EQ(got.size(), std::min<size_t>(static_cast<size_t>(length), model.size()))
-                << "step " << step;
+            std::string got;
+            auto expected = std::min<size_t>(static_cast<size_t>(length), model.size());
+            const TKvFifoBuffer::TData head = buffer.DataHead();
+            if (rng() % 2 == 0 && head.Length > 0) {
+                // Taken straight from the memory part, as the capture does.
+                expected = std::min(expected, static_cast<size_t>(head.Length));
+                got.assign(head.Data, expected);
+                buffer.Drop(static_cast<int32_t>(expected));
+            } else {
+                got = Extract(buffer, length);
+            }
+            ASSERT_EQ(got.size(), expected) << "step " << step;
             ASSERT_TRUE(std::equal(got.begin(), got.end(), model.begin())) << "step " << step;
             model.erase(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(got.size()));
         }
@@ -364,8 +373,13 @@ TEST_F(FifoBuffer, TailReceiveKeepsTheOrderAcrossSpillAndRefill) {
     EXPECT_GT(intoTail, 100);
     EXPECT_GT(behindTheFile, 100) << "appends while the spill file held bytes";
 
-    SCOPED_TRACE("a commit past the span is refused");
+    SCOPED_TRACE("a commit or a drop past the span is refused");
     buffer.Clear();
+    Append(buffer, "abc");
+    EXPECT_EQ(ErrorOf([&] { buffer.Drop(4); }), "Drop beyond the data head");
+    EXPECT_EQ(ErrorOf([&] { buffer.Drop(-1); }), "Drop beyond the data head");
+    EXPECT_EQ(buffer.Count(), 3);
+    buffer.Drop(3);
     const TKvFifoBuffer::TSpan tail = buffer.FreeTail();
     EXPECT_EQ(tail.Length, 4096);
     EXPECT_EQ(ErrorOf([&] { buffer.Commit(4097); }), "Commit beyond the free tail");
