@@ -5,6 +5,8 @@
 // by standing in for write(2) itself, which the dispatcher's library calls
 // through the dynamic linker; it counts the socket library's epoll_wait(2)
 // calls the same way, to see whether readiness keeps coming back.
+#include "platform/Events.h"
+#include "platform/WindowRegistry.h"
 #include "platform/Winsock.h"
 
 #include "tests/platform/MessageRecorder.h"
@@ -19,6 +21,7 @@
 #include <dlfcn.h>
 #include <string>
 #include <sys/epoll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -141,6 +144,32 @@ TEST_F(DispatcherWakeUps, TheCounterSeesAPostedEvent) {
     if (wakeUps == 0)
         GTEST_SKIP() << "this event dispatcher wakes without write(2)";
     EXPECT_EQ(wakeUps, 1);
+}
+
+TEST_F(DispatcherWakeUps, AnEventSetInsideTheWaitsOwnDispatchEndsItWithoutAWakeUp) {
+    // The socket component's pattern: a notification handler, run by the
+    // wait's dispatch, signals the event the wait is waiting for.
+    EventObject event;
+    int wakeUps = 0;
+    DWORD result = 0;
+    wakeUps = WakeUpsOf([&] {
+        PostWindowTask(m_recorder.Window(), [&] { event.Set(); });
+        const HANDLE handle = event.Handle();
+        result = MsgWaitForMultipleObjects(1, &handle, false, 20000, QS_ALLINPUT);
+    });
+    EXPECT_EQ(result, WAIT_OBJECT_0);
+    EXPECT_EQ(wakeUps, 1) << "only the post wakes the dispatcher";
+
+    SCOPED_TRACE("from another thread it still wakes the waiting one");
+    event.Reset();
+    std::thread setter;
+    WakeUpsOf([&] {
+        setter = std::thread([&] { event.Set(); });
+        const HANDLE handle = event.Handle();
+        result = MsgWaitForMultipleObjects(1, &handle, false, 20000, QS_ALLINPUT);
+        setter.join();
+    });
+    EXPECT_EQ(result, WAIT_OBJECT_0);
 }
 
 TEST_F(DispatcherWakeUps, ASmallPageFetchOnARenewedSocketWakesAtMostFourTimes) {
