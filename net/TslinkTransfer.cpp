@@ -22,13 +22,14 @@ constexpr const char* CaptureAborted = "Socket capture aborted";
 // announced length) writes into memory the kernel has not handed out yet,
 // which it then faults in 4 KiB at a time. Asking for huge pages lets it come
 // 2 MiB at a time. Only a hint: where it is refused nothing changes.
-void AdviseHugePages(const std::string& text) {
-    constexpr std::uintptr_t huge = std::uintptr_t { 2 } << 20;
-    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
-    const std::uintptr_t begin = (start + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (start + text.capacity()) & ~(huge - 1);
-    if (end >= begin + 2 * huge)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+void AdviseHugePages(std::string& text) {
+    constexpr std::size_t huge = std::size_t { 2 } << 20;
+    char* const data = text.data();
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(data) % huge;
+    const std::size_t skip = misalignment == 0 ? 0 : huge - misalignment;
+    if (text.capacity() < skip + 2 * huge)
+        return;
+    ::madvise(data + skip, (text.capacity() - skip) / huge * huge, MADV_HUGEPAGE);
 }
 
 // Counters are 32-bit by contract; a transfer past 2 GiB wraps them instead
