@@ -1,5 +1,8 @@
 # The two commands: `make run` and `make test`. Everything else is for developers.
 SITE ?=
+# `make run DEMO=https` serves the demo site over HTTPS (without SITE).
+DEMO ?= http
+DEMO_SITE := $(if $(filter https,$(DEMO)),https://127.0.0.1:8765,)
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
@@ -15,7 +18,7 @@ deps:
 
 build-release: deps
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DWALLPAPER_BUILD_TESTS=OFF $(if $(SITE),-DWALLPAPER_SITE=$(SITE),-UWALLPAPER_SITE)
+	    -DWALLPAPER_BUILD_TESTS=OFF $(if $(SITE),-DWALLPAPER_SITE=$(SITE),$(if $(DEMO_SITE),-DWALLPAPER_SITE=$(DEMO_SITE),-UWALLPAPER_SITE))
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
 run: build-release

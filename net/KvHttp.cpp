@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <strings.h>
 
 namespace {
 
@@ -281,6 +282,7 @@ void TKvHTTP::ParseCurrentURL() {
     const int written = PortOfPortPart(m_portPart);
     Port = written != 0 ? written : std::stoi(DefaultPort(m_scheme));
     Host = m_host;
+    UseTls = ::strcasecmp(m_scheme.c_str(), "https:") == 0;
 }
 
 void TKvHTTP::ExecuteCommand() {
@@ -384,7 +386,7 @@ bool TKvHTTP::Follows() const {
 }
 
 std::string TKvHTTP::Origin() const {
-    return LowerAscii(Host) + ":" + std::to_string(Port);
+    return LowerAscii(m_scheme) + "//" + LowerAscii(Host) + ":" + std::to_string(Port);
 }
 
 // True when the command goes on with another pass.
@@ -464,7 +466,8 @@ void TKvHTTP::ComposeRequest() {
     m_sendHeader.Clear();
     const std::string method = MethodWord(m_command);
     const std::string host = HostValue();
-    if (!Proxy.empty()) {
+    // Through a proxy's tunnel the request goes to the server itself.
+    if (!Proxy.empty() && !UseTls) {
         m_sendHeader.Add(method + WireText(m_currentURL, true) + " HTTP/1.0");
         m_sendHeader.Add("Proxy-Connection: Keep-Alive");
         m_sendHeader.Add("Host: " + host);
@@ -492,7 +495,7 @@ void TKvHTTP::ComposeRequest() {
     if (credentialsHere && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
         setValue("Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
-    if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
+    if (!UseTls && !HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
         setValue("Proxy-Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword));
     m_sendHeader.Add(kContentType);
@@ -502,6 +505,36 @@ void TKvHTTP::ComposeRequest() {
         m_sendHeader.Add("Link: " + WireText(m_uriValue, false));
     if (HasRequestBody())
         m_sendHeader.Add("Content-Length: " + std::to_string(RequestBodySize()));
+}
+
+void TKvHTTP::OpenTunnel() {
+    ReportStatus(8, "Opening Tunnel");
+    const std::string target = WireText(Host, false) + ":" + std::to_string(Port);
+    std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+    if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
+        request += "Proxy-Authorization: Basic " +
+                   EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword) + "\r\n";
+    Writeln(request);
+    int64_t headerSize = 0;
+    // A line without its end: the proxy closed, or the line outgrew its
+    // bound. The proxy's header is bounded by one header line in all.
+    const auto nextLine = [this, &headerSize] {
+        std::string line = ReadLn(MaxHeaderLine);
+        headerSize += static_cast<int64_t>(line.size());
+        if (line.empty() || line.back() != '\n' || headerSize > MaxHeaderLine)
+            throw ESockError("Proxy tunnel failed: the proxy's answer is cut or too long");
+        return WithoutLineEnd(line);
+    };
+    const std::string status = nextLine();
+    const int16_t code = StatusCodeOf(status);
+    // The rest of the proxy's header, up to its empty line, is its business.
+    while (!nextLine().empty()) {
+    }
+    if (code < 200 || code > 299)
+        throw ESockError("Proxy tunnel failed: " + status);
+    // The server speaks first only after the client's hello.
+    if (InputBuffer->Count() != 0)
+        throw ESockError("Proxy tunnel failed: the proxy sent bytes before the tunnel was open");
 }
 
 void TKvHTTP::SendRequest() {

@@ -138,6 +138,9 @@ protected:
     virtual void ComposeRequest();
     virtual void ReadResponseHeader();
     virtual void SendRequest();
+    // With Proxy set, an https URL asks the proxy for a tunnel to Host and
+    // Port (CONNECT, HTTP/1.0) before TLS runs end to end through it.
+    void OpenTunnel() override;
 
 private:
     void Run(CmdType command, std::string url);
@@ -157,7 +160,8 @@ private:
     // The value of the Host line: Host, and ":port" for a port other than
     // the scheme's default.
     std::string HostValue() const;
-    // Host and port of the pass in progress, for scoping what a server set.
+    // Scheme, host and port of the pass in progress, for scoping what a
+    // server set: a cookie from an https page never goes to http.
     std::string Origin() const;
     // Response bytes of the pass so far, for the minimum rate.
     uint32_t PassBytes() const;
