@@ -18,6 +18,7 @@
 // the start or end of the Get and the nearest tick): how long the window's
 // event loop stood still.
 #include "bench/BenchNginx.h"
+#include "bench/BenchPeers.h"
 #include "bench/BenchStats.h"
 #include "bench/PlainFetch.h"
 #include "net/KvHttp.h"
@@ -59,41 +60,14 @@ std::string PageUrl(int i) {
     return Site().Url(PagePath(i));
 }
 
-// The smallest over the rounds, beside the median that every benchmark
-// reports: how fast it goes when the shared machine leaves it alone.
-double Smallest(const std::vector<double>& values) {
-    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
-}
-
-// Runs curl with the arguments; returns what -w wrote, one line per URL.
-std::vector<double> CurlFigures(const QStringList& arguments) {
-    QProcess curl;
-    curl.start("curl", QStringList { "--silent", "--show-error", "--noproxy", "*" } + arguments);
-    if (!curl.waitForFinished(600000) || curl.exitCode() != 0)
-        throw std::runtime_error("curl failed: " + curl.readAllStandardError().toStdString());
-    std::vector<double> figures;
-    std::istringstream lines(curl.readAllStandardOutput().toStdString());
-    for (double value = 0; lines >> value;)
-        figures.push_back(value);
-    return figures;
-}
-
 void PageFetchTKvHTTP(benchmark::State& state) {
     Site();
     TKvHTTP http;
     http.TimeOut = 30000;
-    std::vector<double> seconds;
-    for (auto _ : state) {
-        seconds.clear();
-        for (int i = 0; i < kPages; ++i) {
-            const auto start = BenchStats::Clock::now();
-            http.Get(PageUrl(i));
-            seconds.push_back(BenchStats::SecondsSince(start));
-            if (http.Body.size() != kPageSize)
-                state.SkipWithError("the page arrived cut");
-        }
-    }
-    state.counters["median_us"] = BenchStats::Median(seconds) * 1e6;
+    TimedFetches(state, kPages, kPageSize, [&http](int i) {
+        http.Get(PageUrl(i));
+        return http.Body.size();
+    });
 }
 
 void PageFetchPlainC(benchmark::State& state) {
@@ -120,18 +94,10 @@ void PageFetchCurl(benchmark::State& state, bool http10) {
     QStringList arguments;
     if (http10)
         arguments << "--http1.0";
+    std::vector<std::string> urls;
     for (int i = 0; i < kPages; ++i)
-        arguments << "-o"
-                  << "/dev/null"
-                  << "-w"
-                  << "%{time_total}\\n"
-                  << QString::fromStdString(PageUrl(i));
-    std::vector<double> seconds;
-    for (auto _ : state)
-        seconds = CurlFigures(arguments);
-    if (seconds.size() != kPages)
-        state.SkipWithError("curl reported fewer transfers than asked");
-    state.counters["median_us"] = BenchStats::Median(seconds) * 1e6;
+        urls.push_back(PageUrl(i));
+    CurlFetchTimes(state, arguments, urls);
 }
 
 // With kept 0 Body's memory is given back after every Get (swapped with an
@@ -174,27 +140,7 @@ void EventLoopGap(benchmark::State& state) {
 }
 
 void BodyThroughputCurl(benchmark::State& state) {
-    const QStringList arguments { "-o", "/dev/null", "-w", "%{speed_download}\\n",
-                                  QString::fromStdString(Site().Url("/large.bin")) };
-    for (auto _ : state) {
-        const std::vector<double> speed = CurlFigures(arguments);
-        if (speed.size() != 1 || speed[0] <= 0) {
-            state.SkipWithError("curl reported no speed");
-            break;
-        }
-        state.SetIterationTime(static_cast<double>(kLargeSize) / speed[0]);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLargeSize));
-}
-
-// Five rounds each, one iteration per round; the tables take the median
-// round and the best one ("min", of the times and of the counters).
-void Rounds(benchmark::internal::Benchmark* b) {
-    b->Iterations(1)
-        ->Repetitions(5)
-        ->ComputeStatistics("min", Smallest)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
+    CurlThroughput(state, { QString::fromStdString(Site().Url("/large.bin")) }, kLargeSize);
 }
 
 } // namespace

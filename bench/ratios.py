@@ -141,6 +141,14 @@ def main(paths):
     add('Body throughput, 100 MB into a Body whose memory was freed (vs curl -o /dev/null)',
         'BodyThroughput/TKvHTTP/kept:0', 'BodyThroughput/curl', mbps, True, fmt_mbps, 0.6,
         best_mbps)
+    add('TLS page fetch, median per request (vs curl --http1.0 --cacert, a connection each)',
+        'PageFetchTls/TKvHTTP', 'PageFetchTls/curl-http1.0', per_request, False, fmt_us, 1.2)
+    add('TLS page fetch, median per request (vs the same curl with --no-sessionid)',
+        'PageFetchTls/TKvHTTP', 'PageFetchTls/curl-http1.0-no-sessionid', per_request, False,
+        fmt_us)
+    add('TLS body throughput, 100 MB into Body (vs curl --cacert -o /dev/null)',
+        'BodyThroughputTls/TKvHTTP', 'BodyThroughputTls/curl', mbps, True, fmt_mbps, 0.8,
+        best_mbps)
     for batch in ('1', '16'):
         add('FIFO, %s x 64 KiB in and out (vs one memcpy)' % batch,
             'FifoMemory/TKvFifoBuffer/' + batch, 'FifoMemory/memcpy/' + batch, mbps, True, fmt_mbps, 0.5)
