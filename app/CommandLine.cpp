@@ -22,7 +22,7 @@ TCommandLine Refused(const QString& program, const QString& message) {
     return refused;
 }
 
-// The component takes the address as 8-bit text and knows plain HTTP only;
+// The component takes the address as 8-bit text and speaks HTTP and HTTPS;
 // anything beyond the base (a query, a fragment) would end up inside every
 // page address.
 bool IsSiteAddress(const QString& text) {
@@ -30,8 +30,9 @@ bool IsSiteAddress(const QString& text) {
         if (c.unicode() <= 0x20 || c.unicode() >= 0x7F)
             return false;
     const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && url.scheme() == QLatin1String("http") && !url.host().isEmpty() &&
-           !url.hasQuery() && !url.hasFragment();
+    const bool http =
+        url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+    return url.isValid() && http && !url.host().isEmpty() && !url.hasQuery() && !url.hasFragment();
 }
 
 QString WithoutTrailingSlashes(QString text) {
@@ -56,11 +57,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
         QStringLiteral("Downloads a numbered range of wallpapers from a wallpaper site."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption site(QStringLiteral("site"),
-                                  QStringLiteral("Base address of the wallpaper site, "
-                                                 "http://host or http://host:port (default: %1).")
-                                      .arg(builtInSite),
-                                  QStringLiteral("URL"), builtInSite);
+    const QCommandLineOption site(
+        QStringLiteral("site"),
+        QStringLiteral("Base address of the wallpaper site, "
+                       "http(s)://host or http(s)://host:port (default: %1).")
+            .arg(builtInSite),
+        QStringLiteral("URL"), builtInSite);
     const QCommandLineOption dir(
         QStringLiteral("dir"),
         QStringLiteral("Folder for the pictures; it must exist (default: the program's folder, "
@@ -90,8 +92,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
     const QString address = parser.value(site);
     if (!IsSiteAddress(address))
         return Refused(program,
-                       QStringLiteral("--site \"%1\" is not a site address; give http://host or "
-                                      "http://host:port")
+                       QStringLiteral("--site \"%1\" is not a site address; give http(s)://host or "
+                                      "http(s)://host:port")
                            .arg(address));
     result.SiteAddress = Text(WithoutTrailingSlashes(address));
 
