@@ -158,3 +158,28 @@ TEST_F(KvHttpTlsTest, ThroughAProxyTheTunnelCarriesTlsEndToEnd) {
     EXPECT_NE(log.find("\"GET /page.html HTTP/1.0\" 200"), std::string::npos) << log;
     EXPECT_NE(proxy.Log().find("CONNECT"), std::string::npos) << proxy.Log();
 }
+
+TEST_F(KvHttpTlsTest, AProxyThatRefusesTheTunnelEndsTheCommandWithItsStatus) {
+    LoopbackPeer proxy;
+    proxy.Accept()
+        .ReadUntil("\r\n\r\n")
+        .Send("HTTP/1.0 403 Forbidden\r\nServer: proxy\r\n\r\n")
+        .ReadToEnd();
+    proxy.Start();
+    auto http = Component();
+    http->Proxy = "127.0.0.1";
+    http->ProxyPort = proxy.Port();
+    http->HeaderInfo.ProxyUserId = "user";
+    http->HeaderInfo.ProxyPassword = "secret";
+    try {
+        http->Get("https://127.0.0.1:4433/page.html");
+        ADD_FAILURE() << "fetched through a refused tunnel";
+    } catch (const ESockError& error) {
+        EXPECT_EQ(error.Message(), "Proxy tunnel failed: HTTP/1.0 403 Forbidden");
+    }
+    ASSERT_TRUE(proxy.WaitDone());
+    EXPECT_EQ(proxy.Received(), "CONNECT 127.0.0.1:4433 HTTP/1.0\r\n"
+                                "Host: 127.0.0.1:4433\r\n"
+                                "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"
+                                "\r\n");
+}
