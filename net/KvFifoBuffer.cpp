@@ -333,12 +333,12 @@ int32_t TKvFifoBuffer::Search(const char* delimiter) {
         return 0;
 
     // Boundary window: a delimiter that starts in memory and ends in the file.
+    // The file may hold bytes past its unread part (a refill leaves what it
+    // moved), so no more than the unread part is read.
     const char* memoryStart = m_block->Data() + m_memReadPos;
     int32_t memoryBytes = m_memUnread;
-    int32_t fileBytes = L - 1;
-    if (m_count == L) {
-        fileBytes = m_fileUnread;
-    } else if (m_memUnread >= L) {
+    const int32_t fileBytes = std::min(L - 1, m_fileUnread);
+    if (m_memUnread >= L) {
         // The memory part is full while the file holds bytes, so its last
         // byte sits at the end of the block.
         memoryStart = m_block->Data() + m_memWritePos - (L - 1);

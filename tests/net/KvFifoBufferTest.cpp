@@ -240,6 +240,24 @@ TEST_F(FifoBuffer, SearchAcrossTheMemoryFileSeam) {
         EXPECT_EQ(buffer.Search("abcde"), -1);
     }
     {
+        // A refill leaves the moved bytes in the spill file; what is appended
+        // after it overwrites them only as far as it goes.
+        SCOPED_TRACE("bytes left in the spill file past its unread part are not searched");
+        TKvFifoBuffer buffer(4);
+        Append(buffer, "abcdXYZW");
+        EXPECT_EQ(Extract(buffer, 4), "abcd");
+        Append(buffer, "Q");
+        EXPECT_EQ(buffer.Search("WQY"), 0);
+        EXPECT_EQ(buffer.Search("WQ"), 5);
+        TKvFifoBuffer shortMemory(8);
+        Append(shortMemory, "01234567ABCDEFGH");
+        EXPECT_EQ(Extract(shortMemory, 8), "01234567");
+        Append(shortMemory, "xyz");
+        EXPECT_EQ(Extract(shortMemory, 5), "ABCDE");
+        EXPECT_EQ(shortMemory.Search("HxyzD"), 0);
+        EXPECT_EQ(shortMemory.Search("Hxyz"), 6);
+    }
+    {
         SCOPED_TRACE("a zero byte in the file part hides what follows it");
         TKvFifoBuffer buffer(4);
         Append(buffer, std::string("abcd\0\n", 6));
