@@ -70,14 +70,19 @@ bool TFileStream::FlushAndClose() {
     return flushed && closed;
 }
 
-int32_t TFileStream::Read(void* buffer, int32_t count) {
+namespace {
+
+// Repeats a read or write of count bytes until all are done, the call makes
+// no progress (end of file) or fails; a failure's errno is kept in lastError.
+// Returns the bytes done.
+template <typename Call> int32_t Repeat(int32_t count, int& lastError, Call call) {
     int32_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(m_fd, static_cast<char*>(buffer) + done, count - done);
+        const ssize_t n = call(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            m_lastError = errno;
+            lastError = errno;
         if (n <= 0)
             break;
         done += static_cast<int32_t>(n);
@@ -85,19 +90,18 @@ int32_t TFileStream::Read(void* buffer, int32_t count) {
     return done;
 }
 
+} // namespace
+
+int32_t TFileStream::Read(void* buffer, int32_t count) {
+    return Repeat(count, m_lastError, [&](int32_t done) {
+        return ::read(m_fd, static_cast<char*>(buffer) + done, count - done);
+    });
+}
+
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
-    int32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(m_fd, static_cast<const char*>(buffer) + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            m_lastError = errno;
-        if (n <= 0)
-            break;
-        done += static_cast<int32_t>(n);
-    }
-    return done;
+    return Repeat(count, m_lastError, [&](int32_t done) {
+        return ::write(m_fd, static_cast<const char*>(buffer) + done, count - done);
+    });
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
