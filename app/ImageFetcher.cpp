@@ -1,9 +1,9 @@
 #include "app/ImageFetcher.h"
 
 #include "app/InOutError.h"
-#include "net/ScopeExit.h"
 #include "platform/Kernel.h"
 #include "platform/UrlService.h"
+#include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/SysUtils.h"
 #include "toolkit/runtime/TAtomicFileStream.h"
 

@@ -1,8 +1,8 @@
 #include "net/KvHttp.h"
 
 #include "net/KvUUE.h"
-#include "net/ScopeExit.h"
 #include "net/URLParse.h"
+#include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
 

@@ -1,7 +1,7 @@
 // Host resolution, connecting and disconnecting.
 #include "net/Tslink.h"
 
-#include "net/ScopeExit.h"
+#include "toolkit/runtime/ScopeExit.h"
 
 #include <cstring>
 

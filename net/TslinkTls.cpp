@@ -3,8 +3,8 @@
 // received and sent, plainly or through the TLS session.
 #include "net/Tslink.h"
 
-#include "net/ScopeExit.h"
 #include "net/TlsErrorText.h"
+#include "toolkit/runtime/ScopeExit.h"
 
 void TTessalink::StartTls() {
     ReportStatus(8, "TLS Handshake");

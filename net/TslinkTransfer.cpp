@@ -4,7 +4,7 @@
 #include "net/Tslink.h"
 
 #include "net/ERangeError.h"
-#include "net/ScopeExit.h"
+#include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
 
