@@ -1,6 +1,7 @@
 #include "net/KvHttp.h"
 
 #include "net/KvUUE.h"
+#include "net/Swallow.h"
 #include "net/URLParse.h"
 #include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/TFileStream.h"
@@ -302,10 +303,7 @@ void TKvHTTP::ExecuteCommand() {
         } catch (...) {
             // The command's own error is what the caller must see; a failure
             // while closing after it would only hide it.
-            try {
-                CloseConnection();
-            } catch (...) {
-            }
+            Swallow([this] { CloseConnection(); });
             // Both limits of this component end a wait as the time limit
             // does; a later StartTimer of that wait may have cleared
             // TimedOut, which callers read to tell a time-out.
@@ -508,7 +506,7 @@ void TKvHTTP::ComposeRequest() {
 }
 
 void TKvHTTP::OpenTunnel() {
-    ReportStatus(8, "Opening Tunnel");
+    ReportStatus(StatusLevel::Detail, "Opening Tunnel");
     const std::string target = WireText(Host, false) + ":" + std::to_string(Port);
     std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
     if (!HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
@@ -662,7 +660,7 @@ void TKvHTTP::ReadResponseHeader() {
 void TKvHTTP::ReceiveBody() {
     // A reply to HEAD describes the body without sending it.
     const bool noBody = m_command == CmdHEAD && ReplyCode != 0;
-    int64_t count = -2;
+    int64_t count = CaptureUntilClose;
     if (noBody)
         count = 0;
     else if (m_lengthAnnounced)
@@ -671,7 +669,7 @@ void TKvHTTP::ReceiveBody() {
         throw ESockError("Response too large");
     // Without an announced length, one byte over the bound tells a body
     // that is too large from one that just fits.
-    const bool bounded = count == -2 && MaxBodySize >= 0;
+    const bool bounded = count == CaptureUntilClose && MaxBodySize >= 0;
     if (bounded)
         count = std::min<int64_t>(MaxBodySize + 1, std::numeric_limits<int32_t>::max());
 
@@ -709,7 +707,7 @@ void TKvHTTP::ReserveBody(int64_t announced) {
 
 void TKvHTTP::CaptureBodyFile(int64_t count) {
     ReceivedCount = 0;
-    if (count == -2) {
+    if (count == CaptureUntilClose) {
         CaptureFile(Body);
         return;
     }
@@ -722,7 +720,7 @@ void TKvHTTP::Decide() {
     if (ReplyCode < 300) {
         if (OnSuccess)
             OnSuccess(m_command);
-        ReportStatus(2, "Transaction Completed");
+        ReportStatus(StatusLevel::Completion, "Transaction Completed");
     } else if (ReplyCode >= 400) {
         if (OnFailure)
             OnFailure(m_command);

@@ -8,14 +8,12 @@ constexpr UINT_PTR TimerNumber = 1;
 }
 
 TThreadTimer::TThreadTimer(TComponent* owner)
-    : TComponent(owner), m_windowHandle(CreateHiddenWindow("TmrWindowClass", &WindowProc, this)) {}
+    : TComponent(owner), m_window(CreateHiddenWindow("TmrWindowClass", &WindowProc, this)) {}
 
 TThreadTimer::~TThreadTimer() {
     // With Enabled false, updating the timer only kills it.
     m_enabled = false;
-    KillTimer(m_windowHandle, TimerNumber);
-    if (m_windowHandle != 0)
-        DestroyWindow(m_windowHandle);
+    KillTimer(m_window.Handle(), TimerNumber);
 }
 
 void TThreadTimer::SetEnabled(bool enabled) {
@@ -38,9 +36,9 @@ void TThreadTimer::SetOnTimer(TNotifyEvent onTimer) {
 }
 
 void TThreadTimer::UpdateTimer() {
-    KillTimer(m_windowHandle, TimerNumber);
+    KillTimer(m_window.Handle(), TimerNumber);
     if (m_interval != 0 && m_enabled && m_onTimer) {
-        if (SetTimer(m_windowHandle, TimerNumber, m_interval, nullptr) == 0)
+        if (SetTimer(m_window.Handle(), TimerNumber, m_interval, nullptr) == 0)
             throw Exception("No Timer");
     }
 }

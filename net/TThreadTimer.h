@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/HiddenWindow.h"
 #include "net/TComponent.h"
 #include "platform/WinTypes.h"
 
@@ -31,7 +32,7 @@ public:
     // Always restarts the window timer (or stops it for an empty handler).
     void SetOnTimer(TNotifyEvent onTimer);
 
-    HWND WindowHandle() const { return m_windowHandle; }
+    HWND WindowHandle() const { return m_window.Handle(); }
 
 protected:
     // Called by the timer window on each tick.
@@ -44,7 +45,7 @@ private:
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     uint32_t m_interval { 1000 };
-    HWND m_windowHandle { 0 };
+    THiddenWindow m_window;
     TNotifyEvent m_onTimer;
     bool m_enabled { true };
 };

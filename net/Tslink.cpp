@@ -3,6 +3,7 @@
 #include "net/ERangeError.h"
 #include "net/HiddenWindow.h"
 #include "net/SocketErrorText.h"
+#include "net/Swallow.h"
 #include "platform/ExtraCaFile.h"
 
 #include <cstring>
@@ -16,21 +17,16 @@ struct TWinsockUnit {
     bool WinsockStarted { false };
 
     TWinsockUnit() {
-        try {
-            // A refused start-up answers with a positive error number and so
-            // still counts as started: the failure then shows when the first
-            // socket is made, as the constructor's error.
+        // A refused start-up answers with a positive error number and so
+        // still counts as started: the failure then shows when the first
+        // socket is made, as the constructor's error.
+        Swallow([this] {
             WinsockStarted = Winsock::WSAStartup(0x0101, &WinsockData) != Winsock::SOCKET_ERROR;
-        } catch (...) {
-        }
+        });
     }
     ~TWinsockUnit() {
-        if (!WinsockStarted)
-            return;
-        try {
-            Winsock::WSACleanup();
-        } catch (...) {
-        }
+        if (WinsockStarted)
+            Swallow([] { Winsock::WSACleanup(); });
     }
 };
 
@@ -51,63 +47,51 @@ std::string FieldText(const char* field, std::size_t size) {
 } // namespace
 
 TTessalink::TTessalink(TComponent* owner) : TComponent(owner) {
-    ReportStatus(8, "Create");
+    ReportStatus(StatusLevel::Detail, "Create");
     const TWinsockUnit& unit = WinsockUnit();
-    EventWindow = CreateHiddenWindow("TslinkWindowClass", &WindowProc, this);
-    try {
-        WaitEvent = std::make_unique<EventObject>(true, false);
-        if (!Designing())
-            InputBuffer = std::make_unique<TKvFifoBuffer>();
-        Proxy.clear();
-        HostEntryBuffer = std::make_unique<char[]>(Winsock::MAXGETHOSTSTRUCT);
-        Timer = std::make_unique<TThreadTimer>(this);
-        Timer->SetEnabled(false);
-        Timer->SetOnTimer([this](TComponent* sender) { TimerTriggered(sender); });
-        TimeOut = 0;
-        TlsCaFile = ExtraCaFile();
-        WinsockInfo = std::make_unique<TStringList>();
-        if (unit.WinsockStarted) {
-            const Winsock::WSADATA& data = unit.WinsockData;
-            WinsockInfo->Add("Version= " + VersionText(data.wVersion));
-            WinsockInfo->Add("High Version= " + VersionText(data.wHighVersion));
-            WinsockInfo->Add("Description= " +
-                             FieldText(data.szDescription, sizeof data.szDescription));
-            WinsockInfo->Add("System= " +
-                             FieldText(data.szSystemStatus, sizeof data.szSystemStatus));
-            WinsockInfo->Add("Max Sockets= " + std::to_string(data.iMaxSockets));
-            WinsockInfo->Add("Max Udp pack size= " + std::to_string(data.iMaxUdpDg));
-        }
-        Canceled = false;
-        KeepClosed = false;
-        Connected = false;
-        InitSocket();
-    } catch (...) {
-        // The destructor does not run for a half-made component: release what
-        // the members do not release themselves.
-        if (SocketHandle != 0xFFFF)
-            Winsock::closesocket(SocketHandle);
-        if (EventWindow != 0)
-            DestroyWindow(EventWindow);
-        throw;
+    // A failure below leaves nothing behind: every member has its owner, and
+    // InitSocket comes last.
+    m_eventWindow = CreateHiddenWindow("TslinkWindowClass", &WindowProc, this);
+    WaitEvent = std::make_unique<EventObject>(true, false);
+    if (!Designing())
+        InputBuffer = std::make_unique<TKvFifoBuffer>();
+    Proxy.clear();
+    HostEntryBuffer = std::make_unique<char[]>(Winsock::MAXGETHOSTSTRUCT);
+    Timer = std::make_unique<TThreadTimer>(this);
+    Timer->SetEnabled(false);
+    Timer->SetOnTimer([this](TComponent* sender) { TimerTriggered(sender); });
+    TimeOut = 0;
+    TlsCaFile = ExtraCaFile();
+    WinsockInfo = std::make_unique<TStringList>();
+    if (unit.WinsockStarted) {
+        const Winsock::WSADATA& data = unit.WinsockData;
+        WinsockInfo->Add("Version= " + VersionText(data.wVersion));
+        WinsockInfo->Add("High Version= " + VersionText(data.wHighVersion));
+        WinsockInfo->Add("Description= " +
+                         FieldText(data.szDescription, sizeof data.szDescription));
+        WinsockInfo->Add("System= " + FieldText(data.szSystemStatus, sizeof data.szSystemStatus));
+        WinsockInfo->Add("Max Sockets= " + std::to_string(data.iMaxSockets));
+        WinsockInfo->Add("Max Udp pack size= " + std::to_string(data.iMaxUdpDg));
     }
+    Canceled = false;
+    m_keepClosed = false;
+    Connected = false;
+    InitSocket();
 }
 
 TTessalink::~TTessalink() {
     BeginDestroy();
-    try {
+    Swallow([this] {
         WinsockInfo.reset();
         Timer.reset();
         HostEntryBuffer.reset();
-        if (EventWindow != 0)
-            DestroyWindow(EventWindow);
-        EventWindow = 0;
+        m_eventWindow.Reset();
         WaitEvent.reset();
         InputBuffer.reset();
-        KeepClosed = true;
+        m_keepClosed = true;
         if (!Designing())
             RequestCloseSocket();
-    } catch (...) {
-    }
+    });
 }
 
 void TTessalink::BeginDestroy() {
@@ -115,46 +99,56 @@ void TTessalink::BeginDestroy() {
         return;
     m_destroyBegun = true;
     Destroying();
-    ReportStatus(8, "Destroy");
-    try {
+    ReportStatus(StatusLevel::Detail, "Destroy");
+    Swallow([this] {
         Abort();
         Cancel();
-    } catch (...) {
-    }
+    });
 }
 
 void TTessalink::InitSocket() {
-    ReportStatus(8, "Initializing Winsock");
+    ReportStatus(StatusLevel::Detail, "Initializing Winsock");
     if (Designing() || !WinsockUnit().WinsockStarted)
         return;
+    constexpr const char* failed = "Initializaton of windows sockets failed";
     try {
-        const Winsock::SOCKET handle =
-            Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, Winsock::IPPROTO_TCP);
-        if (handle > 0xFFFF)
-            throw ERangeError();
-        SocketHandle = static_cast<uint16_t>(handle);
-        if (SocketHandle == 0xFFFF)
-            CheckSocketError(Winsock::WSAEWOULDBLOCK);
-        m_selectedEvents = Winsock::FD_ALL_EVENTS;
-        Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
+        if (!OpenSocket(Winsock::FD_ALL_EVENTS))
+            throw ESockError(failed);
     } catch (...) {
-        throw ESockError("Initializaton of windows sockets failed");
+        throw ESockError(failed);
     }
 }
 
-void TTessalink::ReportStatus(uint8_t level, const std::string& text) {
+bool TTessalink::OpenSocket(long events) {
+    const Winsock::SOCKET handle =
+        Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, Winsock::IPPROTO_TCP);
+    SocketHandle = NoSocket;
+    if (handle == Winsock::INVALID_SOCKET)
+        return false;
+    if (handle >= NoSocket) {
+        Winsock::closesocket(handle);
+        throw ERangeError();
+    }
+    SocketHandle = static_cast<uint16_t>(handle);
+    m_waitingToSend = false;
+    m_selectedEvents = events;
+    Winsock::WSAAsyncSelect(SocketHandle, EventWindow(), SocketEventMessage, m_selectedEvents);
+    return true;
+}
+
+void TTessalink::ReportStatus(StatusLevel level, const std::string& text) {
     if (static_cast<int32_t>(level) > ReportLevel)
         return;
-    try {
+    // A report is never a reason for the operation that makes it to fail.
+    Swallow([&] {
         StatusText = text;
         if (!IsDestroying() && OnStatus)
             OnStatus(this, StatusText);
-    } catch (...) {
-    }
+    });
 }
 
 std::string TTessalink::SocketErrorText(uint16_t errorNo) {
-    ReportStatus(8, "Looking Up Error Message");
+    ReportStatus(StatusLevel::Detail, "Looking Up Error Message");
     return SocketErrorTableText(errorNo);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/ESockError.h"
+#include "net/HiddenWindow.h"
 #include "net/KvFifoBuffer.h"
 #include "net/NthField.h"
 #include "net/TComponent.h"
@@ -42,6 +43,24 @@ struct TMessage {
 // Message numbers of the event window.
 constexpr UINT SocketEventMessage = WM_USER + 101; // 1125: network events of SocketHandle
 constexpr UINT LookupDoneMessage = WM_USER + 102;  // 1126: host lookup answers
+
+// The value of the 16-bit SocketHandle while the component has no socket.
+// The socket library numbers its sockets from 1 to 0xFFFE, so no socket
+// ever carries it.
+constexpr uint16_t NoSocket = 0xFFFF;
+
+// The count of CaptureStream and CaptureString when it is no wanted size.
+constexpr int32_t CaptureBuffered = -1;   // take what is buffered now
+constexpr int32_t CaptureUntilClose = -2; // until the peer closes the connection
+
+// Levels of the status reports. A report passes when its level is at most
+// ReportLevel: 0 silences everything, 8 lets everything through.
+enum class StatusLevel : uint8_t {
+    Reply = 1,      // the reply line of each Transaction
+    Completion = 2, // the successful end of an HTTP response
+    Socket = 4,     // the start of SendBuffer and Accept, every close of the socket
+    Detail = 8,     // every other step
+};
 
 // A TCP client socket whose operations look blocking to their caller while
 // every wait keeps the thread's messages flowing.
@@ -141,8 +160,9 @@ public:
     std::string ReadLn(int32_t maxLength = -1);
     void SendFile(const std::string& fileName);
     void SendStream(TStream& stream);
-    // count -1: take what is buffered now; 0 or more: the wanted size; any
-    // other negative value: until the peer closes the connection.
+    // count CaptureBuffered: take what is buffered now; 0 or more: the
+    // wanted size; CaptureUntilClose (or any other negative value): until
+    // the peer closes the connection.
     void CaptureFile(const std::string& fileName);
     void CaptureStream(TStream& stream, int32_t count);
     void CaptureString(std::string& text, int32_t count);
@@ -154,48 +174,30 @@ public:
     uint16_t CloseErrorNo() const { return m_closeErrorNo; }
 
     // Status and errors.
-    void ReportStatus(uint8_t level, const std::string& text);
+    void ReportStatus(StatusLevel level, const std::string& text);
     std::string SocketErrorText(uint16_t errorNo);
     // Raises ESockError with the error's text unless the last socket error is
     // the tolerated one or not above 10000.
     void CheckSocketError(uint16_t tolerated);
 
-    // Fields, in their declared order. The published properties and events
-    // (Host, Port, TimeOut, ReportLevel, OnDisconnect, OnConnect,
-    // OnInvalidHost, OnHostResolved, OnStatus, OnConnectionFailed, About) are
-    // read and written directly; a change takes effect at the next operation.
+    // The hidden window that hears the socket's network events and the host
+    // lookup answers (SocketEventMessage, LookupDoneMessage); 0 when it
+    // could not be made.
+    HWND EventWindow() const { return m_eventWindow.Handle(); }
 
-    // Work area: the host name to look up, send chunks, capture chunks. The
-    // read notifications receive into ReceiveArea instead, so received bytes
-    // never land on a chunk that is still being sent.
-    std::array<char, 65537> IoBuffer {};
-    std::unique_ptr<EventObject> WaitEvent;
-    TKvReg* About { nullptr };
-    TNotifyEvent OnDataArrived;
-    TNotifyEvent OnConnectionRequest;
-    TNotifyEvent OnConnect;
-    TNotifyEvent OnDisconnect;
-    TSocketErrorEvent OnSocketError;
-    THandlerEvent OnInvalidHost;
-    TOnHostResolved OnHostResolved;
-    TOnStatus OnStatus;
-    TNotifyEvent OnConnectionFailed;
-    std::unique_ptr<TStringList> WinsockInfo;
-    int32_t SentCount { 0 };
-    bool Canceled { false };
-    bool KeepClosed { false };
-    int32_t LastErrorNo { 0 };
-    int32_t TimeOut { 0 };
-    int32_t ReportLevel { 0 };
-    std::string StatusText;
+    // The published properties and events are read and written directly; a
+    // change takes effect at the next operation.
+
+    // ---- Settings ----
+    std::string Host;
+    int32_t Port { 0 };
+    // Connect goes to the proxy instead of Host and Port when one is set.
     std::string Proxy;
     int32_t ProxyPort { 0 };
-    std::unique_ptr<TThreadTimer> Timer;
-    // None in a form designer.
-    std::unique_ptr<TKvFifoBuffer> InputBuffer;
-    bool LastEventOk { false };
-    bool TimedOut { false };
-    int32_t Port { 0 };
+    // The time limit of each wait in milliseconds; 0: none.
+    int32_t TimeOut { 0 };
+    // Status reports pass when their level (StatusLevel) is at most this.
+    int32_t ReportLevel { 0 };
     // Connect speaks TLS on the new connection (the HTTP component sets it
     // for "https:" URLs); Host is the name the certificate must carry.
     bool UseTls { false };
@@ -203,19 +205,45 @@ public:
     // system's; set from the environment variable WALLPAPERS_EXTRA_CA_FILE
     // when the component is made (empty: none).
     std::string TlsCaFile;
-    int32_t SendTotal { 0 };
-    int32_t ReceivedCount { 0 };
+    TKvReg* About { nullptr };
+
+    // ---- Events ----
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnConnectionRequest;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TNotifyEvent OnDataArrived;
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;
+    TOnStatus OnStatus;
+    TSocketErrorEvent OnSocketError;
+
+    // ---- State that descendants and tests read ----
+    bool Connected { false };
+    bool Canceled { false };
+    bool TimedOut { false };
     bool AsyncDone { false };
-    Winsock::sockaddr_in RemoteAddress;
-    std::string Host;
-    std::unique_ptr<char[]> HostEntryBuffer;
+    bool LastEventOk { false };
+    int32_t LastErrorNo { 0 };
+    std::string StatusText;
     std::string LastReply;
     int16_t ReplyCode { 0 };
-    uint16_t SocketHandle { 0xFFFF };
-    HWND EventWindow { 0 };
-    bool Connected { false };
+    int32_t SentCount { 0 };
+    int32_t SendTotal { 0 };
+    int32_t ReceivedCount { 0 };
+    Winsock::sockaddr_in RemoteAddress;
+    uint16_t SocketHandle { NoSocket };
+    std::unique_ptr<TStringList> WinsockInfo;
+
+    // ---- Work areas ----
+    // The receive buffer; none in a form designer.
+    std::unique_ptr<TKvFifoBuffer> InputBuffer;
+    std::unique_ptr<EventObject> WaitEvent;
+    std::unique_ptr<TThreadTimer> Timer;
+    // The host entry that a lookup answers into.
+    std::unique_ptr<char[]> HostEntryBuffer;
 
 protected:
     // Marks the component destroying and runs the virtual Abort, then Cancel.
@@ -263,20 +291,27 @@ protected:
     virtual void OpenTunnel() {}
 
 private:
+    // The first socket, registered for every notification; raises when none
+    // can be made.
     void InitSocket();
     // Makes and registers the socket that follows every close: all
     // notifications but write. When none can be made (at the open-file
-    // limit, say), SocketHandle is left at 0xFFFF, "no socket", and the
-    // result is false; the socket library's error tells why.
+    // limit, say), SocketHandle is left at NoSocket and the result is false;
+    // the socket library's error tells why.
     bool OpenFreshSocket();
+    // Makes a socket into SocketHandle and registers it with the event
+    // window for the given network events. SocketHandle is NoSocket first,
+    // so that a closed socket's number never stays behind, and stays so
+    // when no socket can be made (the result is then false).
+    bool OpenSocket(long events);
     // After a canceled or timed-out attempt: close quietly and make a fresh
     // socket, so a late completion can never connect the component.
     void RenewSocketAfterFailedConnect();
-    // Copies a host name into IoBuffer; false when it does not fit.
+    // Copies a host name into m_ioBuffer; false when it does not fit.
     bool PutNameInIoBuffer(const std::string& name);
     // Waits until the socket can take more bytes, or a cancel or time-out.
     void WaitUntilWritable();
-    // Sends one chunk held in IoBuffer for SendFile and SendStream, and
+    // Sends one chunk held in m_ioBuffer for SendFile and SendStream, and
     // restarts the time limit after each piece that moves; returns false
     // when a send took nothing (SendStream then ends at once).
     bool SendChunk(int32_t length);
@@ -299,7 +334,11 @@ private:
     void CheckSendError();
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The read notifications receive here (see IoBuffer) while the receive
+    // Work area: the host name to look up, send chunks, capture chunks. The
+    // read notifications receive into m_receiveArea instead, so received
+    // bytes never land on a chunk that is still being sent.
+    std::array<char, 65537> m_ioBuffer {};
+    // The read notifications receive here (see m_ioBuffer) while the receive
     // buffer's tail has no room for them: when its spill file holds bytes.
     std::array<char, 65536> m_receiveArea {};
     // Events the current socket is registered for: the first and accepted
@@ -323,6 +362,9 @@ private:
     // The error of a close that no socket error number describes.
     std::string m_closeErrorText;
     bool m_destroyBegun { false };
+    // Set while the component is destroyed: a close makes no fresh socket.
+    bool m_keepClosed { false };
+    THiddenWindow m_eventWindow;
     // The TLS session of the live connection, none on a plain one.
     std::unique_ptr<TTlsSession> m_tls;
     // The handshake reads the socket itself: read notifications then only

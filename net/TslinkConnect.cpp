@@ -1,6 +1,7 @@
 // Host resolution, connecting and disconnecting.
 #include "net/Tslink.h"
 
+#include "net/Swallow.h"
 #include "toolkit/runtime/ScopeExit.h"
 
 #include <cstring>
@@ -13,20 +14,20 @@ constexpr const char* NullRemoteAddress = "Null Remote Address";
 } // namespace
 
 bool TTessalink::PutNameInIoBuffer(const std::string& name) {
-    if (name.size() + 1 > IoBuffer.size())
+    if (name.size() + 1 > m_ioBuffer.size())
         return false;
-    std::memcpy(IoBuffer.data(), name.data(), name.size());
-    IoBuffer[name.size()] = '\0';
+    std::memcpy(m_ioBuffer.data(), name.data(), name.size());
+    m_ioBuffer[name.size()] = '\0';
     return true;
 }
 
 void TTessalink::ResolveRemoteHost() {
-    ReportStatus(8, "Resolve Host");
+    ReportStatus(StatusLevel::Detail, "Resolve Host");
     if (!PutNameInIoBuffer(Proxy.empty() ? Host : Proxy)) {
         RemoteAddress.sin_addr.s_addr = 0;
         throw ESockError(NullRemoteAddress);
     }
-    RemoteAddress.sin_addr.s_addr = Winsock::inet_addr(IoBuffer.data());
+    RemoteAddress.sin_addr.s_addr = Winsock::inet_addr(m_ioBuffer.data());
     if (RemoteAddress.sin_addr.s_addr != Winsock::INADDR_NONE)
         return;
 
@@ -36,7 +37,7 @@ void TTessalink::ResolveRemoteHost() {
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         m_lookupTask =
-            Winsock::WSAAsyncGetHostByName(EventWindow, LookupDoneMessage, IoBuffer.data(),
+            Winsock::WSAAsyncGetHostByName(EventWindow(), LookupDoneMessage, m_ioBuffer.data(),
                                            HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT);
         // A request refused at once never answers: it fails like a lookup
         // that found nothing instead of waiting for the time limit.
@@ -67,7 +68,7 @@ void TTessalink::ResolveRemoteHost() {
 }
 
 void TTessalink::Connect() {
-    ReportStatus(8, "Connecting");
+    ReportStatus(StatusLevel::Detail, "Connecting");
     Canceled = false;
     m_closeErrorNo = 0;
     m_closeErrorText.clear();
@@ -76,7 +77,7 @@ void TTessalink::Connect() {
     if (Connected)
         throw ESockError("Already connected");
     // The socket that should have followed the last close could not be made.
-    if (SocketHandle == 0xFFFF && !OpenFreshSocket()) {
+    if (SocketHandle == NoSocket && !OpenFreshSocket()) {
         LastErrorNo = Winsock::WSAGetLastError();
         RaiseSocketError(LastErrorNo);
     }
@@ -127,10 +128,7 @@ void TTessalink::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut) {
-        try {
-            Disconnect();
-        } catch (...) {
-        }
+        Swallow([this] { Disconnect(); });
         throw ESockError("Connection Timed out");
     }
     if (Canceled)
@@ -143,19 +141,16 @@ void TTessalink::RenewSocketAfterFailedConnect() {
     // would connect the component behind its user's back, and a new connect
     // would find the attempt still in progress. A connected socket (the
     // attempt completed while the cancel was pending) is left to Disconnect.
-    if (Connected || SocketHandle == 0xFFFF || KeepClosed)
+    if (Connected || SocketHandle == NoSocket || m_keepClosed)
         return;
     Winsock::closesocket(SocketHandle);
-    try {
-        OpenFreshSocket();
-    } catch (...) {
-        // The connect failure is what the caller hears about; the next
-        // Connect tries again to make a socket.
-    }
+    // The connect failure is what the caller hears about; the next Connect
+    // tries again to make a socket.
+    Swallow([this] { OpenFreshSocket(); });
 }
 
 void TTessalink::Disconnect() {
-    ReportStatus(8, "Disconnecting");
+    ReportStatus(StatusLevel::Detail, "Disconnecting");
     if (!Connected)
         return;
     // The closing alert tells the server that the close is not an attack

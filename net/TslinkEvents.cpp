@@ -4,6 +4,7 @@
 
 #include "net/ERangeError.h"
 #include "net/HiddenWindow.h"
+#include "net/Swallow.h"
 
 #include <algorithm>
 #include <cassert>
@@ -31,7 +32,7 @@ void TTessalink::SocketMessage(TMessage& message) {
     // A late answer to a lookup that was given up (see m_lookupTask).
     if (message.Msg == LookupDoneMessage && m_lookupTask != 0 && message.WParam != m_lookupTask)
         return;
-    try {
+    Swallow([&] {
         LastEventOk = Winsock::WSAGETSELECTERROR(message.LParam) == 0;
         if (message.Msg == SocketEventMessage) {
             switch (Winsock::WSAGETSELECTEVENT(message.LParam)) {
@@ -40,12 +41,9 @@ void TTessalink::SocketMessage(TMessage& message) {
                     WaitEvent->Set();
                     break;
                 }
-                try {
-                    ReceiveToBuffer();
-                    if (OnDataArrived)
-                        OnDataArrived(this);
-                } catch (...) {
-                }
+                ReceiveToBuffer();
+                if (OnDataArrived)
+                    OnDataArrived(this);
                 break;
             case Winsock::FD_ACCEPT:
                 Connected = true;
@@ -88,8 +86,7 @@ void TTessalink::SocketMessage(TMessage& message) {
                     OnConnect(this);
             }
         }
-    } catch (...) {
-    }
+    });
     message.Result = 0;
 }
 
@@ -135,7 +132,7 @@ void TTessalink::ReceiveFailed(const std::string& error) {
     // The bytes just read are lost, so whatever the connection still brings
     // would be cut: end it like a reset, which the readers raise once they
     // have taken what the buffer holds.
-    ReportStatus(4, "Receive buffer failed");
+    ReportStatus(StatusLevel::Socket, "Receive buffer failed");
     m_closeErrorNo = 0;
     m_closeErrorText = error;
     WaitEvent->Set();
@@ -167,15 +164,14 @@ bool TTessalink::DataAvailable() {
 void TTessalink::PeerClosed(uint16_t errorNo) {
     // A live connection is closed and replaced here, which fires OnDisconnect
     // once; the second call below tells that the wait woke for a close.
-    try {
+    Swallow([&] {
         if (Connected) {
             m_closeErrorNo = errorNo;
             m_closeErrorText.clear();
             ClearInput();
             RequestCloseSocket();
         }
-    } catch (...) {
-    }
+    });
     WaitEvent->Set();
     if (OnDisconnect)
         OnDisconnect(this);
@@ -196,7 +192,7 @@ void TTessalink::WaitForEvent() {
 }
 
 void TTessalink::StartTimer() {
-    ReportStatus(8, "Timer On");
+    ReportStatus(StatusLevel::Detail, "Timer On");
     TimedOut = false;
     Timer->SetEnabled(false);
     if (TimeOut < 0)
@@ -206,12 +202,12 @@ void TTessalink::StartTimer() {
 }
 
 void TTessalink::StopTimer() {
-    ReportStatus(8, "Timer Off");
+    ReportStatus(StatusLevel::Detail, "Timer Off");
     Timer->SetEnabled(false);
 }
 
 void TTessalink::TimerTriggered(TComponent*) {
-    ReportStatus(8, "Timer Triggered");
+    ReportStatus(StatusLevel::Detail, "Timer Triggered");
     StopTimer();
     TimedOut = true;
     WaitEvent->Set();
@@ -219,48 +215,36 @@ void TTessalink::TimerTriggered(TComponent*) {
 }
 
 void TTessalink::RequestCloseSocket() {
-    ReportStatus(4, "Request Close Socket");
+    ReportStatus(StatusLevel::Socket, "Request Close Socket");
     Connected = false;
     m_tls.reset();
-    if (SocketHandle == 0xFFFF)
+    if (SocketHandle == NoSocket)
         return;
     Winsock::closesocket(SocketHandle);
     if (!IsDestroying() && OnDisconnect)
         OnDisconnect(this);
-    if (KeepClosed)
+    if (m_keepClosed)
         return;
     OpenFreshSocket();
 }
 
 bool TTessalink::OpenFreshSocket() {
-    const Winsock::SOCKET handle = Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, 0);
-    // The closed socket's number must not stay behind: its next owner, or
-    // nobody, would get every later call.
-    SocketHandle = 0xFFFF;
-    if (handle == Winsock::INVALID_SOCKET)
-        return false;
-    if (handle > 0xFFFF)
-        throw ERangeError();
-    SocketHandle = static_cast<uint16_t>(handle);
-    m_waitingToSend = false;
-    m_selectedEvents = Winsock::FD_ALL_EVENTS & ~Winsock::FD_WRITE;
-    Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
-    return true;
+    return OpenSocket(Winsock::FD_ALL_EVENTS & ~Winsock::FD_WRITE);
 }
 
 void TTessalink::Cancel() {
-    ReportStatus(8, "Canceling");
+    ReportStatus(StatusLevel::Detail, "Canceling");
     Canceled = true;
     if (WaitEvent)
         WaitEvent->Set();
 }
 
 void TTessalink::Abort() {
-    ReportStatus(8, "Abort");
+    ReportStatus(StatusLevel::Detail, "Abort");
     Cancel();
 }
 
 void TTessalink::ClearInput() {
-    ReportStatus(8, "Clearing Input");
+    ReportStatus(StatusLevel::Detail, "Clearing Input");
     Winsock::recv(SocketHandle, m_receiveArea.data(), ReceiveChunk, 0);
 }

@@ -3,11 +3,12 @@
 // received and sent, plainly or through the TLS session.
 #include "net/Tslink.h"
 
+#include "net/Swallow.h"
 #include "net/TlsErrorText.h"
 #include "toolkit/runtime/ScopeExit.h"
 
 void TTessalink::StartTls() {
-    ReportStatus(8, "TLS Handshake");
+    ReportStatus(StatusLevel::Detail, "TLS Handshake");
     bool established = false;
     try {
         if (!Proxy.empty())
@@ -41,7 +42,7 @@ void TTessalink::StartTls() {
         throw;
     }
     if (established) {
-        ReportStatus(8, "TLS Established");
+        ReportStatus(StatusLevel::Detail, "TLS Established");
         return;
     }
     CloseQuietly();
@@ -53,11 +54,8 @@ void TTessalink::StartTls() {
 }
 
 void TTessalink::CloseQuietly() noexcept {
-    try {
-        RequestCloseSocket();
-    } catch (...) {
-        // The failure that ended the connection is what the caller hears.
-    }
+    // The failure that ended the connection is what the caller hears.
+    Swallow([this] { RequestCloseSocket(); });
 }
 
 int TTessalink::ReceiveInto(char* buffer, int size) {

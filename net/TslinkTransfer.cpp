@@ -32,6 +32,11 @@ void AdviseHugePages(std::string& text) {
     ::madvise(data + skip, (text.capacity() - skip) / huge * huge, MADV_HUGEPAGE);
 }
 
+// Every negative count but CaptureBuffered captures until the close.
+bool UntilClose(int32_t count) {
+    return count < CaptureBuffered;
+}
+
 // Counters are 32-bit by contract; a transfer past 2 GiB wraps them instead
 // of overflowing.
 int32_t AddCount(int32_t counter, int32_t amount) {
@@ -73,7 +78,7 @@ void TTessalink::WaitUntilWritable() {
         // let the caller send again at once: if that send would block too,
         // the platform notifies as soon as there is room.
         m_selectedEvents |= Winsock::FD_WRITE;
-        Winsock::WSAAsyncSelect(SocketHandle, EventWindow, SocketEventMessage, m_selectedEvents);
+        Winsock::WSAAsyncSelect(SocketHandle, EventWindow(), SocketEventMessage, m_selectedEvents);
         return;
     }
     m_waitingToSend = true;
@@ -82,7 +87,7 @@ void TTessalink::WaitUntilWritable() {
 }
 
 void TTessalink::SendBuffer(const void* data, uint16_t length) {
-    ReportStatus(4, "Sending Buffer");
+    ReportStatus(StatusLevel::Socket, "Sending Buffer");
     StartTimer();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
@@ -115,11 +120,11 @@ void TTessalink::SendBuffer(const void* data, uint16_t length) {
 }
 
 void TTessalink::Write(const std::string& text) {
-    ReportStatus(8, "Write");
+    ReportStatus(StatusLevel::Detail, "Write");
     if (text.size() <= 65535) {
-        std::memcpy(IoBuffer.data(), text.data(), text.size());
-        IoBuffer[text.size()] = '\0';
-        SendBuffer(IoBuffer.data(), 0);
+        std::memcpy(m_ioBuffer.data(), text.data(), text.size());
+        m_ioBuffer[text.size()] = '\0';
+        SendBuffer(m_ioBuffer.data(), 0);
         return;
     }
     TStringStream stream(text);
@@ -127,12 +132,12 @@ void TTessalink::Write(const std::string& text) {
 }
 
 void TTessalink::Writeln(const std::string& text) {
-    ReportStatus(8, "Writeln");
+    ReportStatus(StatusLevel::Detail, "Writeln");
     Write(text + "\r\n");
 }
 
 std::string TTessalink::ReadLn(int32_t maxLength) {
-    ReportStatus(8, "ReadLn");
+    ReportStatus(StatusLevel::Detail, "ReadLn");
     std::string result;
     StartTimer();
     {
@@ -180,12 +185,12 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
 }
 
 std::string TTessalink::Transaction(const std::string& command) {
-    ReportStatus(8, "Transaction");
+    ReportStatus(StatusLevel::Detail, "Transaction");
     ReplyCode = 0;
     Writeln(command);
     LastReply = ReadLn();
     if (!LastReply.empty()) {
-        ReportStatus(1, LastReply);
+        ReportStatus(StatusLevel::Reply, LastReply);
         std::size_t digits = 0;
         while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0' &&
                LastReply[digits] <= '9')
@@ -202,7 +207,7 @@ std::string TTessalink::Transaction(const std::string& command) {
 bool TTessalink::SendChunk(int32_t length) {
     int32_t remaining = length;
     do {
-        const int sent = SendFrom(IoBuffer.data() + (length - remaining), remaining);
+        const int sent = SendFrom(m_ioBuffer.data() + (length - remaining), remaining);
         if (sent == 0)
             return false;
         if (sent > 0) {
@@ -221,7 +226,7 @@ bool TTessalink::SendChunk(int32_t length) {
 }
 
 void TTessalink::SendFile(const std::string& fileName) {
-    ReportStatus(8, "SendFile");
+    ReportStatus(StatusLevel::Detail, "SendFile");
     {
         TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
         // The time limit is armed by the first block that moves and bounds
@@ -233,7 +238,7 @@ void TTessalink::SendFile(const std::string& fileName) {
         });
         const int64_t size = file.Size();
         while (file.Position() != size && !Canceled) {
-            const int32_t length = file.Read(IoBuffer.data(), ChunkSize);
+            const int32_t length = file.Read(m_ioBuffer.data(), ChunkSize);
             if (length <= 0)
                 break; // the file shrank under us
             SendChunk(length);
@@ -243,7 +248,7 @@ void TTessalink::SendFile(const std::string& fileName) {
 }
 
 void TTessalink::SendStream(TStream& stream) {
-    ReportStatus(8, "SendStream");
+    ReportStatus(StatusLevel::Detail, "SendStream");
     stream.SetPosition(0);
     if (!Canceled) {
         // The time limit bounds the silence between blocks, as in SendFile.
@@ -257,7 +262,7 @@ void TTessalink::SendStream(TStream& stream) {
         while (stream.Position() != size && !Canceled) {
             const auto wanted =
                 static_cast<int32_t>(std::min<int64_t>(size - stream.Position(), ChunkSize));
-            const int32_t length = stream.Read(IoBuffer.data(), wanted);
+            const int32_t length = stream.Read(m_ioBuffer.data(), wanted);
             if (length <= 0)
                 break;
             if (!SendChunk(length))
@@ -268,20 +273,20 @@ void TTessalink::SendStream(TStream& stream) {
 }
 
 void TTessalink::CaptureFile(const std::string& fileName) {
-    ReportStatus(8, "CaptureFile");
+    ReportStatus(StatusLevel::Detail, "CaptureFile");
     TFileStream file(fileName, fmCreate);
-    CaptureStream(file, -2);
+    CaptureStream(file, CaptureUntilClose);
 }
 
 void TTessalink::CaptureStream(TStream& stream, int32_t count) {
-    ReportStatus(8, "Capture Stream");
+    ReportStatus(StatusLevel::Detail, "Capture Stream");
     ReceivedCount = 0;
     StartTimer();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         while (!Canceled) {
             // A wanted size that is already reached needs no more bytes.
-            while (!DataAvailable() && !Canceled && Connected && count != -1 &&
+            while (!DataAvailable() && !Canceled && Connected && count != CaptureBuffered &&
                    !(count >= 0 && stream.Size() >= count))
                 WaitForEvent();
             int32_t wanted = std::min(InputBuffer->Count(), ChunkSize);
@@ -289,21 +294,21 @@ void TTessalink::CaptureStream(TStream& stream, int32_t count) {
             if (count >= 0)
                 wanted =
                     static_cast<int32_t>(std::clamp<int64_t>(count - stream.Size(), 0, wanted));
-            const int32_t taken = InputBuffer->Extract(IoBuffer.data(), wanted);
-            stream.WriteBuffer(IoBuffer.data(), taken);
+            const int32_t taken = InputBuffer->Extract(m_ioBuffer.data(), wanted);
+            stream.WriteBuffer(m_ioBuffer.data(), taken);
             ReceivedCount = AddCount(ReceivedCount, taken);
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             StartTimer();
             if (!Connected && InputBuffer->Count() == 0)
                 break;
-            if (count == -1 || (count >= 0 && stream.Size() >= count))
+            if (count == CaptureBuffered || (count >= 0 && stream.Size() >= count))
                 break;
         }
     }
     AbortExit(CaptureAborted);
     // Taken until the close: only an orderly close ends the data whole.
-    if (count < -1)
+    if (UntilClose(count))
         CheckOrderlyClose();
 }
 
@@ -333,7 +338,7 @@ int32_t TTessalink::TakeInto(std::string& text, int32_t length) {
 }
 
 void TTessalink::CaptureString(std::string& text, int32_t count) {
-    ReportStatus(8, "Capture String");
+    ReportStatus(StatusLevel::Detail, "Capture String");
     ReceivedCount = 0;
     text.clear();
     AdviseHugePages(text);
@@ -341,7 +346,8 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         while (!Canceled) {
-            while (InputBuffer->Count() == 0 && !Canceled && Connected && count != -1 &&
+            while (InputBuffer->Count() == 0 && !Canceled && Connected &&
+                   count != CaptureBuffered &&
                    !(count >= 0 && text.size() >= static_cast<std::size_t>(count)))
                 WaitForEvent();
             int64_t wanted = InputBuffer->Count();
@@ -354,18 +360,18 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
             }
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
-            if (!Connected || count == -1 ||
+            if (!Connected || count == CaptureBuffered ||
                 (count >= 0 && text.size() >= static_cast<std::size_t>(count)))
                 break;
         }
     }
     AbortExit(CaptureAborted);
-    if (count < -1)
+    if (UntilClose(count))
         CheckOrderlyClose();
 }
 
 uint16_t TTessalink::Accept() {
-    ReportStatus(4, "Accepting");
+    ReportStatus(StatusLevel::Socket, "Accepting");
     StartTimer();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
@@ -386,7 +392,7 @@ uint16_t TTessalink::Accept() {
         LastErrorNo = errorNo;
         RaiseSocketError(errorNo);
     }
-    Winsock::WSAAsyncSelect(accepted, EventWindow, SocketEventMessage, Winsock::FD_ALL_EVENTS);
+    Winsock::WSAAsyncSelect(accepted, EventWindow(), SocketEventMessage, Winsock::FD_ALL_EVENTS);
     RemoteAddress = peer;
     if (Canceled) {
         // Nobody would ever own the new socket: close it rather than leak it.

@@ -451,11 +451,11 @@ TEST_F(TslinkTest, EventWindowHandsOnMessagesFrom1125Up) {
     const LPARAM refused = Winsock::WSAMAKESELECTREPLY(0, 10061);
     component.LastEventOk = true;
 
-    SendMessage(component.EventWindow, 1124, 0, refused);
+    SendMessage(component.EventWindow(), 1124, 0, refused);
     EXPECT_TRUE(component.LastEventOk);
-    SendMessage(component.EventWindow, 1127, 0, refused);
+    SendMessage(component.EventWindow(), 1127, 0, refused);
     EXPECT_FALSE(component.LastEventOk);
-    SendMessage(component.EventWindow, 1127, 0, 0);
+    SendMessage(component.EventWindow(), 1127, 0, 0);
     EXPECT_TRUE(component.LastEventOk);
     EXPECT_FALSE(component.AsyncDone);
     EXPECT_FALSE(component.Connected);
@@ -464,11 +464,11 @@ TEST_F(TslinkTest, EventWindowHandsOnMessagesFrom1125Up) {
     // 1126 always ends a wait; with event code 8 it reports a connection.
     int connects = 0;
     component.OnConnect = [&](TComponent*) { ++connects; };
-    SendMessage(component.EventWindow, LookupDoneMessage, 0, Winsock::WSAMAKEASYNCREPLY(100, 0));
+    SendMessage(component.EventWindow(), LookupDoneMessage, 0, Winsock::WSAMAKEASYNCREPLY(100, 0));
     EXPECT_TRUE(component.AsyncDone);
     EXPECT_TRUE(component.WaitEvent->IsSet());
     EXPECT_FALSE(component.Connected);
-    SendMessage(component.EventWindow, LookupDoneMessage, 0,
+    SendMessage(component.EventWindow(), LookupDoneMessage, 0,
                 Winsock::WSAMAKESELECTREPLY(Winsock::FD_ACCEPT, 0));
     EXPECT_TRUE(component.Connected);
     EXPECT_EQ(connects, 1);
@@ -514,7 +514,7 @@ TEST_F(TslinkTest, DestroyingComponentsReleasesEverything) {
 
     auto looking = std::make_unique<TTessalink>(nullptr);
     ASSERT_NE(Winsock::WSAAsyncGetHostByName(
-                  looking->EventWindow, LookupDoneMessage, Resolver->HangingName.c_str(),
+                  looking->EventWindow(), LookupDoneMessage, Resolver->HangingName.c_str(),
                   looking->HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT),
               0u);
     looking.reset();

@@ -79,15 +79,17 @@ TEST(ReportStatus, PassesByLevelAndSwallowsHandlerErrors) {
         component.ReportLevel = each.reportLevel;
         component.StatusText.clear();
         calls = 0;
-        for (uint8_t level : { 1, 2, 4, 8 })
-            component.ReportStatus(level, "level " + std::to_string(level));
+        // The texts name the numbers, so the levels keep their values.
+        for (StatusLevel level : { StatusLevel::Reply, StatusLevel::Completion, StatusLevel::Socket,
+                                   StatusLevel::Detail })
+            component.ReportStatus(level, "level " + std::to_string(static_cast<int>(level)));
         EXPECT_EQ(calls, static_cast<int>(each.passing.size()));
         EXPECT_EQ(component.StatusText,
                   each.passing.empty() ? "" : "level " + std::to_string(each.passing.back()));
     }
 
     component.OnStatus = [](TComponent*, const std::string&) { throw Exception("broken handler"); };
-    EXPECT_NO_THROW(component.ReportStatus(1, "still fine"));
+    EXPECT_NO_THROW(component.ReportStatus(StatusLevel::Reply, "still fine"));
     EXPECT_EQ(component.StatusText, "still fine");
 }
 

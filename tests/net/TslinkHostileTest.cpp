@@ -83,7 +83,8 @@ TEST_F(TslinkTest, CaptureUntilTheCloseTellsAResetFromAnOrderlyClose) {
         SCOPED_TRACE("CaptureString: the bytes are delivered, then the reset is an error");
         connectAndBuffer();
         std::string text;
-        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kResetText);
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, CaptureUntilClose); },
+                                 kResetText);
         EXPECT_TRUE(text == bytes);
         EXPECT_FALSE(component.Connected);
         EXPECT_EQ(component.CloseErrorNo(), 10054);
@@ -106,7 +107,7 @@ TEST_F(TslinkTest, CaptureUntilTheCloseTellsAResetFromAnOrderlyClose) {
         std::string text;
         component.CaptureString(text, 10);
         EXPECT_EQ(text, bytes.substr(0, 10));
-        component.CaptureString(text, -1);
+        component.CaptureString(text, CaptureBuffered);
         EXPECT_TRUE(text == bytes.substr(10));
     }
     {
@@ -114,14 +115,15 @@ TEST_F(TslinkTest, CaptureUntilTheCloseTellsAResetFromAnOrderlyClose) {
         connectAndBuffer();
         ASSERT_TRUE(DispatchUntil([&] { return !component.Connected; }));
         TMemoryStream stream;
-        ExpectRaises<ESockError>([&] { component.CaptureStream(stream, -2); }, kResetText);
+        ExpectRaises<ESockError>([&] { component.CaptureStream(stream, CaptureUntilClose); },
+                                 kResetText);
         EXPECT_TRUE(stream.DataString() == bytes);
     }
     {
         SCOPED_TRACE("an orderly close after a reset: the next connection ends well");
         connectAndBuffer();
         std::string text;
-        component.CaptureString(text, -2);
+        component.CaptureString(text, CaptureUntilClose);
         EXPECT_TRUE(text == bytes);
         EXPECT_EQ(component.CloseErrorNo(), 0);
     }
@@ -215,7 +217,8 @@ TEST_F(TslinkTest, AResetAtEachPhaseIsRaisedByWhatFollows) {
         ExpectRaises<ESockError>([&] { component.Write("GET"); }, kResetText);
         ExpectRaises<ESockError>([&] { component.ReadLn(); }, kResetText);
         std::string text;
-        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kResetText);
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, CaptureUntilClose); },
+                                 kResetText);
         EXPECT_EQ(component.CloseErrorNo(), 10054);
     }
     {
@@ -229,7 +232,7 @@ TEST_F(TslinkTest, AResetAtEachPhaseIsRaisedByWhatFollows) {
         ExpectRaises<ESockError>([&] { component.ReadLn(10); }, kResetText);
         // The cut bytes stay for a capture that wants what is buffered.
         std::string text;
-        component.CaptureString(text, -1);
+        component.CaptureString(text, CaptureBuffered);
         EXPECT_EQ(text, "cut li");
         ExpectRaises<ESockError>([&] { component.ReadLn(); }, kResetText);
     }
@@ -294,7 +297,8 @@ TEST_F(TslinkTest, AReceiveBufferThatCannotSpillEndsTheConnectionWithItsError) {
         SCOPED_TRACE("a capture until the close");
         ConnectTo(component, peer.Port());
         std::string text;
-        ExpectRaises<ESockError>([&] { component.CaptureString(text, -2); }, kSpillError);
+        ExpectRaises<ESockError>([&] { component.CaptureString(text, CaptureUntilClose); },
+                                 kSpillError);
         EXPECT_GE(text.size(), 4096u);
         EXPECT_LT(text.size(), bytes.size());
         EXPECT_TRUE(text == bytes.substr(0, text.size()));

@@ -73,7 +73,7 @@ TEST_F(TslinkTlsTest, LinesAndCapturesWorkUnchangedOverTls) {
         while (component->ReadLn() != "\r\n") {
         }
         std::string received;
-        component->CaptureString(received, -2);
+        component->CaptureString(received, CaptureUntilClose);
         EXPECT_EQ(received.size(), body.size());
         EXPECT_TRUE(received == body) << "the body differs";
         EXPECT_FALSE(component->Connected);

@@ -205,7 +205,7 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
         int packets = 0;
         component.OnPacketRecvd = [&](TComponent*) { ++packets; };
         std::string body = "old content";
-        component.CaptureString(body, -2);
+        component.CaptureString(body, CaptureUntilClose);
         EXPECT_TRUE(body == small);
         EXPECT_EQ(component.ReceivedCount, 300);
         EXPECT_GE(packets, 1);
@@ -219,7 +219,7 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
     TTessalink component(nullptr);
     ConnectTo(component, peer.Port());
     std::string body;
-    component.CaptureString(body, -2);
+    component.CaptureString(body, CaptureUntilClose);
     EXPECT_EQ(body.size(), large.size());
     EXPECT_TRUE(body == large);
     EXPECT_EQ(component.ReceivedCount, static_cast<int32_t>(large.size()));
@@ -255,7 +255,7 @@ TEST_F(TslinkTest, AHundredMegabytesArriveByteIdenticalInBoundedSteps) {
         };
         component.OnPacketRecvd = [&](TComponent*) { before = component.InputBuffer->Count(); };
         std::string body;
-        component.CaptureString(body, -2);
+        component.CaptureString(body, CaptureUntilClose);
         ASSERT_EQ(body.size(), large.size());
         const auto differ = std::mismatch(body.begin(), body.end(), large.begin());
         EXPECT_TRUE(differ.first == body.end())
@@ -276,7 +276,7 @@ TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     ConnectTo(component, peer.Port());
 
     std::string text = "x";
-    component.CaptureString(text, -1); // nothing buffered: returns at once
+    component.CaptureString(text, CaptureBuffered); // nothing buffered: returns at once
     EXPECT_EQ(text, "");
     peer.Release();
 
@@ -288,7 +288,7 @@ TEST_F(TslinkTest, CaptureWithACountStopsThereOnAnOpenConnection) {
     component.CaptureStream(stream, 0); // nothing more wanted: no wait
     EXPECT_EQ(stream.DataString(), "456");
     ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 3; }));
-    component.CaptureString(text, -1);
+    component.CaptureString(text, CaptureBuffered);
     EXPECT_EQ(text, "789");
     EXPECT_TRUE(component.Connected);
     component.Disconnect();
@@ -307,7 +307,7 @@ TEST_F(TslinkTest, CaptureStreamAndCaptureFile) {
 
     ConnectTo(component, peer.Port());
     TMemoryStream stream;
-    component.CaptureStream(stream, -2);
+    component.CaptureStream(stream, CaptureUntilClose);
     EXPECT_TRUE(stream.DataString() == bytes);
     EXPECT_EQ(component.ReceivedCount, 200000);
 
@@ -482,13 +482,13 @@ TEST_F(TslinkTest, EveryTransferAbortsWithItsOwnText) {
         { "CaptureStream",
           [&] {
               TMemoryStream s;
-              component.CaptureStream(s, -2);
+              component.CaptureStream(s, CaptureUntilClose);
           },
           "Socket capture aborted" },
         { "CaptureString",
           [&] {
               std::string s;
-              component.CaptureString(s, -2);
+              component.CaptureString(s, CaptureUntilClose);
           },
           "Socket capture aborted" },
     };
@@ -502,7 +502,8 @@ TEST_F(TslinkTest, EveryTransferAbortsWithItsOwnText) {
     // A cancel during the wait of a capture.
     QTimer::singleShot(20, [&] { component.Cancel(); });
     std::string text;
-    ExpectRaises<EAbortError>([&] { component.CaptureString(text, -2); }, "Socket capture aborted");
+    ExpectRaises<EAbortError>([&] { component.CaptureString(text, CaptureUntilClose); },
+                              "Socket capture aborted");
     component.Disconnect();
     EXPECT_TRUE(peer.WaitDone());
     EXPECT_EQ(peer.Received(), "");
@@ -533,7 +534,7 @@ TEST_F(TslinkTest, AcceptTakesOverAnIncomingConnection) {
     ASSERT_EQ(Winsock::bind(component.SocketHandle, name, sizeof address), 0);
     ASSERT_EQ(Winsock::listen(component.SocketHandle, 5), 0);
     ASSERT_EQ(Winsock::getsockname(component.SocketHandle, name, &length), 0);
-    Winsock::WSAAsyncSelect(component.SocketHandle, component.EventWindow, LookupDoneMessage,
+    Winsock::WSAAsyncSelect(component.SocketHandle, component.EventWindow(), LookupDoneMessage,
                             Winsock::FD_ACCEPT);
     StatusLog log;
     log.Attach(component);
@@ -553,7 +554,7 @@ TEST_F(TslinkTest, AcceptTakesOverAnIncomingConnection) {
     ExpectRaises<ESockError>([&] { component.Accept(); }, "10035:Operation would block");
 
     component.AsyncDone = false;
-    SendMessage(component.EventWindow, LookupDoneMessage, 0,
+    SendMessage(component.EventWindow(), LookupDoneMessage, 0,
                 Winsock::WSAMAKESELECTREPLY(Winsock::FD_ACCEPT, 10053));
     ExpectRaises<ESockError>([&] { component.Accept(); }, "Error creating Data Connection");
 
