@@ -99,6 +99,20 @@ protected:
         return m_dir.path().toStdString() + "/" + name;
     }
     std::string Dir() const { return m_dir.path().toStdString(); }
+    // What fetching the URL into 1.jpg came to: "saved " and the file's
+    // bytes (the file is then removed), or why it failed.
+    std::string Outcome(TImageFetcher& fetcher, const std::string& url) const {
+        const std::string prefix = "Cannot download \"" + url + "\": ";
+        try {
+            fetcher.Fetch(url, Target("1.jpg"));
+        } catch (const Exception& e) {
+            const bool ours = e.Message().rfind(prefix, 0) == 0;
+            return ours ? e.Message().substr(prefix.size()) : e.Message();
+        }
+        const std::string saved = "saved " + ReadFile(Target("1.jpg"));
+        std::filesystem::remove(Target("1.jpg"));
+        return saved;
+    }
 
     NginxServer m_server;
     QTemporaryDir m_dir;
@@ -181,6 +195,67 @@ TEST_F(ImageFetcher, FailedDownloadsRaiseAndLeaveNoFile) {
     EXPECT_THROW(FetchImageFile(missing, target), EDownloadError);
     EXPECT_EQ(ReadFile(target), "old picture");
     EXPECT_EQ(Entries(Dir()), std::vector<std::string> { "404.jpg" });
+}
+
+// Only a 2xx status saves the picture. A redirect is followed only when it
+// names where to go, so a 3xx that arrives as the final answer is refused
+// like an error page. A 1xx is interim: the answer after it decides.
+TEST_F(ImageFetcher, OnlyASuccessStatusSavesThePicture) {
+    struct Row {
+        std::string response;
+        std::string outcome;
+    };
+    const std::string body = "\r\nContent-Length: 3\r\n\r\nabc";
+    const Row rows[] = {
+        { "HTTP/1.1 199 Early\r\n\r\nHTTP/1.1 200 OK" + body, "saved abc" },
+        { "HTTP/1.1 199 Early\r\n\r\n", "Server sent no reply" },
+        { "HTTP/1.0 200 OK" + body, "saved abc" },
+        { "HTTP/1.0 299 Odd" + body, "saved abc" },
+        { "HTTP/1.0 300 Multiple Choices" + body, "HTTP status 300" },
+        { "HTTP/1.0 304 Not Modified\r\n\r\n", "HTTP status 304" },
+    };
+    TImageFetcher fetcher;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.response);
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").Send(row.response).Close();
+        peer.Start();
+        EXPECT_EQ(Outcome(fetcher, "http://127.0.0.1:" + std::to_string(peer.Port()) + "/1.jpg"),
+                  row.outcome);
+        EXPECT_TRUE(Entries(Dir()).empty());
+    }
+}
+
+// A size announced beyond the bound ends a final answer (2xx, or an error
+// status) before any of its body; the body of a redirect is never taken, so
+// its size does not count.
+TEST_F(ImageFetcher, AnnouncedSizeRefusesOnlyAFinalAnswer) {
+    TImageFetcher fetcher;
+    fetcher.MaxPictureSize = 1000;
+    for (const auto& [status, outcome] :
+         std::vector<std::pair<int, std::string>> { { 200, "Picture too large" },
+                                                    { 299, "Picture too large" },
+                                                    { 300, "saved tiny" },
+                                                    { 399, "saved tiny" },
+                                                    { 400, "Picture too large" } }) {
+        SCOPED_TRACE(status);
+        LoopbackPeer peer;
+        // Only the head comes: a transfer that waited for the body would
+        // end with the connection instead.
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .Send("HTTP/1.1 " + std::to_string(status) +
+                  " X\r\nLocation: /2.jpg\r\nContent-Length: 5000\r\nConnection: close\r\n\r\n")
+            .Close()
+            .Accept()
+            .ReadUntil("\r\n\r\n")
+            .Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ntiny")
+            .Close();
+        peer.Start();
+        EXPECT_EQ(Outcome(fetcher, "http://127.0.0.1:" + std::to_string(peer.Port()) + "/1.jpg"),
+                  outcome);
+        EXPECT_TRUE(Entries(Dir()).empty());
+    }
 }
 
 TEST_F(ImageFetcher, FileErrorsCarryTheRuntimeCodes) {

@@ -225,6 +225,30 @@ TEST_F(TslinkTest, CaptureStringTakesEverythingUntilThePeerCloses) {
     EXPECT_EQ(component.ReceivedCount, static_cast<int32_t>(large.size()));
 }
 
+TEST_F(TslinkTest, AReadThatFindsTheEndClosesTheConnectionAtOnce) {
+    // 64 KiB fill a 64 KiB buffer in one read, so the next read is the one
+    // that returns nothing: that read is the close. The connection ends
+    // there, before the last byte is even taken, and no close notification
+    // is needed (OnDisconnect fires once, not once more for a notification).
+    const std::string bytes = RandomBytes(65536, 12);
+    LoopbackPeer peer;
+    peer.Accept().Send(bytes).Close();
+    peer.Start();
+    TTessalink component(nullptr);
+    component.InputBuffer = std::make_unique<TKvFifoBuffer>(65536);
+    int disconnects = 0;
+    component.OnDisconnect = [&](TComponent*) { ++disconnects; };
+    ConnectTo(component, peer.Port());
+    // The end is there before the first read.
+    ASSERT_TRUE(peer.WaitDone());
+    std::string body;
+    component.CaptureString(body, 65536);
+    EXPECT_TRUE(body == bytes);
+    EXPECT_FALSE(component.Connected);
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_EQ(component.InputBuffer->Count(), 0);
+}
+
 TEST_F(TslinkTest, AHundredMegabytesArriveByteIdenticalInBoundedSteps) {
     // Bytes that tell their own position, so that a piece out of order or
     // twice cannot go unnoticed.

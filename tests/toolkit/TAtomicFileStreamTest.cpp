@@ -139,6 +139,29 @@ TEST_F(AtomicFileStream, WritableFileInAReadOnlyFolderIsRewrittenInPlace) {
     EXPECT_EQ(Entries("locked"), QStringList { "log.log" });
 }
 
+TEST_F(AtomicFileStream, FailedRenameAtCommitRaisesAndLeavesTheTargetAsItWas) {
+    // The target turns into a folder after the temporary file exists, so the
+    // final rename fails (EISDIR) for root as for anyone. The old content
+    // moves into that folder and must come through untouched.
+    const std::string name = Path("1.jpg");
+    WriteFile(name, "old picture");
+    TAtomicFileStream stream(name);
+    stream.WriteBuffer("new picture", 11);
+    ASSERT_EQ(mkdir(Path("folder").c_str(), 0755), 0);
+    ASSERT_EQ(rename(name.c_str(), Path("folder/old.jpg").c_str()), 0);
+    ASSERT_EQ(rename(Path("folder").c_str(), name.c_str()), 0);
+    try {
+        stream.Commit();
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file \"" + name + "\". Is a directory");
+        EXPECT_EQ(e.SystemError, EISDIR);
+    }
+    EXPECT_EQ(ReadFile(Path("1.jpg/old.jpg")), "old picture");
+    EXPECT_EQ(Entries(), QStringList { "1.jpg" }) << "no temporary file is left";
+    EXPECT_EQ(Entries("1.jpg"), QStringList { "old.jpg" });
+}
+
 TEST_F(AtomicFileStream, StaleNamedTemporariesOfEndedProcessesAreRemoved) {
     // A process that has surely ended: a child that was waited for.
     const pid_t child = fork();
