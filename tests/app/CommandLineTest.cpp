@@ -63,6 +63,7 @@ TEST_F(CommandLine, SiteTakesAnHttpBaseAddress) {
         { { "--site", "http://host/mirror//" }, "http://host/mirror" },
         { { "--site", "HTTP://Host" }, "HTTP://Host" },
         { { "--site", "https://wallpapers.example:8443/" }, "https://wallpapers.example:8443" },
+        { { "--site", "http://host:65535" }, "http://host:65535" },
     };
     for (const auto& row : accepted) {
         const TCommandLine line = Parse(row.arguments);
@@ -71,7 +72,7 @@ TEST_F(CommandLine, SiteTakesAnHttpBaseAddress) {
     }
 
     for (const char* bad : { "", "wallpapers.example", "ftp://host", "https:/host", "http://",
-                             "http:///path", "http://a b", "http://host:99999",
+                             "http:///path", "http://a b", "http://host:65536", "http://host:99999",
                              "http://host/?page=1", "http://host/#top", "http://hôst" }) {
         const TCommandLine line = Parse({ "--site", bad });
         EXPECT_EQ(line.Action, TCommandLine::TAction::Refuse) << bad;

@@ -64,6 +64,8 @@ TEST_F(DownloadRunStop, HttpComponentCarriesTheWindowsSettings) {
     EXPECT_EQ(http.Port, 0);
     EXPECT_EQ(http.ReportLevel, 0);
     EXPECT_EQ(http.Proxy, "");
+    // Deliberately not the component's "no limit" defaults: a silent, dripping
+    // or endless server would otherwise hold the run for ever.
     EXPECT_EQ(http.TimeOut, 30000);
     EXPECT_EQ(http.MaxBodySize, 64 * 1024 * 1024);
     EXPECT_EQ(http.MinRateBytes, 1024);
