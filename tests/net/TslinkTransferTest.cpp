@@ -232,14 +232,15 @@ TEST_F(TslinkTest, AReadThatFindsTheEndClosesTheConnectionAtOnce) {
     // is needed (OnDisconnect fires once, not once more for a notification).
     const std::string bytes = RandomBytes(65536, 12);
     LoopbackPeer peer;
-    peer.Accept().Send(bytes).Close();
+    peer.Accept().WaitForRelease().Send(bytes).Close();
     peer.Start();
     TTessalink component(nullptr);
     component.InputBuffer = std::make_unique<TKvFifoBuffer>(65536);
     int disconnects = 0;
     component.OnDisconnect = [&](TComponent*) { ++disconnects; };
     ConnectTo(component, peer.Port());
-    // The end is there before the first read.
+    // The bytes and the end are there before the first read.
+    peer.Release();
     ASSERT_TRUE(peer.WaitDone());
     std::string body;
     component.CaptureString(body, 65536);
