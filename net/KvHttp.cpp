@@ -691,8 +691,12 @@ void TKvHTTP::ReceiveBody() {
     // one does: a reset there cuts the page short.
     if (bounded)
         CheckOrderlyClose();
-    if (count >= 0 && !bounded && received < count)
+    if (count >= 0 && !bounded && received < count) {
+        // A receive buffer that could not keep the bytes cut the body, not
+        // the server.
+        CheckReceiveFailure();
         throw ESockError("Connection closed before the whole body arrived");
+    }
 }
 
 // Room for the whole announced body at once, so that a large body is not

@@ -270,6 +270,10 @@ protected:
     // or an error cut the data short, which raises ESockError with the
     // error's text; an orderly close (or a live connection) passes.
     void CheckOrderlyClose();
+    // After data that stopped short of a wanted size: when the receive
+    // buffer's failure ended the connection, that failure is why, and it is
+    // raised with its own text; any other end passes.
+    void CheckReceiveFailure();
     // True once the connection has ended by a reset or an error.
     bool EndedByError() const;
     // The time limit elapsed: stops it, sets TimedOut and aborts.

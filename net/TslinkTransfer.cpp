@@ -56,12 +56,16 @@ bool TTessalink::EndedByError() const {
 }
 
 void TTessalink::CheckOrderlyClose() {
+    CheckReceiveFailure();
     if (!EndedByError())
         return;
-    if (m_closeErrorNo == 0)
-        throw ESockError(m_closeErrorText);
     LastErrorNo = m_closeErrorNo;
     RaiseSocketError(m_closeErrorNo);
+}
+
+void TTessalink::CheckReceiveFailure() {
+    if (EndedByError() && m_closeErrorNo == 0)
+        throw ESockError(m_closeErrorText);
 }
 
 void TTessalink::CheckSendError() {

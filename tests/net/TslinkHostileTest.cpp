@@ -325,3 +325,31 @@ TEST_F(TslinkTest, AReceiveBufferThatCannotSpillEndsTheConnectionWithItsError) {
     EXPECT_TRUE(server.WaitDone());
     EXPECT_TRUE(peer.WaitDone());
 }
+
+// With a Content-Length the body ends short of it, but the close that the
+// buffer forced is not the server's: the buffer's error is the reason given,
+// in a string and in a file alike.
+TEST_F(TslinkTest, AnAnnouncedBodyCutByTheReceiveBufferEndsWithTheBuffersError) {
+    const std::string bytes = Bytes(300000);
+    const std::string head =
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n";
+    QTemporaryDir files;
+    ASSERT_TRUE(files.isValid());
+    for (const bool toFile : { false, true }) {
+        SCOPED_TRACE(toFile ? "into a file" : "into Body");
+        LoopbackPeer server;
+        server.Accept().ReadUntil("\r\n\r\n").Send(head + bytes).ReadToEnd();
+        server.Start();
+        UnusableTempFolder folder;
+        TKvHTTP http;
+        http.TimeOut = 20000;
+        http.InputBuffer = std::make_unique<TKvFifoBuffer>(4096);
+        http.InputFileMode = toFile;
+        if (toFile) {
+            http.Header = files.filePath("head").toStdString();
+            http.Body = files.filePath("body").toStdString();
+        }
+        ExpectRaises<ESockError>([&] { http.Get(KvHttpWire::Url(server, "/p.htm")); }, kSpillError);
+        EXPECT_TRUE(server.WaitDone());
+    }
+}
