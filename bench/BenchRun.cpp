@@ -16,7 +16,7 @@
 #include "app/Unit2.h"
 #include "bench/BenchNginx.h"
 #include "bench/BenchStats.h"
-#include "toolkit/widgets/TApplication.h"
+#include "tests/support/RunWindows.h"
 #include "toolkit/widgets/TSpinEdit.h"
 
 #include <QDir>
@@ -66,33 +66,15 @@ void ResetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// The main window and the viewer as the program makes them, working in a
-// temporary directory (for "log.log") with their pictures in another.
-class TRunWindow {
+// The program's windows (see RunWindows) over the demo site, shown.
+class TRunWindow : public RunWindows {
 public:
     explicit TRunWindow(const std::string& pictureDirectory) {
-        m_oldDirectory = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        std::ofstream emptyLog(LogFileName);
-        m_application = std::make_unique<TApplication>();
-        m_application->SetTitle("Wallpapers");
-        m_application->SetErrorPresenter(
-            [this](const std::string&, const std::string& text) { m_errors.push_back(text); });
-        StopFlag = 0;
-        CurrentNumber = 0;
-        Form1 = m_application->CreateForm<TForm1>();
-        Form2 = m_application->CreateForm<TForm2>();
+        Open(pictureDirectory);
         Form1->SiteAddress = Site().Url("");
-        Form1->PictureDirectory = pictureDirectory + "/";
         Form1->show();
         m_application->ProcessMessages();
     }
-    ~TRunWindow() {
-        m_application.reset();
-        QDir::setCurrent(m_oldDirectory);
-    }
-    TRunWindow(const TRunWindow&) = delete;
-    TRunWindow& operator=(const TRunWindow&) = delete;
 
     // The whole run happens inside the click; an error ends it in the
     // error box, which the recorder took.
@@ -101,13 +83,6 @@ public:
         Form1->SpinEdit2->SetText(QString::number(to));
         Form1->Button2->click();
     }
-    const std::vector<std::string>& Errors() const { return m_errors; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_oldDirectory;
-    std::unique_ptr<TApplication> m_application;
-    std::vector<std::string> m_errors;
 };
 
 void WholeRun(benchmark::State& state) {
