@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <vector>
 
 namespace {
 thread_local MessageQueue* t_queue = nullptr;
@@ -66,35 +67,46 @@ void MessageQueue::EndDelivery() {
 }
 
 bool MessageQueue::StartTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc) {
-    StopTimer(window, timerId);
-    UINT period = std::clamp(elapse, kMinimumTimerPeriod, kMaximumTimerPeriod);
-    int qtId = startTimer(static_cast<int>(period));
-    if (qtId == 0)
-        return false;
-    m_timers[qtId] = Timer { window, timerId, timerProc };
-    return true;
-}
-
-bool MessageQueue::StopTimer(HWND window, UINT_PTR timerId) {
-    for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
-        if (it->second.Window == window && it->second.Id == timerId) {
-            killTimer(it->first);
-            m_timers.erase(it);
-            return true;
-        }
-    }
+    const UINT period = std::clamp(elapse, kMinimumTimerPeriod, kMaximumTimerPeriod);
+    const Clock::time_point now = Clock::now();
+    Timer& timer = m_timers[{ window, timerId }];
+    timer.Proc = timerProc;
+    timer.Period = std::chrono::milliseconds(period);
+    timer.Due = now + timer.Period;
+    timer.Start = ++m_starts;
+    if (m_sharedTimer != 0 && m_armedFor <= timer.Due)
+        return true;
+    if (ArmFor(now))
+        return true;
+    m_timers.erase({ window, timerId });
     return false;
 }
 
+bool MessageQueue::StopTimer(HWND window, UINT_PTR timerId) {
+    return m_timers.erase({ window, timerId }) > 0;
+}
+
 void MessageQueue::StopTimers(HWND window) {
-    for (auto it = m_timers.begin(); it != m_timers.end();) {
-        if (it->second.Window == window) {
-            killTimer(it->first);
-            it = m_timers.erase(it);
-        } else {
-            ++it;
-        }
+    std::erase_if(m_timers, [window](const auto& timer) { return timer.first.first == window; });
+}
+
+bool MessageQueue::ArmFor(Clock::time_point now) {
+    if (m_sharedTimer != 0)
+        killTimer(m_sharedTimer);
+    m_sharedTimer = 0;
+    if (m_timers.empty())
+        return true;
+    auto earliest = m_timers.begin();
+    for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
+        if (it->second.Due < earliest->second.Due)
+            earliest = it;
     }
+    // Never early: a precise Qt timer ticks no sooner than asked, and the
+    // wait is rounded up to whole milliseconds.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest->second.Due - now);
+    m_sharedTimer = startTimer(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer);
+    m_armedFor = earliest->second.Due;
+    return m_sharedTimer != 0;
 }
 
 void MessageQueue::Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -103,34 +115,63 @@ void MessageQueue::Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         CallGuarded([&] { procedure(window, message, wParam, lParam); });
 }
 
+void MessageQueue::RunTask(HWND window, const std::function<void()>& task) {
+    ++m_deliveryDepth;
+    if (WindowRegistry::Instance().Exists(window))
+        CallGuarded(task);
+    EndDelivery();
+}
+
 bool MessageQueue::event(QEvent* event) {
     if (event->type() != WindowMessageEvent::Type())
         return QObject::event(event);
     auto* message = static_cast<WindowMessageEvent*>(event);
-    ++m_deliveryDepth;
+    --m_posted;
     if (message->Task) {
-        if (WindowRegistry::Instance().Exists(message->Window))
-            CallGuarded(message->Task);
-    } else {
-        Deliver(message->Window, message->Message, message->WParam, message->LParam);
+        RunTask(message->Window, message->Task);
+        return true;
     }
+    ++m_deliveryDepth;
+    Deliver(message->Window, message->Message, message->WParam, message->LParam);
     EndDelivery();
     return true;
 }
 
 void MessageQueue::timerEvent(QTimerEvent* event) {
-    auto found = m_timers.find(event->timerId());
-    if (found == m_timers.end())
+    if (event->timerId() != m_sharedTimer)
         return;
-    Timer timer = found->second;
-    ++m_deliveryDepth;
-    if (timer.Proc) {
-        if (WindowRegistry::Instance().Exists(timer.Window)) {
-            auto tick = static_cast<DWORD>(QDeadlineTimer::current().deadline());
-            CallGuarded([&] { timer.Proc(timer.Window, WM_TIMER, timer.Id, tick); });
-        }
-    } else {
-        Deliver(timer.Window, WM_TIMER, timer.Id, 0);
+    const Clock::time_point now = Clock::now();
+    // The timers due now, earliest first. Each is looked up again just
+    // before it ticks: a procedure may stop or restart any timer.
+    std::vector<std::pair<Clock::time_point, std::pair<TimerKey, std::uint64_t>>> due;
+    for (const auto& [key, timer] : m_timers) {
+        if (timer.Due <= now)
+            due.push_back({ timer.Due, { key, timer.Start } });
     }
+    std::sort(due.begin(), due.end());
+    ++m_deliveryDepth;
+    for (const auto& [when, which] : due) {
+        auto found = m_timers.find(which.first);
+        if (found == m_timers.end() || found->second.Start != which.second)
+            continue;
+        Timer& timer = found->second;
+        // The next tick one period on; ticks that the thread missed while busy
+        // are not made up.
+        timer.Due += timer.Period;
+        if (timer.Due <= now)
+            timer.Due = now + timer.Period;
+        const HWND window = which.first.first;
+        const UINT_PTR id = which.first.second;
+        if (timer.Proc) {
+            const TIMERPROC proc = timer.Proc;
+            if (WindowRegistry::Instance().Exists(window)) {
+                auto tick = static_cast<DWORD>(QDeadlineTimer::current().deadline());
+                CallGuarded([&] { proc(window, WM_TIMER, id, tick); });
+            }
+        } else {
+            Deliver(window, WM_TIMER, id, 0);
+        }
+    }
+    ArmFor(Clock::now());
     EndDelivery();
 }

@@ -4,7 +4,12 @@
 
 #include <QObject>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
+#include <utility>
 
 class QTimerEvent;
 
@@ -24,8 +29,24 @@ public:
     // Counts one window less.
     void ReleaseWindow();
 
+    // Messages posted to this queue and not delivered yet, counted so that a
+    // notification delivered without posting (NotificationBatch) never
+    // overtakes one. Any thread.
+    void CountPosted() { ++m_posted; }
+    bool HasPostedMessages() const { return m_posted.load() > 0; }
+    // Runs a window task now, on this queue's thread, as the delivery of a
+    // posted one does: only while the window exists, and a procedure's
+    // exception stops here. May delete the queue (its last window gone).
+    void RunTask(HWND window, const std::function<void()>& task);
+
     // Window timers of this thread. Start replaces a running timer with the
     // same window and number.
+    //
+    // They share one Qt timer, armed for the earliest tick. Components start
+    // a timer for every operation and stop it after (a time limit), so most
+    // timers never tick: starting one only notes its tick, and stopping one
+    // only forgets it, unless the shared timer has to tick earlier. A tick
+    // that finds nothing due arms the shared timer again for the next one.
     bool StartTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc);
     bool StopTimer(HWND window, UINT_PTR timerId);
     void StopTimers(HWND window);
@@ -42,13 +63,25 @@ private:
     void EndDelivery();
     void DeleteIfUnused();
 
+    using Clock = std::chrono::steady_clock;
     struct Timer {
-        HWND Window = 0;
-        UINT_PTR Id = 0;
         TIMERPROC Proc = nullptr;
+        Clock::duration Period {};
+        Clock::time_point Due;
+        // Tells a timer from one started later with the same window and number.
+        std::uint64_t Start = 0;
     };
+    using TimerKey = std::pair<HWND, UINT_PTR>;
+
+    // Arms the shared Qt timer for the earliest tick, or ends it when no
+    // timer runs; false when Qt has no timer to give.
+    bool ArmFor(Clock::time_point now);
 
     int m_windows = 0;
     int m_deliveryDepth = 0;
-    std::map<int, Timer> m_timers; // by Qt timer id
+    std::atomic<int> m_posted { 0 };
+    std::map<TimerKey, Timer> m_timers;
+    std::uint64_t m_starts = 0;
+    int m_sharedTimer = 0; // Qt timer id, 0 when not armed
+    Clock::time_point m_armedFor;
 };

@@ -1,10 +1,10 @@
 #include "platform/PosixSocket.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -174,10 +174,9 @@ bool IsListening(int descriptor) {
 }
 
 int SetNonBlocking(int descriptor) {
-    int flags = ::fcntl(descriptor, F_GETFL);
-    if (flags < 0)
-        return -1;
-    return ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+    // One call instead of reading the flags and writing them back.
+    int on = 1;
+    return ::ioctl(descriptor, FIONBIO, &on);
 }
 
 int PendingError(int descriptor) {

@@ -1,5 +1,6 @@
 #include "platform/SocketEntry.h"
 
+#include "platform/NotificationBatch.h"
 #include "platform/PosixSocket.h"
 #include "platform/SocketPoller.h"
 #include "platform/WindowRegistry.h"
@@ -62,6 +63,8 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
     if (m_watch != 0 && m_owner != std::this_thread::get_id())
         ReleaseNotifiers();
     m_owner = std::this_thread::get_id();
+    // A socket that went through a blocking connect or listen behind the
+    // entry's back (one that failed, or was interrupted) is asked.
     if (m_state == State::Idle && Posix::IsListening(m_descriptor))
         m_state = State::Listening;
     else if (m_state == State::Idle && Posix::PeerAddress(m_descriptor, nullptr, nullptr) == 0)
@@ -69,8 +72,12 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
     if (m_watch == 0) {
         std::weak_ptr<SocketEntry> weak = weak_from_this();
         m_watch = poller->Add(m_descriptor, [weak](unsigned kinds) {
-            if (auto self = weak.lock())
+            if (auto self = weak.lock()) {
+                // What the readiness brings is delivered in this turn of the
+                // event loop, once the bookkeeping below is done.
+                NotificationBatch batch;
                 self->OnReady(kinds);
+            }
         });
         m_poller = poller;
     }
@@ -85,15 +92,22 @@ void SocketEntry::InheritRegistration(const SocketEntry& listening) {
         Select(listening.m_window, listening.m_message, listening.m_events);
 }
 
+void SocketEntry::ConnectAttempted() {
+    if (m_state == State::Fresh)
+        m_state = State::Idle;
+}
+
 void SocketEntry::ConnectStarted(int connectErrno) {
     if (connectErrno == 0) {
         Connected();
-    } else if (connectErrno == EINPROGRESS) {
-        m_state = State::Connecting;
-        UpdateNotifiers();
-    } else {
-        Notify(FD_CONNECT, WinsockErrorFromErrno(connectErrno));
+        return;
     }
+    if (connectErrno != EINPROGRESS) {
+        Notify(FD_CONNECT, WinsockErrorFromErrno(connectErrno));
+        return;
+    }
+    m_state = State::Connecting;
+    UpdateNotifiers();
 }
 
 void SocketEntry::Connected() {
@@ -160,7 +174,7 @@ void SocketEntry::OnReady(unsigned kinds) {
     // A completing connection first, so that its data is read as data of a
     // connected socket.
     if (kinds & SocketPoller::Write)
-        OnWritable();
+        OnWritable((kinds & SocketPoller::Trouble) != 0);
     if (kinds & SocketPoller::Read)
         OnReadable();
     if (kinds & SocketPoller::Urgent)
@@ -194,23 +208,29 @@ void SocketEntry::OnReadable() {
     UpdateNotifiers();
 }
 
-void SocketEntry::OnWritable() {
+void SocketEntry::ConnectEnded(int error) {
+    if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
+        // Made, then lost before we looked: the connection did complete,
+        // and its loss is reported as a close once its data is read.
+        ConnectionLost(WinsockErrorFromErrno(ECONNRESET));
+        Connected();
+    } else if (error != 0) {
+        // A refused, unreachable or timed-out attempt may be repeated on
+        // the same socket; the kernel needs to be told it is over.
+        Posix::Dissolve(m_descriptor);
+        m_state = State::Idle;
+        Notify(FD_CONNECT, WinsockErrorFromErrno(error));
+        UpdateNotifiers();
+    } else {
+        Connected();
+    }
+}
+
+void SocketEntry::OnWritable(bool trouble) {
     if (m_state == State::Connecting) {
-        int error = Posix::PendingError(m_descriptor);
-        if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
-            // Made, then lost before we looked: the connection did complete,
-            // and its loss is reported as a close once its data is read.
-            ConnectionLost(WinsockErrorFromErrno(ECONNRESET));
-            Connected();
-        } else if (error != 0) {
-            // A refused, unreachable or timed-out attempt may be repeated on
-            // the same socket; the kernel needs to be told it is over.
-            Posix::Dissolve(m_descriptor);
-            m_state = State::Idle;
-            Notify(FD_CONNECT, WinsockErrorFromErrno(error));
-        } else {
-            Connected();
-        }
+        // Writable without an error or a hang-up: the handshake is done, and
+        // the kernel has no error to tell.
+        ConnectEnded(trouble ? Posix::PendingError(m_descriptor) : 0);
     } else if (m_writeWanted) {
         m_writeWanted = false;
         Notify(FD_WRITE, 0);
@@ -237,11 +257,12 @@ void SocketEntry::Notify(long event, int error) {
     UINT message = m_message;
     SOCKET handle = m_handle;
     LPARAM reply = WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error));
-    bool posted = PostWindowTask(window, [weak, generation, window, message, handle, reply] {
-        auto self = weak.lock();
-        if (self && self->m_generation == generation)
-            SendMessage(window, message, handle, reply);
-    });
+    bool posted =
+        NotificationBatch::Post(window, [weak, generation, window, message, handle, reply] {
+            auto self = weak.lock();
+            if (self && self->m_generation == generation)
+                SendMessage(window, message, handle, reply);
+        });
     if (!posted) {
         // The window is gone: nobody can hear this socket any more.
         m_events = 0;

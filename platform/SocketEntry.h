@@ -42,6 +42,9 @@ public:
     void InheritRegistration(const SocketEntry& listening);
 
     // Called by the library calls after they talked to the kernel.
+    // Before a connect of any kind: from then on only the kernel knows for
+    // sure whether the socket is connected.
+    void ConnectAttempted();
     // connectErrno: 0 (connected at once), EINPROGRESS, or the failure.
     void ConnectStarted(int connectErrno);
     void Connected();
@@ -54,16 +57,28 @@ public:
     // later recv and send calls.
     void ConnectionLost(int error);
 
+    // Whether SO_LINGER is known to be off: a new socket's is, an accepted
+    // one has its listening socket's; setsockopt tells every change.
+    bool LingerIsOff() const { return m_lingerOff; }
+    void LingerChanged(bool on) { m_lingerOff = !on; }
+
     // The error that ended the connection (reported with FD_CLOSE), 0 when
     // it ended in order or still stands; recv and send report it.
     int ClosingError() const { return m_closingError; }
 
 private:
-    enum class State { Idle, Connecting, Connected, Listening };
+    // Fresh: made by socket() and never asked to connect or listen, so it is
+    // neither, and a registration need not ask the kernel. Idle: not
+    // connected as far as the entry knows (a blocking connect that failed
+    // may still complete in the kernel).
+    enum class State { Fresh, Idle, Connecting, Connected, Listening };
 
     void OnReady(unsigned kinds);
     void OnReadable();
-    void OnWritable();
+    // trouble: the kernel reported an error or a hang-up with it.
+    void OnWritable(bool trouble);
+    // The end of a connection attempt; error is the kernel's (0: connected).
+    void ConnectEnded(int error);
     void OnUrgent();
     void Notify(long event, int error);
     // Sets the watched kinds from the state and the registration.
@@ -73,7 +88,8 @@ private:
     Winsock::SOCKET m_handle = Winsock::INVALID_SOCKET;
     int m_descriptor = -1;
     bool m_nonBlocking = false;
-    State m_state = State::Idle;
+    bool m_lingerOff = false;
+    State m_state = State::Fresh;
 
     HWND m_window = 0;
     UINT m_message = 0;

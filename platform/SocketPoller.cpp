@@ -26,7 +26,8 @@ std::uint32_t EpollEvents(unsigned kinds) {
     return events;
 }
 
-// The enabled kinds that the reported events make ready.
+// The enabled kinds that the reported events make ready, with Trouble when
+// the kernel reported an error or a hang-up.
 unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
     unsigned ready = 0;
     if (events & (EPOLLIN | EPOLLHUP | EPOLLERR))
@@ -35,7 +36,10 @@ unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
         ready |= SocketPoller::Write;
     if (events & EPOLLPRI)
         ready |= SocketPoller::Urgent;
-    return ready & enabled;
+    ready &= enabled;
+    if (ready != 0 && (events & (EPOLLHUP | EPOLLERR)))
+        ready |= SocketPoller::Trouble;
+    return ready;
 }
 
 } // namespace
@@ -80,7 +84,7 @@ SocketPoller::~SocketPoller() {
 std::uint64_t SocketPoller::Add(int descriptor, Handler handler) {
     std::lock_guard lock(m_mutex);
     const std::uint64_t key = m_nextKey++;
-    m_watches.emplace(key, Watch { descriptor, 0, std::move(handler) });
+    m_watches.emplace(key, Watch { descriptor, 0, 0, std::move(handler) });
     return key;
 }
 
@@ -90,20 +94,40 @@ bool SocketPoller::Set(std::uint64_t key, unsigned kinds) {
     if (found == m_watches.end())
         return false;
     Watch& watch = found->second;
-    if (watch.Kinds == kinds)
+    watch.Kinds = kinds;
+    const bool onlyDisables = (kinds & ~watch.Applied) == 0;
+    if (onlyDisables && kinds != watch.Applied && std::this_thread::get_id() == m_thread &&
+        m_handlersRunning > 0) {
+        m_deferred.push_back(key);
+        return true;
+    }
+    return Apply(key, watch);
+}
+
+bool SocketPoller::Apply(std::uint64_t key, Watch& watch) {
+    if (watch.Applied == watch.Kinds)
         return true;
     epoll_event event {};
-    event.events = EpollEvents(kinds);
+    event.events = EpollEvents(watch.Kinds);
     event.data.u64 = key;
     int operation = EPOLL_CTL_MOD;
-    if (kinds == 0)
+    if (watch.Kinds == 0)
         operation = EPOLL_CTL_DEL;
-    else if (watch.Kinds == 0)
+    else if (watch.Applied == 0)
         operation = EPOLL_CTL_ADD;
     if (::epoll_ctl(m_epoll, operation, watch.Descriptor, &event) != 0)
         return false;
-    watch.Kinds = kinds;
+    watch.Applied = watch.Kinds;
     return true;
+}
+
+void SocketPoller::ApplyDeferred() {
+    for (std::uint64_t key : m_deferred) {
+        auto found = m_watches.find(key);
+        if (found != m_watches.end())
+            Apply(key, found->second);
+    }
+    m_deferred.clear();
 }
 
 void SocketPoller::Remove(std::uint64_t key) {
@@ -111,12 +135,18 @@ void SocketPoller::Remove(std::uint64_t key) {
     auto found = m_watches.find(key);
     if (found == m_watches.end())
         return;
-    if (found->second.Kinds != 0)
+    if (found->second.Applied != 0)
         ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, found->second.Descriptor, nullptr);
     m_watches.erase(found);
 }
 
 void SocketPoller::Dispatch() {
+    {
+        // A wait inside a handler may bring us here before that handler has
+        // returned: what it disabled must not be reported again meanwhile.
+        std::lock_guard lock(m_mutex);
+        ApplyDeferred();
+    }
     std::array<epoll_event, kEventsPerDispatch> events {};
     int count = 0;
     do {
@@ -136,7 +166,12 @@ void SocketPoller::Dispatch() {
             if (ready != 0)
                 handler = found->second.Handle;
         }
-        if (handler)
-            handler(ready);
+        if (!handler)
+            continue;
+        ++m_handlersRunning;
+        handler(ready);
+        --m_handlersRunning;
+        std::lock_guard lock(m_mutex);
+        ApplyDeferred();
     }
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -37,8 +39,9 @@ public:
     // Kinds of readiness, as Qt's socket notifiers tell them apart: Read also
     // fires for a hang-up or an error (so that the reader learns of them),
     // Write for an error or a hang-up (a send then fails at once instead of
-    // waiting), Urgent only for urgent data.
-    enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4 };
+    // waiting), Urgent only for urgent data. Trouble is never enabled: it
+    // comes with the others when the kernel reported an error or a hang-up.
+    enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4, Trouble = 8 };
     // Called on the poller's thread with the kinds that are ready and enabled.
     using Handler = std::function<void(unsigned kinds)>;
 
@@ -55,7 +58,13 @@ public:
 
     // A new watch of the descriptor with no kind enabled; returns its key.
     std::uint64_t Add(int descriptor, Handler handler);
-    // Enables exactly the given kinds; false when the kernel refused.
+    // Enables exactly the given kinds; false when the kernel refused. On the
+    // poller's thread, while a handler runs, a change that only disables
+    // kinds reaches the kernel when the handler returns: a handler that
+    // reports a readiness disables its kind, and the procedure that hears the
+    // report, called within the handler, mostly consumes it and enables the
+    // kind again, so both changes cancel out. Until then the kernel may
+    // report the disabled kind once more, which is not passed on.
     bool Set(std::uint64_t key, unsigned kinds);
     // Ends the watch; its handler is not called again once this returns on
     // the poller's thread.
@@ -64,19 +73,32 @@ public:
 private:
     struct Watch {
         int Descriptor = -1;
+        // Enabled: what handlers hear of. Applied: what the epoll set asks
+        // the kernel for (a superset while a disabling change waits).
         unsigned Kinds = 0;
+        unsigned Applied = 0;
         Handler Handle;
     };
 
     // Takes what the epoll set reports, without waiting, and calls the
     // handlers.
     void Dispatch();
+    // Brings the epoll set in line with the enabled kinds; with the lock.
+    bool Apply(std::uint64_t key, Watch& watch);
+    // Applies the changes that waited for a handler to return.
+    void ApplyDeferred();
 
     int m_epoll = -1;
+    std::thread::id m_thread = std::this_thread::get_id();
     // Owned by the thread's event dispatcher (its parent), so it goes with
     // the dispatcher even when the thread ends before the poller.
     QPointer<QSocketNotifier> m_notifier;
     std::mutex m_mutex;
     std::map<std::uint64_t, Watch> m_watches;
     std::uint64_t m_nextKey = 1;
+    // Watches whose disabling waits for the running handler; the poller's
+    // thread only, with the lock.
+    std::vector<std::uint64_t> m_deferred;
+    // Handlers of this poller running on its thread (nested waits nest them).
+    int m_handlersRunning = 0;
 };

@@ -153,6 +153,7 @@ bool WindowRegistry::Post(HWND window, QEvent* event) {
         delete event;
         return false;
     }
+    found->second.Queue->CountPosted();
     QCoreApplication::postEvent(found->second.Queue, event);
     return true;
 }

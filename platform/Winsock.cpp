@@ -184,6 +184,7 @@ SOCKET socket(int af, int type, int protocol) {
     auto entry = SocketTable::Instance().Add(descriptor);
     if (!entry)
         return Fail(WSAEMFILE), INVALID_SOCKET;
+    entry->LingerChanged(false);
     return entry->Handle();
 }
 
@@ -243,6 +244,7 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
     u_short port = 0;
     if (!entry || !ReadAddress(name, nameLength, &address, &port))
         return SOCKET_ERROR;
+    entry->ConnectAttempted();
     int result = Posix::Connect(entry->Descriptor(), address, port);
     int connectErrno = result == 0 ? 0 : errno;
     if (!entry->IsNonBlocking()) {
@@ -361,9 +363,14 @@ int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int
     if (level == SOL_SOCKET && optionName == SO_LINGER) {
         linger value;
         std::memcpy(static_cast<void*>(&value), optionValue, sizeof value);
-        return Posix::SetLinger(entry->Descriptor(), value.l_onoff != 0, value.l_linger) < 0
-                   ? FailFromErrno()
-                   : 0;
+        // Switching off keeps the kernel's linger time: with lingering off
+        // already, the call would change nothing.
+        if (value.l_onoff == 0 && entry->LingerIsOff())
+            return 0;
+        if (Posix::SetLinger(entry->Descriptor(), value.l_onoff != 0, value.l_linger) < 0)
+            return FailFromErrno();
+        entry->LingerChanged(value.l_onoff != 0);
+        return 0;
     }
     Posix::Option option;
     if (!TranslateOption(level, optionName, &option) || option == Posix::Option::Error ||

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstring>
 #include <dlfcn.h>
+#include <poll.h>
 #include <string>
 #include <sys/epoll.h>
 #include <thread>
@@ -29,6 +30,10 @@ namespace {
 std::atomic<bool> g_counting { false };
 std::atomic<int> g_wakeUps { 0 };
 std::atomic<int> g_epollWaits { 0 };
+std::atomic<int> g_epollChanges { 0 };
+// Turns of the event loop: the dispatcher's polls on the counting thread.
+std::atomic<int> g_turns { 0 };
+std::thread::id g_countedThread;
 
 bool IsEventDescriptor(int descriptor) {
     char link[64] = {};
@@ -55,6 +60,22 @@ extern "C" int epoll_wait(int epoll, struct epoll_event* events, int count, int 
     return next(epoll, events, count, timeout);
 }
 
+extern "C" int epoll_ctl(int epoll, int operation, int descriptor, struct epoll_event* event) {
+    using Control = int (*)(int, int, int, struct epoll_event*);
+    static const auto next = reinterpret_cast<Control>(::dlsym(RTLD_NEXT, "epoll_ctl"));
+    if (g_counting.load())
+        ++g_epollChanges;
+    return next(epoll, operation, descriptor, event);
+}
+
+extern "C" int poll(struct pollfd* descriptors, nfds_t count, int timeout) {
+    using Poll = int (*)(struct pollfd*, nfds_t, int);
+    static const auto next = reinterpret_cast<Poll>(::dlsym(RTLD_NEXT, "poll"));
+    if (g_counting.load() && std::this_thread::get_id() == g_countedThread)
+        ++g_turns;
+    return next(descriptors, count, timeout);
+}
+
 using namespace std::chrono_literals;
 
 namespace Winsock {
@@ -78,6 +99,9 @@ protected:
     template <typename Action> int WakeUpsOf(Action&& action) {
         g_wakeUps = 0;
         g_epollWaits = 0;
+        g_epollChanges = 0;
+        g_turns = 0;
+        g_countedThread = std::this_thread::get_id();
         g_counting = true;
         action();
         g_counting = false;
@@ -131,6 +155,31 @@ protected:
         return received;
     }
 
+    // Three small page fetches as a client makes them, each on the socket
+    // renewed after the one before; check(wake-ups) runs after the second and
+    // the third (the first makes what lives as long as the thread), with the
+    // other counters as they counted that fetch.
+    template <typename Check> void FetchRenewedPages(Check&& check) {
+        const std::string page =
+            "HTTP/1.0 200 OK\r\nContent-Length: 20480\r\n\r\n" + std::string(20480, 'p');
+        LoopbackPeer peer;
+        for (int i = 0; i < 3; ++i)
+            peer.Accept().ReadUntil("\r\n\r\n").Send(page).Close();
+        peer.Start();
+        SOCKET s = FreshSocket();
+        ASSERT_EQ(Fetch(s, peer.Port()), page);
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE("fetch " + std::to_string(i + 2));
+            std::string received;
+            const int wakeUps = WakeUpsOf([&] { received = Fetch(s, peer.Port()); });
+            ASSERT_EQ(received, page);
+            check(wakeUps);
+        }
+        EXPECT_TRUE(peer.WaitDone());
+        EXPECT_EQ(peer.Failure(), "");
+        closesocket(s);
+    }
+
     MessageRecorder m_recorder;
 };
 
@@ -173,27 +222,58 @@ TEST_F(DispatcherWakeUps, AnEventSetInsideTheWaitsOwnDispatchEndsItWithoutAWakeU
 }
 
 TEST_F(DispatcherWakeUps, ASmallPageFetchOnARenewedSocketWakesAtMostFourTimes) {
-    const std::string page =
-        "HTTP/1.0 200 OK\r\nContent-Length: 20480\r\n\r\n" + std::string(20480, 'p');
-    LoopbackPeer peer;
-    for (int i = 0; i < 3; ++i)
-        peer.Accept().ReadUntil("\r\n\r\n").Send(page).Close();
-    peer.Start();
-
-    // The first fetch makes what lives as long as the thread.
-    SOCKET s = FreshSocket();
-    ASSERT_EQ(Fetch(s, peer.Port()), page);
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE("fetch " + std::to_string(i + 2));
-        std::string received;
-        const int wakeUps = WakeUpsOf([&] { received = Fetch(s, peer.Port()); });
-        ASSERT_EQ(received, page);
-        // Connected, data, closed: one posted notification each; a second
-        // read notification when the page arrives in two parts.
+    FetchRenewedPages([](int wakeUps) {
+        // Connected, data, closed: one posted notification each at most; a
+        // second read notification when the page arrives in two parts.
         EXPECT_LE(wakeUps, 4);
-    }
-    EXPECT_TRUE(peer.WaitDone());
-    EXPECT_EQ(peer.Failure(), "");
+    });
+}
+
+TEST_F(DispatcherWakeUps, ASmallPageFetchIsDeliveredInTheTurnsThatFindIt) {
+    // What the event loop finds it delivers in the same turn: no message is
+    // posted (no wake-up), and each turn brings something new. The epoll set
+    // changes as the connection goes (watched for the completion, then for
+    // data, and out at the close), not once more for every notification.
+    FetchRenewedPages([](int wakeUps) {
+        EXPECT_EQ(wakeUps, 0);
+        // Connected, data, closed; one more when the page comes in two parts.
+        EXPECT_LE(g_turns.load(), 4);
+        EXPECT_LE(g_epollWaits.load(), 4);
+        EXPECT_LE(g_epollChanges.load(), 6);
+    });
+}
+
+TEST_F(DispatcherWakeUps, AWaitInsideAReadNotificationThatDoesNotReadStaysQuiet) {
+    // The read notification is delivered inside the turn that found the
+    // data; the epoll set stops asking for it only once the delivery
+    // returns. A procedure that waits without reading meanwhile sees that
+    // readiness once more at most, and no second notification.
+    LoopbackPeer peer;
+    peer.Accept().Send("data").WaitForRelease();
+    peer.Start();
+    SOCKET s = FreshSocket();
+    Connect(s, peer.Port());
+    int nestedWaits = -1;
+    size_t nestedReads = 0;
+    m_recorder.OnMessage = [&](const RecordedMessage& m) {
+        if (nestedWaits >= 0 || m.Message != kSocketMessage ||
+            WSAGETSELECTEVENT(m.LParam) != FD_READ)
+            return;
+        WakeUpsOf([] { MessageRecorder::DispatchFor(100ms); });
+        nestedWaits = g_epollWaits.load();
+        nestedReads = Count(s, FD_READ);
+    };
+    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return nestedWaits >= 0; }));
+    m_recorder.OnMessage = nullptr;
+    EXPECT_LE(nestedWaits, 2) << "the data kept the dispatcher busy";
+    EXPECT_EQ(nestedReads, 1u);
+    MessageRecorder::DispatchFor(50ms);
+    EXPECT_EQ(Count(s, FD_READ), 1u) << "no second notification before recv";
+    char buffer[8];
+    EXPECT_EQ(recv(s, buffer, 2, 0), 2);
+    EXPECT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == 2; }))
+        << "recv re-arms while data remains";
+    peer.Release();
     closesocket(s);
 }
 

@@ -179,6 +179,40 @@ TEST(Windows, TimerTicksOnlyWhileRunning) {
     EXPECT_EQ(recorder.Count(WM_TIMER), ticks);
 }
 
+TEST(Windows, TimersTickByTheirOwnLastStart) {
+    // The timers of a thread share one Qt timer armed for the earliest tick;
+    // restarting or stopping one must still move or cancel its own tick.
+    MessageRecorder recorder;
+    HWND window = recorder.Window();
+    using Clock = std::chrono::steady_clock;
+
+    SCOPED_TRACE("a shorter timer started after a longer one ticks first");
+    EXPECT_EQ(SetTimer(window, 1, 60000), 1u);
+    EXPECT_EQ(SetTimer(window, 2, 20), 2u);
+    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) >= 1; }));
+    EXPECT_EQ(recorder.Messages(WM_TIMER).front().WParam, 2u);
+    EXPECT_TRUE(KillTimer(window, 2));
+
+    SCOPED_TRACE("a restart moves the tick a whole period past the restart");
+    EXPECT_EQ(SetTimer(window, 3, 150), 3u);
+    MessageRecorder::DispatchFor(100ms);
+    const auto restart = Clock::now();
+    EXPECT_EQ(SetTimer(window, 3, 150), 3u);
+    const size_t before = recorder.Count(WM_TIMER);
+    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) > before; }));
+    EXPECT_GE(Clock::now() - restart, 150ms);
+    EXPECT_EQ(recorder.Messages(WM_TIMER).back().WParam, 3u);
+    EXPECT_TRUE(KillTimer(window, 3));
+
+    SCOPED_TRACE("a stopped timer does not tick at the time it was armed for");
+    EXPECT_EQ(SetTimer(window, 4, 30), 4u);
+    EXPECT_TRUE(KillTimer(window, 4));
+    const size_t ticks = recorder.Count(WM_TIMER);
+    MessageRecorder::DispatchFor(100ms);
+    EXPECT_EQ(recorder.Count(WM_TIMER), ticks);
+    EXPECT_TRUE(KillTimer(window, 1));
+}
+
 TEST(Windows, SetTimerFailsWithZero) {
     MessageRecorder recorder;
     EXPECT_EQ(SetTimer(0, 1, 10), 0u) << "no window";

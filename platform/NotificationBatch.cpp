@@ -1,0 +1,31 @@
+#include "platform/NotificationBatch.h"
+
+#include "platform/MessageQueue.h"
+#include "platform/WindowRegistry.h"
+
+namespace {
+thread_local NotificationBatch* t_open = nullptr;
+} // namespace
+
+NotificationBatch::NotificationBatch() : m_outer(t_open) {
+    t_open = this;
+}
+
+NotificationBatch::~NotificationBatch() {
+    t_open = m_outer;
+    if (m_tasks.empty())
+        return;
+    for (size_t i = 1; i < m_tasks.size(); ++i)
+        PostWindowTask(m_tasks[i].first, std::move(m_tasks[i].second));
+    const HWND window = m_tasks.front().first;
+    if (MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window))
+        queue->RunTask(window, m_tasks.front().second);
+}
+
+bool NotificationBatch::Post(HWND window, std::function<void()> task) {
+    MessageQueue* queue = t_open ? WindowRegistry::Instance().QueueForThisThread(window) : nullptr;
+    if (!queue || queue->HasPostedMessages())
+        return PostWindowTask(window, std::move(task));
+    t_open->m_tasks.emplace_back(window, std::move(task));
+    return true;
+}
