@@ -16,16 +16,14 @@ NotificationBatch::~NotificationBatch() {
     if (m_tasks.empty())
         return;
     for (size_t i = 1; i < m_tasks.size(); ++i)
-        PostWindowTask(m_tasks[i].first, std::move(m_tasks[i].second));
-    const HWND window = m_tasks.front().first;
-    if (MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window))
-        queue->RunTask(window, m_tasks.front().second);
+        PostWindowTask(m_tasks[i].Window, std::move(m_tasks[i].Run));
+    m_tasks.front().Queue->RunTask(m_tasks.front().Window, m_tasks.front().Run);
 }
 
 bool NotificationBatch::Post(HWND window, std::function<void()> task) {
     MessageQueue* queue = t_open ? WindowRegistry::Instance().QueueForThisThread(window) : nullptr;
     if (!queue || queue->HasPostedMessages())
         return PostWindowTask(window, std::move(task));
-    t_open->m_tasks.emplace_back(window, std::move(task));
+    t_open->m_tasks.push_back({ window, queue, std::move(task) });
     return true;
 }

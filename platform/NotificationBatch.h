@@ -3,7 +3,6 @@
 #include "platform/WinTypes.h"
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 // Socket notifications that a thread's own event loop finds, delivered in the
@@ -26,6 +25,8 @@
 //   are posted behind it when the batch closes, so a procedure that waits
 //   inside that first delivery still receives them from its own loop.
 // No user code runs while a batch is open: it closes before it delivers.
+class MessageQueue;
+
 class NotificationBatch {
 public:
     NotificationBatch();
@@ -38,6 +39,13 @@ public:
     static bool Post(HWND window, std::function<void()> task);
 
 private:
-    std::vector<std::pair<HWND, std::function<void()>>> m_tasks;
+    struct Task {
+        HWND Window = 0;
+        // Stays valid while the batch is open: a queue goes only with its
+        // last window, and no procedure runs until the batch has closed.
+        MessageQueue* Queue = nullptr;
+        std::function<void()> Run;
+    };
+    std::vector<Task> m_tasks;
     NotificationBatch* m_outer = nullptr;
 };
