@@ -315,9 +315,18 @@ TEST(KvHttpCommand, StatusClassesAndTheirEvents) {
         std::vector<std::string> events;
         bool completedReported;
     };
+    const std::vector<std::string> success = { "about", "success:0", "disconnect" };
+    const std::vector<std::string> failure = { "about", "failure:0", "disconnect" };
+    const std::vector<std::string> neither = { "about", "disconnect" };
+    // Each class at its edges: below 300 a success, from 400 on a failure,
+    // and between them (without a location to follow) neither.
     const std::vector<Row> rows = {
-        { "200", "HTTP/1.0 200 OK", { "about", "success:0", "disconnect" }, true },
-        { "404", "HTTP/1.0 404 Not Found", { "about", "failure:0", "disconnect" }, false },
+        { "200", "HTTP/1.0 200 OK", success, true },
+        { "299", "HTTP/1.0 299 Odd", success, true },
+        { "300", "HTTP/1.0 300 Multiple Choices", neither, false },
+        { "399", "HTTP/1.0 399 Odd", neither, false },
+        { "400", "HTTP/1.0 400 Bad Request", failure, false },
+        { "404", "HTTP/1.0 404 Not Found", failure, false },
         { "401 asks for credentials after the close",
           "HTTP/1.0 401 Unauthorized",
           { "about", "failure:0", "disconnect", "auth" },

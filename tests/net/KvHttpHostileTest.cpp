@@ -14,57 +14,13 @@
 #include <chrono>
 #include <functional>
 
+using KvHttpWire::Fetch;
+using KvHttpWire::Outcome;
+using KvHttpWire::Unchanged;
 using KvHttpWire::Url;
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kUnchanged = "(before the call)";
-
-struct Outcome {
-    std::string error; // "abort: " in front for EAbortError; "" for none
-    int replyCode = 0;
-    std::string header;
-    std::string body;
-    bool timedOut = false;
-};
-
-// Runs one Get against the peer (already scripted and started) and tells
-// how it ended.
-Outcome GetFrom(LoopbackPeer& peer, const std::function<void(TKvHTTP&)>& setUp = {}) {
-    TKvHTTP http;
-    http.Header = kUnchanged;
-    http.Body = kUnchanged;
-    http.TimeOut = 20000; // a case that hangs fails instead
-    if (setUp)
-        setUp(http);
-    Outcome outcome;
-    try {
-        http.Get(Url(peer, "/p.htm"));
-    } catch (const EAbortError& e) {
-        outcome.error = "abort: " + e.Message();
-    } catch (const ESockError& e) {
-        outcome.error = e.Message();
-    }
-    outcome.replyCode = http.ReplyCode;
-    outcome.header = http.Header;
-    outcome.body = http.Body;
-    outcome.timedOut = http.TimedOut;
-    return outcome;
-}
-
-// The peer answers the request with the response in small pieces, then
-// closes the connection (or holds it open).
-Outcome Answer(const std::string& response, bool holdOpen = false, size_t maxPiece = 7) {
-    LoopbackPeer peer;
-    peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(response, 7, maxPiece, 0ms);
-    if (holdOpen)
-        peer.Stall();
-    else
-        peer.Close();
-    peer.Start();
-    return GetFrom(peer);
-}
 
 std::string ManyLines(int count) {
     std::string lines;
@@ -77,64 +33,55 @@ std::string ManyLines(int count) {
 
 TEST(KvHttpHostile, OddBytesInTheHeader) {
     const std::string status = "HTTP/1.0 200 OK\r\n";
-    for (bool holdOpen : { true, false }) {
-        SCOPED_TRACE(holdOpen ? "a NUL in a header line, connection held open"
-                              : "a NUL in a header line, connection closed");
-        const std::string header =
-            status + "X-A: a" + std::string(1, '\0') + "b\r\nContent-Length: 5\r\n\r\n";
-        const Outcome result = Answer(header + "hello", holdOpen);
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.header, header);
-        EXPECT_EQ(result.body, "hello");
-    }
-    {
-        SCOPED_TRACE("a stray CR does not end a line");
-        const std::string header = status + "X-A: a\rb\r\nX-B:\r\r\nContent-Length: 5\r\n\r\n";
-        const Outcome result = Answer(header + "hello", true);
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.header, header);
-        EXPECT_EQ(result.body, "hello");
-    }
-    {
-        SCOPED_TRACE("CR LF and lone LF mixed");
-        const std::string header = status + "X-A: b\nContent-Length: 5\r\nX-B: c\n\n";
-        const Outcome result = Answer(header + "hello", true);
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.header, header);
-        EXPECT_EQ(result.body, "hello");
-    }
-    {
-        SCOPED_TRACE("a header without a colon is kept and ignored");
-        const std::string header = status + "NoColonAtAll\r\nContent-Length 3\r\n\r\n";
-        const Outcome result = Answer(header + "hello");
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.replyCode, 200);
-        EXPECT_EQ(result.header, header);
-        EXPECT_EQ(result.body, "hello") << "a length without its colon announces nothing";
-    }
-    {
-        SCOPED_TRACE("2,000 header lines");
-        const std::string header = status + ManyLines(2000) + "Content-Length: 4\r\n\r\n";
-        const Outcome result = Answer(header + "body", true, 4096);
-        EXPECT_EQ(result.error, "");
-        EXPECT_EQ(result.header, header);
-        EXPECT_EQ(result.body, "body");
-    }
-    {
-        SCOPED_TRACE("a status line of 100 KB");
-        const std::string longStatus = "HTTP/1.0 200 " + std::string(100 * 1024, 'O') + "\r\n";
-        const Outcome result = Answer(longStatus + "\r\nbody", false, 4096);
-        EXPECT_EQ(result.error, "Response header line too long");
-        EXPECT_EQ(result.body, kUnchanged);
-    }
-    {
-        SCOPED_TRACE("a line of 100 KB after 1,999 short ones");
-        const std::string lines = status + ManyLines(1999);
-        const Outcome result =
-            Answer(lines + "X-Long: " + std::string(100 * 1024, 'a') + "\r\n\r\nbody", false, 4096);
-        EXPECT_EQ(result.error, "Response header line too long");
-        EXPECT_EQ(result.header, lines);
-    }
+    const std::string withNul =
+        status + "X-A: a" + std::string(1, '\0') + "b\r\nContent-Length: 5\r\n\r\n";
+    const std::string strayCr = status + "X-A: a\rb\r\nX-B:\r\r\nContent-Length: 5\r\n\r\n";
+    const std::string mixedEnds = status + "X-A: b\nContent-Length: 5\r\nX-B: c\n\n";
+    const std::string noColon = status + "NoColonAtAll\r\nContent-Length 3\r\n\r\n";
+    const std::string manyLines = status + ManyLines(2000) + "Content-Length: 4\r\n\r\n";
+    const std::string longStatus = "HTTP/1.0 200 " + std::string(100 * 1024, 'O') + "\r\n";
+    const std::string shortLines = status + ManyLines(1999);
+    const std::string lineTooLong = "Response header line too long";
+    KvHttpWire::PlayAll(
+        {
+            { .name = "a NUL in a header line, connection held open",
+              .response = withNul + "hello",
+              .keepOpen = true,
+              .expected = { .replyCode = 200, .header = withNul, .body = "hello" } },
+            { .name = "a NUL in a header line, connection closed",
+              .response = withNul + "hello",
+              .expected = { .replyCode = 200, .header = withNul, .body = "hello" } },
+            { .name = "a stray CR does not end a line",
+              .response = strayCr + "hello",
+              .keepOpen = true,
+              .expected = { .replyCode = 200, .header = strayCr, .body = "hello" } },
+            { .name = "CR LF and lone LF mixed",
+              .response = mixedEnds + "hello",
+              .keepOpen = true,
+              .expected = { .replyCode = 200, .header = mixedEnds, .body = "hello" } },
+            // A length without its colon announces nothing: the body ends at
+            // the close.
+            { .name = "a header without a colon is kept and ignored",
+              .response = noColon + "hello",
+              .expected = { .replyCode = 200, .header = noColon, .body = "hello" } },
+            { .name = "2,000 header lines",
+              .response = manyLines + "body",
+              .maxPiece = 4096,
+              .keepOpen = true,
+              .expected = { .replyCode = 200, .header = manyLines, .body = "body" } },
+            { .name = "a status line of 100 KB",
+              .response = longStatus + "\r\nbody",
+              .maxPiece = 4096,
+              .expected = { .error = lineTooLong, .body = Unchanged } },
+            { .name = "a line of 100 KB after 1,999 short ones",
+              .response = shortLines + "X-Long: " + std::string(100 * 1024, 'a') + "\r\n\r\nbody",
+              .maxPiece = 4096,
+              .expected = { .error = lineTooLong,
+                            .replyCode = 200,
+                            .header = shortLines,
+                            .body = Unchanged } },
+        },
+        7);
 }
 
 TEST(KvHttpHostile, SilentAndCrawlingServers) {
@@ -143,7 +90,7 @@ TEST(KvHttpHostile, SilentAndCrawlingServers) {
         LoopbackPeer peer;
         peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\npart of it").Stall();
         peer.Start();
-        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        const Outcome result = Fetch(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
         EXPECT_EQ(result.error, "abort: Socket capture aborted");
         EXPECT_EQ(result.body, "part of it") << "Body keeps what had arrived";
     }
@@ -153,7 +100,7 @@ TEST(KvHttpHostile, SilentAndCrawlingServers) {
         LoopbackPeer peer;
         peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(response, 1, 1, 20ms).Close();
         peer.Start();
-        const Outcome result = GetFrom(peer);
+        const Outcome result = Fetch(peer);
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.header, "HTTP/1.0 200 OK\r\nX-A: b\r\n\r\n");
         EXPECT_EQ(result.body, "dripped body");
@@ -169,7 +116,7 @@ TEST(KvHttpHostile, SilentAndCrawlingServers) {
             .SendInPieces("X-Slow: " + std::string(200, 's') + "\r\n\r\n", 1, 1, 20ms)
             .Close();
         peer.Start();
-        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        const Outcome result = Fetch(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
         peer.Stop();
     }
@@ -191,7 +138,7 @@ TEST(KvHttpHostile, AStreamingHeaderHearsTheTimeLimitAndAbort) {
         SCOPED_TRACE("the time limit");
         LoopbackPeer peer;
         streaming(peer);
-        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
+        const Outcome result = Fetch(peer, [](TKvHTTP& http) { http.TimeOut = 300; });
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
         EXPECT_TRUE(result.timedOut);
         EXPECT_LT(result.header.size(), header.size() / 2);
@@ -203,7 +150,7 @@ TEST(KvHttpHostile, AStreamingHeaderHearsTheTimeLimitAndAbort) {
         streaming(peer);
         // The stop button, pressed once the header is well under way.
         QTimer poll;
-        const Outcome result = GetFrom(peer, [&poll](TKvHTTP& http) {
+        const Outcome result = Fetch(peer, [&poll](TKvHTTP& http) {
             QObject::connect(&poll, &QTimer::timeout, [&http] {
                 if (http.Header.size() > 20000)
                     http.Abort();
@@ -244,7 +191,7 @@ TEST(KvHttpHostile, MinimumRateEndsADrippingResponse) {
             peer.SendInPieces(row.dripped, 1, 1, 20ms);
         peer.Stall();
         peer.Start();
-        const Outcome result = GetFrom(peer, slowly);
+        const Outcome result = Fetch(peer, slowly);
         EXPECT_EQ(result.error, kRateError);
         EXPECT_TRUE(result.timedOut) << "a time-out, for callers that retry one";
         peer.Stop();
@@ -258,7 +205,7 @@ TEST(KvHttpHostile, MinimumRateEndsADrippingResponse) {
             .SendInPieces("HTTP/1.0 200 OK\r\n\r\n" + body, 5, 4096, 1ms)
             .Close();
         peer.Start();
-        const Outcome result = GetFrom(peer, slowly);
+        const Outcome result = Fetch(peer, slowly);
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.body, body);
     }
@@ -283,7 +230,7 @@ TEST(KvHttpHostile, EndlessBodyStopsAtTheSizeBound) {
         SCOPED_TRACE("into Body");
         LoopbackPeer peer;
         endless(peer);
-        const Outcome result = GetFrom(peer, [&](TKvHTTP& http) { http.MaxBodySize = bound; });
+        const Outcome result = Fetch(peer, [&](TKvHTTP& http) { http.MaxBodySize = bound; });
         EXPECT_EQ(result.error, "Response too large");
         EXPECT_EQ(result.body.size(), static_cast<size_t>(bound + 1));
     }
@@ -293,7 +240,7 @@ TEST(KvHttpHostile, EndlessBodyStopsAtTheSizeBound) {
         const std::string bodyFile = dir.filePath("body.bin").toStdString();
         LoopbackPeer peer;
         endless(peer);
-        const Outcome result = GetFrom(peer, [&](TKvHTTP& http) {
+        const Outcome result = Fetch(peer, [&](TKvHTTP& http) {
             http.MaxBodySize = bound;
             http.InputFileMode = true;
             http.Header = dir.filePath("head.txt").toStdString();
@@ -311,9 +258,9 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
         LoopbackPeer peer;
         peer.Accept().ReadUntil("\r\n\r\n").Reset();
         peer.Start();
-        const Outcome result = GetFrom(peer);
+        const Outcome result = Fetch(peer);
         EXPECT_EQ(result.error, "Connection closed without response");
-        EXPECT_EQ(result.body, kUnchanged);
+        EXPECT_EQ(result.body, Unchanged);
     }
     {
         SCOPED_TRACE("reset after 1,000 bytes of an announced body");
@@ -324,7 +271,7 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
             .Send(head + std::string(1000 - head.size(), 'b'))
             .Reset();
         peer.Start();
-        const Outcome result = GetFrom(peer);
+        const Outcome result = Fetch(peer);
         EXPECT_EQ(result.error, "Connection closed before the whole body arrived");
     }
     {
@@ -338,7 +285,7 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
             .Send(head + std::string(1000 - head.size(), 'b'))
             .Reset();
         peer.Start();
-        const Outcome result = GetFrom(peer, [](TKvHTTP& http) { http.MaxBodySize = 1 << 20; });
+        const Outcome result = Fetch(peer, [](TKvHTTP& http) { http.MaxBodySize = 1 << 20; });
         EXPECT_EQ(result.error, "10054:Connection reset by peer");
         EXPECT_LE(result.body.size(), 1000 - head.size());
         LoopbackPeer unbounded;
@@ -347,7 +294,7 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
             .Send(head + std::string(1000 - head.size(), 'b'))
             .Reset();
         unbounded.Start();
-        EXPECT_EQ(GetFrom(unbounded).error, result.error) << "with no bound on the body";
+        EXPECT_EQ(Fetch(unbounded).error, result.error) << "with no bound on the body";
     }
 }
 
@@ -359,7 +306,7 @@ TEST(KvHttpHostile, RedirectToALocationOfTenThousandCharacters) {
     KvHttpWire::AnswerOnce(peer, "HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n");
     KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\narrived");
     peer.Start();
-    const Outcome result = GetFrom(peer);
+    const Outcome result = Fetch(peer);
     EXPECT_EQ(result.error, "");
     EXPECT_EQ(result.body, "arrived");
     ASSERT_TRUE(peer.WaitDone());

@@ -32,28 +32,13 @@ std::string ReadFile(const std::string& path) {
 const std::string kPageHead = "HTTP/1.0 200 OK\r\n\r\n";
 const std::string kPageBody(3000, 'b');
 
-struct Outcome {
-    std::string error; // "" for none
-    std::string body;
-};
-
 // Gets a page whose body ends with a reset (or an orderly close).
-Outcome GetPage(bool reset, const std::function<void(TKvHTTP&)>& setUp) {
+KvHttpWire::Outcome GetPage(bool reset, const std::function<void(TKvHTTP&)>& setUp) {
     LoopbackPeer peer;
     peer.Accept().ReadUntil("\r\n\r\n").SendInPieces(kPageHead + kPageBody, 5, 700);
     reset ? peer.Reset() : peer.Close();
     peer.Start();
-    TKvHTTP http;
-    http.TimeOut = 20000;
-    setUp(http);
-    Outcome outcome;
-    try {
-        http.Get(KvHttpWire::Url(peer, "/p.htm"));
-    } catch (const ESockError& e) {
-        outcome.error = e.Message();
-    }
-    outcome.body = http.Body;
-    return outcome;
+    return KvHttpWire::Fetch(peer, setUp);
 }
 
 } // namespace
@@ -172,7 +157,8 @@ TEST(KvHttpReset, ABodyWithoutLengthCutByAResetIsAnError) {
         const std::string expected = reset ? kResetText : "";
         for (bool bounded : { false, true }) {
             SCOPED_TRACE(bounded ? "with a size bound" : "without a size bound");
-            const Outcome page = GetPage(reset, bounded ? withBound(intoBody) : intoBody);
+            const KvHttpWire::Outcome page =
+                GetPage(reset, bounded ? withBound(intoBody) : intoBody);
             EXPECT_EQ(page.error, expected);
             // Body keeps what arrived before a reset, and all of it after a close.
             EXPECT_EQ(page.body, kPageBody.substr(0, reset ? page.body.size() : kPageBody.size()));

@@ -4,6 +4,7 @@
 #include "platform/Events.h"
 #include "platform/HostResolver.h"
 #include "platform/Windows.h"
+#include "tests/support/DispatchUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -20,22 +21,6 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-
-// Lets the thread's messages flow until the condition holds; false when the
-// generous deadline passed first.
-inline bool DispatchUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds deadline = 30s) {
-    const EventObject never;
-    const HANDLE handle = never.Handle();
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        MsgWaitForMultipleObjects(1, &handle, false, 20, QS_ALLINPUT);
-        DispatchPendingMessages();
-    }
-    return true;
-}
 
 // Everything a component reports through OnStatus, in order.
 struct StatusLog {

@@ -136,15 +136,15 @@ protected:
     // Returns the bytes received and leaves the next socket in s.
     std::string Fetch(SOCKET& s, std::uint16_t port) {
         EXPECT_EQ(Connect(s, port), SOCKET_ERROR);
-        EXPECT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_CONNECT) > 0; }));
+        EXPECT_TRUE(DispatchUntil([&] { return Count(s, FD_CONNECT) > 0; }));
         const std::string request = "GET /page HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
         EXPECT_EQ(send(s, request.data(), static_cast<int>(request.size()), 0),
                   static_cast<int>(request.size()));
         std::string received;
         size_t reads = 0;
         while (Count(s, FD_CLOSE) == 0) {
-            EXPECT_TRUE(MessageRecorder::WaitUntil(
-                [&] { return Count(s, FD_READ) > reads || Count(s, FD_CLOSE) > 0; }));
+            EXPECT_TRUE(
+                DispatchUntil([&] { return Count(s, FD_READ) > reads || Count(s, FD_CLOSE) > 0; }));
             reads = Count(s, FD_READ);
             char buffer[65536];
             for (int n; (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
@@ -283,11 +283,11 @@ TEST_F(DispatcherWakeUps, AHungUpSocketWithNothingLeftToReportStaysQuiet) {
     peer.Start();
     SOCKET s = FreshSocket();
     Connect(s, peer.Port());
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_CLOSE) > 0; }));
+    ASSERT_TRUE(DispatchUntil([&] { return Count(s, FD_CLOSE) > 0; }));
     // Both directions shut: the kernel now reports a hang-up, whatever is
     // asked, for as long as the socket lives.
     ASSERT_EQ(shutdown(s, SD_SEND), 0);
-    const int wakeUps = WakeUpsOf([] { MessageRecorder::DispatchFor(100ms); });
+    const int wakeUps = WakeUpsOf([] { DispatchFor(100ms); });
     EXPECT_EQ(wakeUps, 0);
     EXPECT_LE(g_epollWaits.load(), 1) << "the hang-up kept the dispatcher busy";
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);

@@ -78,7 +78,7 @@ protected:
         return WSAAsyncGetHostByName(m_recorder.Window(), kLookupMessage, name, m_buffer, length);
     }
     bool WaitForAnswer() {
-        return MessageRecorder::WaitUntil([&] { return m_recorder.Count(kLookupMessage) > 0; });
+        return DispatchUntil([&] { return m_recorder.Count(kLookupMessage) > 0; });
     }
     LPARAM Answer() const { return m_recorder.Messages(kLookupMessage).at(0).LParam; }
     const hostent& Entry() const { return *reinterpret_cast<const hostent*>(m_buffer); }
@@ -136,7 +136,7 @@ TEST_F(HostLookupTest, DottedAddressThroughTheSystemResolver) {
     MessageRecorder small;
     std::memset(m_buffer, kUntouched, sizeof m_buffer);
     ASSERT_NE(WSAAsyncGetHostByName(small.Window(), kLookupMessage, "127.0.0.2", m_buffer, 16), 0u);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return small.Count(kLookupMessage) > 0; }));
+    ASSERT_TRUE(DispatchUntil([&] { return small.Count(kLookupMessage) > 0; }));
     LPARAM reply = small.Messages(kLookupMessage)[0].LParam;
     EXPECT_EQ(WSAGETASYNCERROR(reply), WSAENOBUFS);
     EXPECT_GT(WSAGETASYNCBUFLEN(reply), 16);
@@ -177,7 +177,7 @@ TEST_F(HostLookupTest, FailedLookupsCarryTheErrorAndLeaveTheBuffer) {
 
     SCOPED_TRACE("an answer without an address is no success");
     ASSERT_NE(Lookup("empty.test"), 0u);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return m_recorder.Count(kLookupMessage) == 2; }));
+    ASSERT_TRUE(DispatchUntil([&] { return m_recorder.Count(kLookupMessage) == 2; }));
     EXPECT_EQ(WSAGETASYNCERROR(m_recorder.Messages(kLookupMessage)[1].LParam), WSANO_DATA);
     EXPECT_TRUE(Untouched());
 
@@ -197,14 +197,14 @@ TEST_F(HostLookupTest, ALookupThatNeverAnswersCanBeCancelled) {
     HANDLE task = Lookup("slow.test");
     ASSERT_NE(task, 0u);
     ASSERT_TRUE(resolver->WaitCalled());
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(m_recorder.Count(kLookupMessage), 0u);
 
     EXPECT_EQ(WSACancelAsyncRequest(task), 0);
     EXPECT_EQ(WSACancelAsyncRequest(task), SOCKET_ERROR);
     resolver->Release();
     ASSERT_TRUE(resolver->WaitReturned());
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(m_recorder.Count(kLookupMessage), 0u);
     EXPECT_TRUE(Untouched());
 }
@@ -227,7 +227,7 @@ TEST_F(HostLookupTest, DestroyingTheWindowWhileALookupRunsIsSafe) {
     buffer.reset();
     resolver->Release();
     ASSERT_TRUE(resolver->WaitReturned());
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(owner.Count(kLookupMessage), 0u);
 }
 

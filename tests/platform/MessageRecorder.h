@@ -2,15 +2,15 @@
 
 #include "platform/Events.h"
 #include "platform/Windows.h"
+#include "tests/support/DispatchUntil.h"
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <vector>
 
-// A hidden window that records every message it receives, and the loops the
-// platform tests use to wait for messages: they go through the layer's own
-// wait, with a generous deadline, so a lost message fails instead of hanging.
+// A hidden window that records every message it receives. The platform tests
+// wait for its messages with DispatchUntil.
 struct RecordedMessage {
     UINT Message = 0;
     WPARAM WParam = 0;
@@ -55,28 +55,6 @@ public:
 
     // Called for every message after it was recorded.
     std::function<void(const RecordedMessage&)> OnMessage;
-
-    // Dispatches through the wait until the condition holds; false once the
-    // deadline has passed.
-    static bool WaitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-        auto end = std::chrono::steady_clock::now() + deadline;
-        while (!condition()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left.count()),
-                                      QS_ALLINPUT);
-        }
-        return true;
-    }
-
-    // Dispatches everything that comes within the period, to show that a
-    // message does NOT arrive. A slow machine only makes this check weaker.
-    static void DispatchFor(std::chrono::milliseconds period) {
-        WaitUntil([] { return false; }, period);
-    }
 
 private:
     static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -90,8 +90,7 @@ TEST(Windows, PostedMessagesArriveInOrderFromAnyThread) {
     }
     for (auto& poster : posters)
         poster.join();
-    ASSERT_TRUE(MessageRecorder::WaitUntil(
-        [&] { return recorder.Messages().size() == kThreads * kPerThread; }));
+    ASSERT_TRUE(DispatchUntil([&] { return recorder.Messages().size() == kThreads * kPerThread; }));
     for (int t = 0; t < kThreads; ++t) {
         auto messages = recorder.Messages(WM_USER + t);
         ASSERT_EQ(messages.size(), static_cast<size_t>(kPerThread));
@@ -117,13 +116,13 @@ TEST(Windows, MessagesToADestroyedWindowAreDropped) {
     selfDestroying.OnMessage = [&](const RecordedMessage&) { selfDestroying.Destroy(); };
     PostMessage(own, WM_USER, 0, 0);
     PostMessage(own, WM_USER + 1, 0, 0);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return !selfDestroying.Messages().empty(); }));
+    ASSERT_TRUE(DispatchUntil([&] { return !selfDestroying.Messages().empty(); }));
     DispatchPendingMessages();
     EXPECT_EQ(selfDestroying.Messages().size(), 1u);
 
     MessageRecorder later;
     PostMessage(later.Window(), WM_USER + 2, 0, 0);
-    EXPECT_TRUE(MessageRecorder::WaitUntil([&] { return later.Count(WM_USER + 2) == 1; }))
+    EXPECT_TRUE(DispatchUntil([&] { return later.Count(WM_USER + 2) == 1; }))
         << "a new window after the last one went still gets messages";
 }
 
@@ -153,7 +152,7 @@ TEST(Windows, TimerTicksOnlyWhileRunning) {
 
     SCOPED_TRACE("ticks arrive through the wait with the timer number");
     EXPECT_EQ(SetTimer(window, 1, 10), 1u);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) >= 3; }));
+    ASSERT_TRUE(DispatchUntil([&] { return recorder.Count(WM_TIMER) >= 3; }));
     for (const auto& tick : recorder.Messages(WM_TIMER)) {
         EXPECT_EQ(tick.WParam, 1u);
         EXPECT_EQ(tick.LParam, 0);
@@ -163,19 +162,19 @@ TEST(Windows, TimerTicksOnlyWhileRunning) {
     EXPECT_TRUE(KillTimer(window, 1));
     EXPECT_FALSE(KillTimer(window, 1));
     size_t ticks = recorder.Count(WM_TIMER);
-    MessageRecorder::DispatchFor(100ms);
+    DispatchFor(100ms);
     EXPECT_EQ(recorder.Count(WM_TIMER), ticks);
 
     SCOPED_TRACE("restarting the same number keeps one timer");
     EXPECT_EQ(SetTimer(window, 7, 100000), 7u);
     EXPECT_EQ(SetTimer(window, 7, 10), 7u);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) > ticks; }));
+    ASSERT_TRUE(DispatchUntil([&] { return recorder.Count(WM_TIMER) > ticks; }));
     EXPECT_EQ(recorder.Messages().back().WParam, 7u);
 
     SCOPED_TRACE("destroying the window stops its timers");
     recorder.Destroy();
     ticks = recorder.Count(WM_TIMER);
-    MessageRecorder::DispatchFor(100ms);
+    DispatchFor(100ms);
     EXPECT_EQ(recorder.Count(WM_TIMER), ticks);
 }
 

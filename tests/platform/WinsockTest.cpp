@@ -58,7 +58,7 @@ protected:
         return WSAGETSELECTERROR(Events(s, event).at(0).LParam);
     }
     bool WaitForEvent(SOCKET s, WORD event, size_t count = 1) {
-        return MessageRecorder::WaitUntil([&] { return Count(s, event) >= count; });
+        return DispatchUntil([&] { return Count(s, event) >= count; });
     }
 
     // Connects a registered socket to the peer and waits for completion.
@@ -193,7 +193,7 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     SOCKET s = ConnectedSocket(peer);
     ASSERT_TRUE(WaitForEvent(s, FD_WRITE));
     EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_CONNECT), 1u);
     EXPECT_EQ(Count(s, FD_WRITE), 1u);
     EXPECT_EQ(m_recorder.Messages().size(), 2u) << "nothing else arrived";
@@ -206,7 +206,7 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     ASSERT_TRUE(WaitForEvent(refused, FD_CONNECT));
     EXPECT_EQ(ErrorOf(refused, FD_CONNECT), WSAECONNREFUSED);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(refused, FD_CONNECT), 1u);
     EXPECT_EQ(Count(refused, FD_WRITE), 0u);
     EXPECT_EQ(Count(refused, FD_CLOSE), 0u);
@@ -230,7 +230,7 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
     sockaddr_in quietAddress = LoopbackAddress(quiet.Port());
     connect(noWrite, AsAddress(quietAddress), sizeof quietAddress);
     ASSERT_TRUE(WaitForEvent(noWrite, FD_CONNECT));
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(noWrite, FD_WRITE), 0u);
     quiet.Release();
 }
@@ -245,7 +245,7 @@ TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) 
     SCOPED_TRACE("more data and the peer's close, but nothing read yet");
     peer.Release();
     ASSERT_TRUE(peer.WaitDone());
-    MessageRecorder::DispatchFor(100ms);
+    DispatchFor(100ms);
     EXPECT_EQ(Count(s, FD_READ), 1u) << "no second read notification before recv";
     EXPECT_EQ(Count(s, FD_CLOSE), 0u) << "no close while data waits";
 
@@ -273,7 +273,7 @@ TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) 
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
     EXPECT_EQ(ErrorOf(s, FD_CLOSE), 0);
     EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 0);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
 }
 
@@ -311,7 +311,7 @@ TEST_F(WinsockTest, RegisteringAgainReportsTheCurrentState) {
     ASSERT_EQ(WSAAsyncSelect(s, 0, 0, 0), 0);
     size_t before = m_recorder.Messages().size();
     EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 0);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(m_recorder.Messages().size(), before);
 }
 
@@ -343,7 +343,7 @@ TEST_F(WinsockTest, AMegabyteArrivesWholeBeforeTheClose) {
         }
     };
     SOCKET s = ConnectedSocket(peer);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return closed; }, 60s));
+    ASSERT_TRUE(DispatchUntil([&] { return closed; }, 60s));
     EXPECT_EQ(receivedAtClose, payload.size());
     EXPECT_TRUE(received == payload);
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
@@ -357,7 +357,7 @@ TEST_F(WinsockTest, AResetPeerGivesCloseWith10054) {
     SOCKET s = ConnectedSocket(peer);
     ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
     EXPECT_EQ(ErrorOf(s, FD_CLOSE), WSAECONNRESET);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_OOB), 0u) << "an error is no urgent data";
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
     char byte;
@@ -382,8 +382,7 @@ TEST_F(WinsockTest, AResetBeforeTheCompletionWasSeenStillConnectsThenCloses) {
     ASSERT_TRUE(peer.WaitDone());
     ASSERT_TRUE(WaitForEvent(s, FD_CONNECT));
     EXPECT_EQ(ErrorOf(s, FD_CONNECT), 0);
-    ASSERT_TRUE(MessageRecorder::WaitUntil(
-        [&] { return Count(s, FD_READ) > 0 || Count(s, FD_CLOSE) > 0; }));
+    ASSERT_TRUE(DispatchUntil([&] { return Count(s, FD_READ) > 0 || Count(s, FD_CLOSE) > 0; }));
     std::string received;
     char buffer[8];
     int n;
@@ -407,7 +406,7 @@ TEST_F(WinsockTest, SendingAfterAnOrderlyCloseNeverRaisesSigpipe) {
     for (int i = 0; i < 100 && result != SOCKET_ERROR; ++i) {
         result = send(s, "data", 4, 0);
         if (result != SOCKET_ERROR)
-            MessageRecorder::DispatchFor(10ms);
+            DispatchFor(10ms);
     }
     EXPECT_EQ(result, SOCKET_ERROR);
     int error = WSAGetLastError();
@@ -451,7 +450,7 @@ TEST_F(WinsockTest, WriteNotificationComesWhenAFullSendBufferDrains) {
     while ((result = send(s, chunk.data(), static_cast<int>(chunk.size()), 0)) > 0)
         sent += static_cast<size_t>(result);
     ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_WRITE), 1u) << "no write notification while the buffer is full";
 
     peer.Release();
@@ -508,7 +507,7 @@ TEST_F(WinsockTest, NotificationsOfAClosedSocketAreDropped) {
     // The read notification may be queued by now; closing drops it.
     closesocket(s);
     size_t before = m_recorder.Messages().size();
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     for (size_t i = before; i < m_recorder.Messages().size(); ++i)
         EXPECT_NE(m_recorder.Messages()[i].WParam, s);
 
@@ -519,7 +518,7 @@ TEST_F(WinsockTest, NotificationsOfAClosedSocketAreDropped) {
     SOCKET orphan = ConnectedSocket(second);
     m_recorder.Destroy();
     ASSERT_TRUE(second.WaitDone());
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     char buffer[4];
     EXPECT_EQ(recv(orphan, buffer, sizeof buffer, 0), 1);
 }
