@@ -401,6 +401,12 @@ TEST(KvHttpCommand, FileModeWritesTheHeaderAndBodyFiles) {
         EXPECT_EQ(http.Header, "Head.txt");
         EXPECT_EQ(http.Body, "Default.htm");
     }
+    // The files named, where the defaults would not show that the names count.
+    const auto intoFiles = [](TKvHTTP& http) {
+        http.InputFileMode = true;
+        http.Header = "h.txt";
+        http.Body = "b.htm";
+    };
     {
         SCOPED_TRACE("body of the announced length, connection held open");
         LoopbackPeer peer;
@@ -409,26 +415,20 @@ TEST(KvHttpCommand, FileModeWritesTheHeaderAndBodyFiles) {
             .SendInPieces("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", 4)
             .Stall();
         peer.Start();
-        TKvHTTP http;
-        http.InputFileMode = true;
-        http.Header = "h.txt";
-        http.Body = "b.htm";
-        http.Get(Url(peer, "/p.htm"));
+        EXPECT_EQ(KvHttpWire::Fetch(peer, intoFiles).error, "");
         EXPECT_EQ(ReadFile("b.htm"), "hello");
         EXPECT_EQ(ReadFile("h.txt"), "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n");
         peer.Stop();
     }
     {
         SCOPED_TRACE("no status line: the header file is left alone");
-        std::ofstream("Head.txt") << "old";
+        std::ofstream("h.txt") << "old";
         LoopbackPeer peer;
         KvHttpWire::AnswerOnce(peer, "raw bytes");
         peer.Start();
-        TKvHTTP http;
-        http.InputFileMode = true;
-        http.Get(Url(peer, "/p.htm"));
-        EXPECT_EQ(ReadFile("Head.txt"), "old");
-        EXPECT_EQ(ReadFile("Default.htm"), "raw bytes");
+        EXPECT_EQ(KvHttpWire::Fetch(peer, intoFiles).error, "");
+        EXPECT_EQ(ReadFile("h.txt"), "old");
+        EXPECT_EQ(ReadFile("b.htm"), "raw bytes");
     }
 }
 

@@ -16,6 +16,7 @@
 
 using KvHttpWire::Fetch;
 using KvHttpWire::Outcome;
+using KvHttpWire::ResponseCase;
 using KvHttpWire::Unchanged;
 using KvHttpWire::Url;
 using namespace std::chrono_literals;
@@ -42,28 +43,24 @@ TEST(KvHttpHostile, OddBytesInTheHeader) {
     const std::string longStatus = "HTTP/1.0 200 " + std::string(100 * 1024, 'O') + "\r\n";
     const std::string shortLines = status + ManyLines(1999);
     const std::string lineTooLong = "Response header line too long";
+    // A header that comes through whole, with the body after it; with the
+    // connection held open, Content-Length is what ends the body.
+    constexpr bool heldOpen = true;
+    const auto whole = [](const char* name, const std::string& header, bool keepOpen) {
+        return ResponseCase { .name = name,
+                              .response = header + "hello",
+                              .keepOpen = keepOpen,
+                              .expected = { .replyCode = 200, .header = header, .body = "hello" } };
+    };
     KvHttpWire::PlayAll(
         {
-            { .name = "a NUL in a header line, connection held open",
-              .response = withNul + "hello",
-              .keepOpen = true,
-              .expected = { .replyCode = 200, .header = withNul, .body = "hello" } },
-            { .name = "a NUL in a header line, connection closed",
-              .response = withNul + "hello",
-              .expected = { .replyCode = 200, .header = withNul, .body = "hello" } },
-            { .name = "a stray CR does not end a line",
-              .response = strayCr + "hello",
-              .keepOpen = true,
-              .expected = { .replyCode = 200, .header = strayCr, .body = "hello" } },
-            { .name = "CR LF and lone LF mixed",
-              .response = mixedEnds + "hello",
-              .keepOpen = true,
-              .expected = { .replyCode = 200, .header = mixedEnds, .body = "hello" } },
+            whole("a NUL in a header line, connection held open", withNul, heldOpen),
+            whole("a NUL in a header line, connection closed", withNul, !heldOpen),
+            whole("a stray CR does not end a line", strayCr, heldOpen),
+            whole("CR LF and lone LF mixed", mixedEnds, heldOpen),
             // A length without its colon announces nothing: the body ends at
             // the close.
-            { .name = "a header without a colon is kept and ignored",
-              .response = noColon + "hello",
-              .expected = { .replyCode = 200, .header = noColon, .body = "hello" } },
+            whole("a header without a colon is kept and ignored", noColon, !heldOpen),
             { .name = "2,000 header lines",
               .response = manyLines + "body",
               .maxPiece = 4096,
@@ -253,6 +250,15 @@ TEST(KvHttpHostile, EndlessBodyStopsAtTheSizeBound) {
 
 TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
     const std::string status = "HTTP/1.0 200 OK\r\n";
+    // The peer answers with 1,000 bytes, the head and the start of a body,
+    // then resets the connection.
+    const auto resetAfter1000Bytes = [](LoopbackPeer& peer, const std::string& head) {
+        peer.Accept()
+            .ReadUntil("\r\n\r\n")
+            .Send(head + std::string(1000 - head.size(), 'b'))
+            .Reset();
+        peer.Start();
+    };
     {
         SCOPED_TRACE("reset at once");
         LoopbackPeer peer;
@@ -266,11 +272,7 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
         SCOPED_TRACE("reset after 1,000 bytes of an announced body");
         const std::string head = status + "Content-Length: 5000\r\n\r\n";
         LoopbackPeer peer;
-        peer.Accept()
-            .ReadUntil("\r\n\r\n")
-            .Send(head + std::string(1000 - head.size(), 'b'))
-            .Reset();
-        peer.Start();
+        resetAfter1000Bytes(peer, head);
         const Outcome result = Fetch(peer);
         EXPECT_EQ(result.error, "Connection closed before the whole body arrived");
     }
@@ -280,20 +282,12 @@ TEST(KvHttpHostile, ConnectionResetEndsInAnError) {
         SCOPED_TRACE("reset after 1,000 bytes of a body without length");
         const std::string head = status + "\r\n";
         LoopbackPeer peer;
-        peer.Accept()
-            .ReadUntil("\r\n\r\n")
-            .Send(head + std::string(1000 - head.size(), 'b'))
-            .Reset();
-        peer.Start();
+        resetAfter1000Bytes(peer, head);
         const Outcome result = Fetch(peer, [](TKvHTTP& http) { http.MaxBodySize = 1 << 20; });
         EXPECT_EQ(result.error, "10054:Connection reset by peer");
         EXPECT_LE(result.body.size(), 1000 - head.size());
         LoopbackPeer unbounded;
-        unbounded.Accept()
-            .ReadUntil("\r\n\r\n")
-            .Send(head + std::string(1000 - head.size(), 'b'))
-            .Reset();
-        unbounded.Start();
+        resetAfter1000Bytes(unbounded, head);
         EXPECT_EQ(Fetch(unbounded).error, result.error) << "with no bound on the body";
     }
 }

@@ -23,6 +23,50 @@ std::vector<std::string> ConnectReports(bool viaLookup) {
     return reports;
 }
 
+// A peer to connect to: it takes the given number of connections one after
+// another and reads each until the component closes it.
+class ReadingPeer : public LoopbackPeer {
+public:
+    explicit ReadingPeer(int connections = 1) {
+        for (int i = 0; i < connections; ++i)
+            Accept().ReadToEnd();
+        Start();
+    }
+};
+
+// Connects to host:port under a time limit of 300 ms, which must end the
+// attempt with the message, and not before the limit. Returns what the
+// component reported from the time-out on.
+std::vector<std::string> ExpectConnectTimesOut(TTessalink& component, const std::string& host,
+                                               std::uint16_t port, const std::string& message) {
+    component.ReportLevel = 8;
+    StatusLog log;
+    log.Attach(component);
+    component.TimeOut = 300;
+    component.Host = host;
+    component.Port = port;
+    const auto started = std::chrono::steady_clock::now();
+    ExpectRaises<ESockError>([&] { component.Connect(); }, message);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
+    component.OnStatus = nullptr;
+    return log.From("Timer Triggered");
+}
+
+// A component connected to a peer that closes the connection once released;
+// it counts the component's OnDisconnect events.
+struct ConnectionThePeerCloses {
+    ConnectionThePeerCloses() {
+        peer.Accept().WaitForRelease().Close();
+        peer.Start();
+        component.OnDisconnect = [this](TComponent*) { ++disconnects; };
+        ConnectTo(component, peer.Port());
+    }
+
+    LoopbackPeer peer;
+    TTessalink component { nullptr };
+    int disconnects = 0;
+};
+
 // Receives a posted GUI event, as a button would receive a click.
 class ClickTarget : public QObject {
 public:
@@ -39,9 +83,7 @@ public:
 } // namespace
 
 TEST_F(TslinkTest, ConnectsToDottedAddressWithoutLookupAndToNamesThroughIt) {
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd().Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer(2);
     TTessalink component(nullptr);
     component.ReportLevel = 8;
     StatusLog log;
@@ -69,9 +111,7 @@ TEST_F(TslinkTest, ConnectsToDottedAddressWithoutLookupAndToNamesThroughIt) {
 }
 
 TEST_F(TslinkTest, HostWithoutAddressAsksOnInvalidHostOnce) {
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     TTessalink component(nullptr);
     component.Port = peer.Port();
 
@@ -116,9 +156,7 @@ TEST_F(TslinkTest, NameTooLongForTheWorkAreaIsRefusedBeforeAnyLookup) {
 }
 
 TEST_F(TslinkTest, OnlyTheLowSixteenBitsOfThePortCount) {
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd().Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer(2);
     TTessalink component(nullptr);
     component.Host = "127.0.0.1";
     component.Port = peer.Port() + 65536;
@@ -158,9 +196,7 @@ TEST_F(TslinkTest, RefusedConnectionFailsAtOnce) {
     EXPECT_EQ(failed, 2);
 
     // The component is still usable.
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     ConnectTo(component, peer.Port());
     EXPECT_TRUE(component.Connected);
 }
@@ -168,31 +204,20 @@ TEST_F(TslinkTest, RefusedConnectionFailsAtOnce) {
 TEST_F(TslinkTest, ConnectAttemptThatNeverCompletesTimesOut) {
     BacklogFullListener silent;
     TTessalink component(nullptr);
-    component.ReportLevel = 8;
-    StatusLog log;
-    log.Attach(component);
     int failed = 0;
     component.OnConnectionFailed = [&](TComponent*) { ++failed; };
-    component.TimeOut = 300;
-    component.Host = "127.0.0.1";
-    component.Port = silent.Port();
-
-    const auto started = std::chrono::steady_clock::now();
-    ExpectRaises<ESockError>([&] { component.Connect(); }, "Connection Timed out");
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
+    const std::vector<std::string> reported =
+        ExpectConnectTimesOut(component, "127.0.0.1", silent.Port(), "Connection Timed out");
     EXPECT_TRUE(component.TimedOut);
     EXPECT_TRUE(component.Canceled);
     EXPECT_FALSE(component.Connected);
     EXPECT_EQ(failed, 1);
-    EXPECT_EQ(log.From("Timer Triggered"),
-              (std::vector<std::string> { "Timer Triggered", "Timer Off", "Abort", "Canceling",
-                                          "Timer Off", "Disconnecting" }));
+    EXPECT_EQ(reported, (std::vector<std::string> { "Timer Triggered", "Timer Off", "Abort",
+                                                    "Canceling", "Timer Off", "Disconnecting" }));
 
     // The abandoned attempt does not linger on the socket: the next Connect
     // starts afresh and is not stopped by the old cancel.
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     ConnectTo(component, peer.Port());
     EXPECT_TRUE(component.Connected);
     EXPECT_FALSE(component.Canceled);
@@ -200,28 +225,17 @@ TEST_F(TslinkTest, ConnectAttemptThatNeverCompletesTimesOut) {
 
 TEST_F(TslinkTest, LookupThatNeverAnswersTimesOut) {
     TTessalink component(nullptr);
-    component.ReportLevel = 8;
-    StatusLog log;
-    log.Attach(component);
     int failed = 0;
     component.OnConnectionFailed = [&](TComponent*) { ++failed; };
-    component.TimeOut = 300;
-    component.Host = Resolver->HangingName;
-    component.Port = 80;
-
-    const auto started = std::chrono::steady_clock::now();
-    ExpectRaises<ESockError>([&] { component.Connect(); }, "Host Lookup Timed Out");
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
+    const std::vector<std::string> reported =
+        ExpectConnectTimesOut(component, Resolver->HangingName, 80, "Host Lookup Timed Out");
     EXPECT_EQ(failed, 0);
-    EXPECT_EQ(log.From("Timer Triggered"),
-              (std::vector<std::string> { "Timer Triggered", "Timer Off", "Abort", "Canceling",
-                                          "Timer Off" }));
+    EXPECT_EQ(reported, (std::vector<std::string> { "Timer Triggered", "Timer Off", "Abort",
+                                                    "Canceling", "Timer Off" }));
 
     // The abandoned lookup answers nothing into a later one.
     Resolver->Release();
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     component.Host = "peer.test";
     component.Port = peer.Port();
     component.Connect();
@@ -288,9 +302,7 @@ TEST_F(TslinkTest, ConnectWhileConnectedClearsInputAndRefuses) {
 }
 
 TEST_F(TslinkTest, DisconnectClosesOnlyALiveConnection) {
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     TTessalink component(nullptr);
     int disconnects = 0;
     component.OnDisconnect = [&](TComponent*) { ++disconnects; };
@@ -318,13 +330,8 @@ TEST_F(TslinkTest, DisconnectClosesOnlyALiveConnection) {
 }
 
 TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
-    LoopbackPeer peer;
-    peer.Accept().WaitForRelease().Close();
-    peer.Start();
-    TTessalink component(nullptr);
-    int disconnects = 0;
-    component.OnDisconnect = [&](TComponent*) { ++disconnects; };
-    ConnectTo(component, peer.Port());
+    ConnectionThePeerCloses connection;
+    auto& [peer, component, disconnects] = connection;
     const uint16_t connectedSocket = component.SocketHandle;
     peer.Release();
 
@@ -334,9 +341,7 @@ TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
     EXPECT_NE(component.SocketHandle, 0xFFFF);
 
     // The fresh socket connects again.
-    LoopbackPeer next;
-    next.Accept().ReadToEnd();
-    next.Start();
+    ReadingPeer next;
     ConnectTo(component, next.Port());
     EXPECT_TRUE(component.Connected);
 }
@@ -428,13 +433,8 @@ TEST_F(TslinkTest, PeerThatClosesAtOnceDoesNotHoldConnect) {
 }
 
 TEST_F(TslinkTest, DataAvailableNoticesAPeerClose) {
-    LoopbackPeer peer;
-    peer.Accept().WaitForRelease().Close();
-    peer.Start();
-    TTessalink component(nullptr);
-    int disconnects = 0;
-    component.OnDisconnect = [&](TComponent*) { ++disconnects; };
-    ConnectTo(component, peer.Port());
+    ConnectionThePeerCloses connection;
+    auto& [peer, component, disconnects] = connection;
     EXPECT_FALSE(component.DataAvailable());
 
     peer.Release();
@@ -477,9 +477,7 @@ TEST_F(TslinkTest, EventWindowHandsOnMessagesFrom1125Up) {
 TEST_F(TslinkTest, ReportLevelFiltersStatusReports) {
     for (int level : { 0, -1 }) {
         SCOPED_TRACE(level);
-        LoopbackPeer peer;
-        peer.Accept().ReadToEnd();
-        peer.Start();
+        ReadingPeer peer;
         TTessalink component(nullptr);
         component.ReportLevel = level;
         int reports = 0;
@@ -499,9 +497,7 @@ TEST_F(TslinkTest, ReportLevelFiltersStatusReports) {
 TEST_F(TslinkTest, DestroyingComponentsReleasesEverything) {
     // A component that connected, one in the middle of a lookup that has not
     // answered, and one that was never used: none may leak or crash.
-    LoopbackPeer peer;
-    peer.Accept().ReadToEnd();
-    peer.Start();
+    ReadingPeer peer;
     {
         auto connected = std::make_unique<TTessalink>(nullptr);
         ConnectTo(*connected, peer.Port());
