@@ -432,6 +432,8 @@ TEST(KvHttpCommand, FileModeWritesTheHeaderAndBodyFiles) {
     }
 }
 
+// A time limit is what a caller has against a server that stops answering:
+// without one (TimeOut 0), such a server holds the command for ever.
 TEST(KvHttpCommand, TimeLimitInEachPhase) {
     struct Row {
         const char* name;

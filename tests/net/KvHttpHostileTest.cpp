@@ -213,6 +213,8 @@ TEST(KvHttpHostile, MinimumRateEndsADrippingResponse) {
     }
 }
 
+// The size bound is what a caller has against a body that never ends:
+// without one, such a body fills memory or disk until the server stops.
 TEST(KvHttpHostile, EndlessBodyStopsAtTheSizeBound) {
     constexpr int64_t bound = 256 * 1024;
     const std::string chunk(64 * 1024, 'e');

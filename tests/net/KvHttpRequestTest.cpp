@@ -306,7 +306,9 @@ TEST(KvHttpRequest, MissingBodyFileFailsBeforeConnecting) {
 
 // The connection goes to the port written in the URL, else to the scheme's
 // default port, and the Host line names a port that is not the default; a
-// proxy peer shows which Port each URL gave.
+// proxy peer shows which Port each URL gave. The written port counts because
+// a site on another port is reached nowhere else: port 80 would be a
+// different server, or none.
 TEST(KvHttpRequest, PortComesFromTheUrlOrTheScheme) {
     struct Row {
         std::string url;

@@ -325,7 +325,7 @@ TEST_F(TslinkTest, DisconnectClosesOnlyALiveConnection) {
     EXPECT_FALSE(component.Connected);
     EXPECT_EQ(disconnects, 1);
     EXPECT_NE(component.SocketHandle, connectedSocket);
-    EXPECT_NE(component.SocketHandle, 0xFFFF);
+    EXPECT_NE(component.SocketHandle, NoSocket);
     EXPECT_TRUE(peer.WaitDone());
 }
 
@@ -338,7 +338,7 @@ TEST_F(TslinkTest, PeerCloseFiresOnDisconnectTwiceAndLeavesAFreshSocket) {
     ASSERT_TRUE(DispatchUntil([&] { return disconnects == 2; }));
     EXPECT_FALSE(component.Connected);
     EXPECT_NE(component.SocketHandle, connectedSocket);
-    EXPECT_NE(component.SocketHandle, 0xFFFF);
+    EXPECT_NE(component.SocketHandle, NoSocket);
 
     // The fresh socket connects again.
     ReadingPeer next;
@@ -380,14 +380,14 @@ namespace {
     lowered.rlim_cur = limit;
     check(setrlimit(RLIMIT_NOFILE, &lowered) == 0, "setrlimit");
     component.Disconnect();
-    const bool closedToNone = !component.Connected && component.SocketHandle == 0xFFFF;
+    const bool closedToNone = !component.Connected && component.SocketHandle == NoSocket;
     std::exception_ptr failure;
     try {
         component.Connect();
     } catch (...) {
         failure = std::current_exception();
     }
-    const bool stillNone = component.SocketHandle == 0xFFFF;
+    const bool stillNone = component.SocketHandle == NoSocket;
     setrlimit(RLIMIT_NOFILE, &saved);
 
     check(closedToNone, "no socket after the close");
@@ -400,7 +400,7 @@ namespace {
         check(error.Message() == "10024:Too many open files", error.Message().c_str());
     }
     component.Connect();
-    check(component.Connected && component.SocketHandle != 0xFFFF, "connected again");
+    check(component.Connected && component.SocketHandle != NoSocket, "connected again");
     component.Write("after");
     check(peer.WaitDone() && peer.Failure().empty(), "the peer got its bytes");
     std::fprintf(stderr, "renewed\n");
@@ -533,7 +533,7 @@ TEST_F(TslinkTest, WinsockInfoDescribesTheLibrary) {
     EXPECT_EQ((*component.WinsockInfo)[3].rfind("System= ", 0), 0u);
     EXPECT_EQ((*component.WinsockInfo)[4].rfind("Max Sockets= ", 0), 0u);
     EXPECT_EQ((*component.WinsockInfo)[5].rfind("Max Udp pack size= ", 0), 0u);
-    EXPECT_NE(component.SocketHandle, 0xFFFF);
+    EXPECT_NE(component.SocketHandle, NoSocket);
     EXPECT_EQ(component.TimeOut, 0);
     EXPECT_EQ(component.ReportLevel, 0);
 }
@@ -542,6 +542,6 @@ TEST_F(TslinkTest, ComponentInADesignerOpensNothing) {
     TComponent designer(nullptr);
     designer.SetDesigning(true);
     TTessalink component(&designer);
-    EXPECT_EQ(component.SocketHandle, 0xFFFF);
+    EXPECT_EQ(component.SocketHandle, NoSocket);
     EXPECT_EQ(component.InputBuffer, nullptr);
 }
