@@ -259,19 +259,19 @@ TEST_F(DispatcherWakeUps, AWaitInsideAReadNotificationThatDoesNotReadStaysQuiet)
         if (nestedWaits >= 0 || m.Message != kSocketMessage ||
             WSAGETSELECTEVENT(m.LParam) != FD_READ)
             return;
-        WakeUpsOf([] { MessageRecorder::DispatchFor(100ms); });
+        WakeUpsOf([] { DispatchFor(100ms); });
         nestedWaits = g_epollWaits.load();
         nestedReads = Count(s, FD_READ);
     };
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return nestedWaits >= 0; }));
+    ASSERT_TRUE(DispatchUntil([&] { return nestedWaits >= 0; }));
     m_recorder.OnMessage = nullptr;
     EXPECT_LE(nestedWaits, 2) << "the data kept the dispatcher busy";
     EXPECT_EQ(nestedReads, 1u);
-    MessageRecorder::DispatchFor(50ms);
+    DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_READ), 1u) << "no second notification before recv";
     char buffer[8];
     EXPECT_EQ(recv(s, buffer, 2, 0), 2);
-    EXPECT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == 2; }))
+    EXPECT_TRUE(DispatchUntil([&] { return Count(s, FD_READ) == 2; }))
         << "recv re-arms while data remains";
     peer.Release();
     closesocket(s);

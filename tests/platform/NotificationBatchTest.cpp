@@ -60,8 +60,8 @@ TEST_F(NotificationBatchTest, ANotificationNeverOvertakesAMessagePostedBeforeIt)
     second.Start();
     SOCKET a = Connecting(first, FD_READ | FD_CONNECT | FD_CLOSE);
     SOCKET b = Connecting(second, FD_READ | FD_CONNECT | FD_CLOSE);
-    ASSERT_TRUE(MessageRecorder::WaitUntil(
-        [&] { return Count(a, FD_CONNECT) == 1 && Count(b, FD_CONNECT) == 1; }));
+    ASSERT_TRUE(
+        DispatchUntil([&] { return Count(a, FD_CONNECT) == 1 && Count(b, FD_CONNECT) == 1; }));
     first.Release();
     second.Release();
     ASSERT_TRUE(first.WaitDone());
@@ -73,9 +73,8 @@ TEST_F(NotificationBatchTest, ANotificationNeverOvertakesAMessagePostedBeforeIt)
         if (!posted && m.Message == kSocketMessage && WSAGETSELECTEVENT(m.LParam) == FD_READ)
             posted = PostMessage(m_recorder.Window(), kPostedMessage, 0, 0);
     };
-    ASSERT_TRUE(MessageRecorder::WaitUntil(
-        [&] { return Count(a, FD_READ) == 1 && Count(b, FD_READ) == 1; }));
-    MessageRecorder::DispatchFor(std::chrono::milliseconds(20));
+    ASSERT_TRUE(DispatchUntil([&] { return Count(a, FD_READ) == 1 && Count(b, FD_READ) == 1; }));
+    DispatchFor(std::chrono::milliseconds(20));
     m_recorder.OnMessage = nullptr;
 
     std::vector<UINT> order;
@@ -109,10 +108,10 @@ TEST_F(NotificationBatchTest, AWaitInsideADeliveryHearsTheNotificationsBehindIt)
         if (waited || m.Message != kSocketMessage || WSAGETSELECTEVENT(m.LParam) != FD_CONNECT)
             return;
         waited = true;
-        heardWrite = MessageRecorder::WaitUntil([&] { return Count(s, FD_WRITE) == 1; });
+        heardWrite = DispatchUntil([&] { return Count(s, FD_WRITE) == 1; });
     };
     s = Connecting(peer, FD_ALL_EVENTS);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return waited; }));
+    ASSERT_TRUE(DispatchUntil([&] { return waited; }));
     m_recorder.OnMessage = nullptr;
     EXPECT_TRUE(heardWrite);
     const auto messages = m_recorder.Messages(kSocketMessage);

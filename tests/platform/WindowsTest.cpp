@@ -188,17 +188,17 @@ TEST(Windows, TimersTickByTheirOwnLastStart) {
     SCOPED_TRACE("a shorter timer started after a longer one ticks first");
     EXPECT_EQ(SetTimer(window, 1, 60000), 1u);
     EXPECT_EQ(SetTimer(window, 2, 20), 2u);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) >= 1; }));
+    ASSERT_TRUE(DispatchUntil([&] { return recorder.Count(WM_TIMER) >= 1; }));
     EXPECT_EQ(recorder.Messages(WM_TIMER).front().WParam, 2u);
     EXPECT_TRUE(KillTimer(window, 2));
 
     SCOPED_TRACE("a restart moves the tick a whole period past the restart");
     EXPECT_EQ(SetTimer(window, 3, 150), 3u);
-    MessageRecorder::DispatchFor(100ms);
+    DispatchFor(100ms);
     const auto restart = Clock::now();
     EXPECT_EQ(SetTimer(window, 3, 150), 3u);
     const size_t before = recorder.Count(WM_TIMER);
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return recorder.Count(WM_TIMER) > before; }));
+    ASSERT_TRUE(DispatchUntil([&] { return recorder.Count(WM_TIMER) > before; }));
     EXPECT_GE(Clock::now() - restart, 150ms);
     EXPECT_EQ(recorder.Messages(WM_TIMER).back().WParam, 3u);
     EXPECT_TRUE(KillTimer(window, 3));
@@ -207,7 +207,7 @@ TEST(Windows, TimersTickByTheirOwnLastStart) {
     EXPECT_EQ(SetTimer(window, 4, 30), 4u);
     EXPECT_TRUE(KillTimer(window, 4));
     const size_t ticks = recorder.Count(WM_TIMER);
-    MessageRecorder::DispatchFor(100ms);
+    DispatchFor(100ms);
     EXPECT_EQ(recorder.Count(WM_TIMER), ticks);
     EXPECT_TRUE(KillTimer(window, 1));
 }

@@ -1,7 +1,6 @@
 #include "tests/support/DispatchUntil.h"
 
 #include "platform/Events.h"
-#include "platform/Windows.h"
 
 #include <algorithm>
 
@@ -23,8 +22,9 @@ bool DispatchUntil(const std::function<bool()>& condition, std::chrono::millisec
         const DWORD left = MillisecondsUntil(end);
         if (left == 0)
             return false;
+        // The wait dispatches what woke it; nothing more is dispatched here,
+        // so each turn of the loop is one turn of the event loop.
         MsgWaitForMultipleObjects(0, nullptr, false, std::min(left, slice), QS_ALLINPUT);
-        DispatchPendingMessages();
     }
     return true;
 }
