@@ -1,6 +1,7 @@
 #include "platform/Events.h"
 
 #include "platform/EventRegistry.h"
+#include "platform/SocketPoller.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -131,13 +132,32 @@ private:
     int m_events = 0;
 };
 
+// Whether the next wait of this thread may take socket readiness without a
+// turn of the Qt event loop (below). Every turn of a wait allows it again.
+thread_local bool t_mayTakeReadiness = true;
+
 // Sleeps in the thread's Qt dispatcher, which wakes for posted messages,
 // window-system input, timers, socket notifiers and SetEvent. Whatever woke
 // it has been dispatched when processEvents returns.
+//
+// First, though, a wait looks at its thread's sockets itself: what a wait
+// needs is often there already (a connection to a local peer has completed
+// by the time connect returns), and a turn of the loop costs a poll of every
+// descriptor the dispatcher watches and the dispatcher's own bookkeeping.
+// Only every other wait does so, so that timers, posted messages and other
+// input still get a turn between two such waits on a busy connection.
 DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD count,
                     std::optional<Clock::time_point> deadline) {
     if (auto result = registration.TakeSignalled())
         return *result;
+    if (std::exchange(t_mayTakeReadiness, false)) {
+        const int handled = SocketPoller::DispatchThisThread();
+        if (auto result = registration.TakeSignalled())
+            return *result;
+        // What was handled is input, as a socket notifier's would be.
+        if (handled > 0)
+            return WAIT_OBJECT_0 + count;
+    }
     bool timeUp = false;
     std::optional<QTimer> timer;
     if (deadline) {
@@ -153,6 +173,7 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
     InputCounter input(timer ? &*timer : nullptr);
     for (;;) {
         waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        t_mayTakeReadiness = true;
         if (auto result = registration.TakeSignalled())
             return *result;
         if (timeUp || (deadline && Clock::now() >= *deadline))

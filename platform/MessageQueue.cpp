@@ -46,9 +46,18 @@ MessageQueue* MessageQueue::AcquireForWindow() {
     return t_queue;
 }
 
-void MessageQueue::ReleaseWindow() {
+void MessageQueue::AdoptWindow(HWND window) {
+    m_adopted.push_back(window);
+}
+
+void MessageQueue::ReleaseWindow(HWND window) {
+    std::erase(m_adopted, window);
     --m_windows;
     DeleteIfUnused();
+}
+
+bool MessageQueue::HasWindow(HWND window) const {
+    return window != 0 && std::find(m_adopted.begin(), m_adopted.end(), window) != m_adopted.end();
 }
 
 MessageQueue::~MessageQueue() {
@@ -66,46 +75,64 @@ void MessageQueue::EndDelivery() {
     DeleteIfUnused();
 }
 
+MessageQueue::Timer* MessageQueue::FindTimer(HWND window, UINT_PTR timerId) {
+    for (Timer& timer : m_timers) {
+        if (timer.Window == window && timer.Id == timerId)
+            return &timer;
+    }
+    return nullptr;
+}
+
 bool MessageQueue::StartTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc) {
     const UINT period = std::clamp(elapse, kMinimumTimerPeriod, kMaximumTimerPeriod);
     const Clock::time_point now = Clock::now();
-    Timer& timer = m_timers[{ window, timerId }];
-    timer.Proc = timerProc;
-    timer.Period = std::chrono::milliseconds(period);
-    timer.Due = now + timer.Period;
-    timer.Start = ++m_starts;
-    if (m_sharedTimer != 0 && m_armedFor <= timer.Due)
+    Timer* timer = FindTimer(window, timerId);
+    if (!timer) {
+        timer = &m_timers.emplace_back();
+        timer->Window = window;
+        timer->Id = timerId;
+    }
+    timer->Running = true;
+    timer->Proc = timerProc;
+    timer->Period = std::chrono::milliseconds(period);
+    timer->Due = now + timer->Period;
+    timer->Start = ++m_starts;
+    if (m_sharedTimer != 0 && m_armedFor <= timer->Due)
         return true;
     if (ArmFor(now))
         return true;
-    m_timers.erase({ window, timerId });
+    timer->Running = false;
     return false;
 }
 
 bool MessageQueue::StopTimer(HWND window, UINT_PTR timerId) {
-    return m_timers.erase({ window, timerId }) > 0;
+    Timer* timer = FindTimer(window, timerId);
+    if (!timer || !timer->Running)
+        return false;
+    timer->Running = false;
+    return true;
 }
 
 void MessageQueue::StopTimers(HWND window) {
-    std::erase_if(m_timers, [window](const auto& timer) { return timer.first.first == window; });
+    std::erase_if(m_timers, [window](const Timer& timer) { return timer.Window == window; });
 }
 
 bool MessageQueue::ArmFor(Clock::time_point now) {
     if (m_sharedTimer != 0)
         killTimer(m_sharedTimer);
     m_sharedTimer = 0;
-    if (m_timers.empty())
-        return true;
-    auto earliest = m_timers.begin();
-    for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
-        if (it->second.Due < earliest->second.Due)
-            earliest = it;
+    const Timer* earliest = nullptr;
+    for (const Timer& timer : m_timers) {
+        if (timer.Running && (!earliest || timer.Due < earliest->Due))
+            earliest = &timer;
     }
+    if (!earliest)
+        return true;
     // Never early: a precise Qt timer ticks no sooner than asked, and the
     // wait is rounded up to whole milliseconds.
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest->second.Due - now);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest->Due - now);
     m_sharedTimer = startTimer(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer);
-    m_armedFor = earliest->second.Due;
+    m_armedFor = earliest->Due;
     return m_sharedTimer != 0;
 }
 
@@ -117,7 +144,7 @@ void MessageQueue::Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 void MessageQueue::RunTask(HWND window, const std::function<void()>& task) {
     ++m_deliveryDepth;
-    if (WindowRegistry::Instance().Exists(window))
+    if (HasWindow(window))
         CallGuarded(task);
     EndDelivery();
 }
@@ -141,35 +168,38 @@ void MessageQueue::timerEvent(QTimerEvent* event) {
     if (event->timerId() != m_sharedTimer)
         return;
     const Clock::time_point now = Clock::now();
-    // The timers due now, earliest first. Each is looked up again just
-    // before it ticks: a procedure may stop or restart any timer.
-    std::vector<std::pair<Clock::time_point, std::pair<TimerKey, std::uint64_t>>> due;
-    for (const auto& [key, timer] : m_timers) {
-        if (timer.Due <= now)
-            due.push_back({ timer.Due, { key, timer.Start } });
+    // The runs due now, earliest first. Each is looked up again just before
+    // it ticks: a procedure may stop, restart or forget any timer.
+    struct DueRun {
+        Clock::time_point Due;
+        HWND Window;
+        UINT_PTR Id;
+        std::uint64_t Start;
+    };
+    std::vector<DueRun> due;
+    for (const Timer& timer : m_timers) {
+        if (timer.Running && timer.Due <= now)
+            due.push_back({ timer.Due, timer.Window, timer.Id, timer.Start });
     }
-    std::sort(due.begin(), due.end());
+    std::sort(due.begin(), due.end(),
+              [](const DueRun& a, const DueRun& b) { return a.Due < b.Due; });
     ++m_deliveryDepth;
-    for (const auto& [when, which] : due) {
-        auto found = m_timers.find(which.first);
-        if (found == m_timers.end() || found->second.Start != which.second)
+    for (const DueRun& run : due) {
+        Timer* timer = FindTimer(run.Window, run.Id);
+        if (!timer || !timer->Running || timer->Start != run.Start)
             continue;
-        Timer& timer = found->second;
         // The next tick one period on; ticks that the thread missed while busy
         // are not made up.
-        timer.Due += timer.Period;
-        if (timer.Due <= now)
-            timer.Due = now + timer.Period;
-        const HWND window = which.first.first;
-        const UINT_PTR id = which.first.second;
-        if (timer.Proc) {
-            const TIMERPROC proc = timer.Proc;
-            if (WindowRegistry::Instance().Exists(window)) {
+        timer->Due += timer->Period;
+        if (timer->Due <= now)
+            timer->Due = now + timer->Period;
+        if (const TIMERPROC proc = timer->Proc) {
+            if (HasWindow(run.Window)) {
                 auto tick = static_cast<DWORD>(QDeadlineTimer::current().deadline());
-                CallGuarded([&] { proc(window, WM_TIMER, id, tick); });
+                CallGuarded([&] { proc(run.Window, WM_TIMER, run.Id, tick); });
             }
         } else {
-            Deliver(window, WM_TIMER, id, 0);
+            Deliver(run.Window, WM_TIMER, run.Id, 0);
         }
     }
     ArmFor(Clock::now());

@@ -8,8 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <utility>
+#include <vector>
 
 class QTimerEvent;
 
@@ -26,8 +25,13 @@ public:
     // queue, making it first if needed; null when the thread cannot run Qt
     // events.
     static MessageQueue* AcquireForWindow();
-    // Counts one window less.
-    void ReleaseWindow();
+    // Records the handle of a window counted by AcquireForWindow.
+    void AdoptWindow(HWND window);
+    // Counts one window less (window: its handle, or 0 when none was adopted).
+    void ReleaseWindow(HWND window);
+    // Whether the window is one of this queue's, alive. The queue's thread
+    // only: it answers without the window registry's lock.
+    bool HasWindow(HWND window) const;
 
     // Messages posted to this queue and not delivered yet, counted so that a
     // notification delivered without posting (NotificationBatch) never
@@ -64,23 +68,29 @@ private:
     void DeleteIfUnused();
 
     using Clock = std::chrono::steady_clock;
+    // A window timer; a stopped one keeps its place for the next start (a
+    // component restarts the same timer for every operation).
     struct Timer {
+        HWND Window = 0;
+        UINT_PTR Id = 0;
+        bool Running = false;
         TIMERPROC Proc = nullptr;
         Clock::duration Period {};
         Clock::time_point Due;
-        // Tells a timer from one started later with the same window and number.
+        // Tells a run of the timer from a later start of the same one.
         std::uint64_t Start = 0;
     };
-    using TimerKey = std::pair<HWND, UINT_PTR>;
 
+    Timer* FindTimer(HWND window, UINT_PTR timerId);
     // Arms the shared Qt timer for the earliest tick, or ends it when no
     // timer runs; false when Qt has no timer to give.
     bool ArmFor(Clock::time_point now);
 
     int m_windows = 0;
+    std::vector<HWND> m_adopted;
     int m_deliveryDepth = 0;
     std::atomic<int> m_posted { 0 };
-    std::map<TimerKey, Timer> m_timers;
+    std::vector<Timer> m_timers;
     std::uint64_t m_starts = 0;
     int m_sharedTimer = 0; // Qt timer id, 0 when not armed
     Clock::time_point m_armedFor;

@@ -21,8 +21,8 @@ NotificationBatch::~NotificationBatch() {
 }
 
 bool NotificationBatch::Post(HWND window, std::function<void()> task) {
-    MessageQueue* queue = t_open ? WindowRegistry::Instance().QueueForThisThread(window) : nullptr;
-    if (!queue || queue->HasPostedMessages())
+    MessageQueue* queue = t_open ? MessageQueue::Current() : nullptr;
+    if (!queue || !queue->HasWindow(window) || queue->HasPostedMessages())
         return PostWindowTask(window, std::move(task));
     t_open->m_tasks.push_back({ window, queue, std::move(task) });
     return true;

@@ -140,7 +140,11 @@ void SocketPoller::Remove(std::uint64_t key) {
     m_watches.erase(found);
 }
 
-void SocketPoller::Dispatch() {
+int SocketPoller::DispatchThisThread() {
+    return t_poller ? t_poller->Dispatch() : 0;
+}
+
+int SocketPoller::Dispatch() {
     {
         // A wait inside a handler may bring us here before that handler has
         // returned: what it disabled must not be reported again meanwhile.
@@ -152,6 +156,7 @@ void SocketPoller::Dispatch() {
     do {
         count = ::epoll_wait(m_epoll, events.data(), kEventsPerDispatch, 0);
     } while (count < 0 && errno == EINTR);
+    int handled = 0;
     for (int i = 0; i < count; ++i) {
         // A handler may end or change any watch, this one included: each
         // readiness is checked against the table as it stands now.
@@ -168,10 +173,12 @@ void SocketPoller::Dispatch() {
         }
         if (!handler)
             continue;
+        ++handled;
         ++m_handlersRunning;
         handler(ready);
         --m_handlersRunning;
         std::lock_guard lock(m_mutex);
         ApplyDeferred();
     }
+    return handled;
 }

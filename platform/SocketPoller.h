@@ -45,6 +45,11 @@ public:
     // Called on the poller's thread with the kinds that are ready and enabled.
     using Handler = std::function<void(unsigned kinds)>;
 
+    // Dispatches what the calling thread's epoll set reports now, without
+    // waiting and without a turn of the Qt event loop; returns how many
+    // watches were handed a readiness (0 when the thread has no poller).
+    static int DispatchThisThread();
+
     // The calling thread's poller, made at the first call; null with errno
     // set when the thread has no Qt event dispatcher (EINVAL) or no epoll set
     // can be made (EMFILE at the descriptor limit, for one). The thread keeps
@@ -81,8 +86,8 @@ private:
     };
 
     // Takes what the epoll set reports, without waiting, and calls the
-    // handlers.
-    void Dispatch();
+    // handlers; returns how many it called.
+    int Dispatch();
     // Brings the epoll set in line with the enabled kinds; with the lock.
     bool Apply(std::uint64_t key, Watch& watch);
     // Applies the changes that waited for a handler to return.

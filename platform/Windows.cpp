@@ -36,7 +36,9 @@ HWND CreateWindowEx(DWORD, const char* className, const char*, DWORD, int, int, 
         return 0;
     HWND window = WindowRegistry::Instance().AddWindow(instance, className, queue);
     if (window == 0)
-        queue->ReleaseWindow();
+        queue->ReleaseWindow(0);
+    else
+        queue->AdoptWindow(window);
     return window;
 }
 
@@ -45,7 +47,7 @@ bool DestroyWindow(HWND window) {
     if (!queue)
         return false;
     queue->StopTimers(window);
-    queue->ReleaseWindow();
+    queue->ReleaseWindow(window);
     return true;
 }
 
@@ -79,15 +81,17 @@ LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return procedure ? procedure(window, message, wParam, lParam) : 0;
 }
 
+// Timers are asked for and stopped around every operation of a component:
+// the thread's own queue answers both without the window registry's lock.
 UINT_PTR SetTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc) {
-    MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window);
-    if (!queue || timerId == 0)
+    MessageQueue* queue = MessageQueue::Current();
+    if (!queue || !queue->HasWindow(window) || timerId == 0)
         return 0;
     return queue->StartTimer(window, timerId, elapse, timerProc) ? timerId : 0;
 }
 
 bool KillTimer(HWND window, UINT_PTR timerId) {
-    MessageQueue* queue = WindowRegistry::Instance().QueueForThisThread(window);
+    MessageQueue* queue = MessageQueue::Current();
     return queue && queue->StopTimer(window, timerId);
 }
 

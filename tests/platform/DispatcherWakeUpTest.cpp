@@ -277,6 +277,34 @@ TEST_F(DispatcherWakeUps, AWaitInsideAReadNotificationThatDoesNotReadStaysQuiet)
     closesocket(s);
 }
 
+TEST_F(DispatcherWakeUps, EveryOtherWaitTakesReadinessThatIsThereWithoutATurn) {
+    // Each read leaves data behind, so readiness is there whenever the next
+    // wait starts: every other wait takes it itself, the others turn the
+    // event loop (so that timers and posted messages keep their turns).
+    const std::string data = "abcdefghij";
+    LoopbackPeer peer;
+    peer.Accept().Send(data).WaitForRelease();
+    peer.Start();
+    SOCKET s = FreshSocket();
+    Connect(s, peer.Port());
+    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == 1; }));
+    std::string received;
+    WakeUpsOf([&] {
+        for (size_t i = 1; i < data.size(); ++i) {
+            char byte = 0;
+            ASSERT_EQ(recv(s, &byte, 1, 0), 1);
+            received += byte;
+            ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == i + 1; }));
+        }
+    });
+    EXPECT_EQ(received, data.substr(0, data.size() - 1));
+    const int waits = static_cast<int>(data.size()) - 1;
+    EXPECT_GE(g_turns.load(), waits / 2 - 1) << "the event loop still turns";
+    EXPECT_LE(g_turns.load(), waits / 2 + 1) << "readiness that is there needs no turn";
+    peer.Release();
+    closesocket(s);
+}
+
 TEST_F(DispatcherWakeUps, AHungUpSocketWithNothingLeftToReportStaysQuiet) {
     LoopbackPeer peer;
     peer.Accept().Close();
