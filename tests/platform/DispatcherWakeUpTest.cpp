@@ -287,14 +287,14 @@ TEST_F(DispatcherWakeUps, EveryOtherWaitTakesReadinessThatIsThereWithoutATurn) {
     peer.Start();
     SOCKET s = FreshSocket();
     Connect(s, peer.Port());
-    ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == 1; }));
+    ASSERT_TRUE(DispatchUntil([&] { return Count(s, FD_READ) == 1; }));
     std::string received;
     WakeUpsOf([&] {
         for (size_t i = 1; i < data.size(); ++i) {
             char byte = 0;
             ASSERT_EQ(recv(s, &byte, 1, 0), 1);
             received += byte;
-            ASSERT_TRUE(MessageRecorder::WaitUntil([&] { return Count(s, FD_READ) == i + 1; }));
+            ASSERT_TRUE(DispatchUntil([&] { return Count(s, FD_READ) == i + 1; }));
         }
     });
     EXPECT_EQ(received, data.substr(0, data.size() - 1));
