@@ -237,8 +237,10 @@ TEST_F(DispatcherWakeUps, ASmallPageFetchIsDeliveredInTheTurnsThatFindIt) {
     FetchRenewedPages([](int wakeUps) {
         EXPECT_EQ(wakeUps, 0);
         // Connected, data, closed; one more when the page comes in two parts.
+        // A wait may also look at the epoll set itself before it turns the
+        // loop.
         EXPECT_LE(g_turns.load(), 4);
-        EXPECT_LE(g_epollWaits.load(), 4);
+        EXPECT_LE(g_epollWaits.load(), 6);
         EXPECT_LE(g_epollChanges.load(), 6);
     });
 }
@@ -265,7 +267,9 @@ TEST_F(DispatcherWakeUps, AWaitInsideAReadNotificationThatDoesNotReadStaysQuiet)
     };
     ASSERT_TRUE(DispatchUntil([&] { return nestedWaits >= 0; }));
     m_recorder.OnMessage = nullptr;
-    EXPECT_LE(nestedWaits, 2) << "the data kept the dispatcher busy";
+    // The stale readiness once, and the waits' own looks at the epoll set
+    // (every other wait); a dispatcher kept busy by the data makes thousands.
+    EXPECT_LE(nestedWaits, 4) << "the data kept the dispatcher busy";
     EXPECT_EQ(nestedReads, 1u);
     DispatchFor(50ms);
     EXPECT_EQ(Count(s, FD_READ), 1u) << "no second notification before recv";
