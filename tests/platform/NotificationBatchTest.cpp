@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace Winsock {
 namespace {
@@ -45,6 +48,52 @@ protected:
         return s;
     }
 
+    // Two sockets connected to two peers, each with a byte waiting before
+    // the loop looks (found without dispatching), so that the next turn of
+    // the loop finds both. The peers keep their connections open until
+    // Release.
+    struct TwoReadable {
+        LoopbackPeer First;
+        LoopbackPeer Second;
+        SOCKET A = INVALID_SOCKET;
+        SOCKET B = INVALID_SOCKET;
+    };
+    void MakeReadable(TwoReadable& pair) {
+        pair.First.Accept().WaitForRelease().Send("1").WaitForRelease();
+        pair.Second.Accept().WaitForRelease().Send("2").WaitForRelease();
+        pair.First.Start();
+        pair.Second.Start();
+        pair.A = Connecting(pair.First, FD_READ | FD_CONNECT | FD_CLOSE);
+        pair.B = Connecting(pair.Second, FD_READ | FD_CONNECT | FD_CLOSE);
+        ASSERT_TRUE(DispatchUntil(
+            [&] { return Count(pair.A, FD_CONNECT) == 1 && Count(pair.B, FD_CONNECT) == 1; }));
+        pair.First.Release();
+        pair.Second.Release();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        char byte = 0;
+        while (recv(pair.A, &byte, 1, MSG_PEEK) != 1 || recv(pair.B, &byte, 1, MSG_PEEK) != 1) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    static void Release(TwoReadable& pair) {
+        pair.First.Release();
+        pair.Second.Release();
+        closesocket(pair.A);
+        closesocket(pair.B);
+    }
+
+    // Runs the action inside the delivery of the first FD_READ heard.
+    void OnFirstRead(std::function<void()> action) {
+        m_recorder.OnMessage = [action = std::move(action),
+                                done = false](const RecordedMessage& m) mutable {
+            if (done || m.Message != kSocketMessage || WSAGETSELECTEVENT(m.LParam) != FD_READ)
+                return;
+            done = true;
+            action();
+        };
+    }
+
     MessageRecorder m_recorder;
 };
 
@@ -52,28 +101,12 @@ TEST_F(NotificationBatchTest, ANotificationNeverOvertakesAMessagePostedBeforeIt)
     // Two sockets become readable before the loop looks, so one turn finds
     // both. The procedure that hears the first one posts a message: the
     // second socket's notification, found after that, must come after it.
-    LoopbackPeer first;
-    LoopbackPeer second;
-    first.Accept().WaitForRelease().Send("1");
-    second.Accept().WaitForRelease().Send("2");
-    first.Start();
-    second.Start();
-    SOCKET a = Connecting(first, FD_READ | FD_CONNECT | FD_CLOSE);
-    SOCKET b = Connecting(second, FD_READ | FD_CONNECT | FD_CLOSE);
-    ASSERT_TRUE(
-        DispatchUntil([&] { return Count(a, FD_CONNECT) == 1 && Count(b, FD_CONNECT) == 1; }));
-    first.Release();
-    second.Release();
-    ASSERT_TRUE(first.WaitDone());
-    ASSERT_TRUE(second.WaitDone());
-
+    TwoReadable pair;
+    MakeReadable(pair);
     const size_t before = m_recorder.Messages().size();
-    bool posted = false;
-    m_recorder.OnMessage = [&](const RecordedMessage& m) {
-        if (!posted && m.Message == kSocketMessage && WSAGETSELECTEVENT(m.LParam) == FD_READ)
-            posted = PostMessage(m_recorder.Window(), kPostedMessage, 0, 0);
-    };
-    ASSERT_TRUE(DispatchUntil([&] { return Count(a, FD_READ) == 1 && Count(b, FD_READ) == 1; }));
+    OnFirstRead([&] { PostMessage(m_recorder.Window(), kPostedMessage, 0, 0); });
+    ASSERT_TRUE(
+        DispatchUntil([&] { return Count(pair.A, FD_READ) == 1 && Count(pair.B, FD_READ) == 1; }));
     DispatchFor(std::chrono::milliseconds(20));
     m_recorder.OnMessage = nullptr;
 
@@ -90,8 +123,27 @@ TEST_F(NotificationBatchTest, ANotificationNeverOvertakesAMessagePostedBeforeIt)
     EXPECT_EQ(order[1], kPostedMessage) << "the posted message comes before the second read";
     EXPECT_EQ(order[2], kSocketMessage);
     EXPECT_EQ(events[2], FD_READ);
-    closesocket(a);
-    closesocket(b);
+    Release(pair);
+}
+
+TEST_F(NotificationBatchTest, AReadinessThatAnEarlierProcedureConsumedIsNotReported) {
+    // One turn finds both sockets readable; the procedure that hears the
+    // first reads both. The second readiness, read from the kernel before
+    // that, is stale by the time it is handled: no notification for it.
+    TwoReadable pair;
+    MakeReadable(pair);
+    bool drained = false;
+    OnFirstRead([&] {
+        drained = true;
+        char byte = 0;
+        EXPECT_EQ(recv(pair.A, &byte, 1, 0), 1);
+        EXPECT_EQ(recv(pair.B, &byte, 1, 0), 1);
+    });
+    ASSERT_TRUE(DispatchUntil([&] { return drained; }));
+    DispatchFor(std::chrono::milliseconds(50));
+    m_recorder.OnMessage = nullptr;
+    EXPECT_EQ(Count(pair.A, FD_READ) + Count(pair.B, FD_READ), 1u);
+    Release(pair);
 }
 
 TEST_F(NotificationBatchTest, AWaitInsideADeliveryHearsTheNotificationsBehindIt) {
