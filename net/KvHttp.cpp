@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <strings.h>
 
 namespace {
@@ -79,11 +80,24 @@ std::string WireText(const std::string& text, bool spacesToPlus) {
     return result;
 }
 
-std::string UpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
+// A header line's text up to its first blank: its name with the colon,
+// when the line has one.
+std::string_view FirstField(const std::string& line) {
+    return std::string_view(line).substr(0, line.find(' '));
+}
+
+// The field is the upper-case name, compared without regard to the letter
+// case of ASCII letters.
+bool IsName(std::string_view field, std::string_view upperName) {
+    if (field.size() != upperName.size())
+        return false;
+    for (size_t i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        if (upper != upperName[i])
+            return false;
+    }
+    return true;
 }
 
 // The line without its own line end: CR LF or a lone LF, nothing else.
@@ -281,7 +295,8 @@ void TKvHTTP::ParseCurrentURL() {
     // The port written in the URL is the server's port; without one the
     // scheme's default applies.
     const int written = PortOfPortPart(m_portPart);
-    Port = written != 0 ? written : std::stoi(DefaultPort(m_scheme));
+    m_defaultPort = std::stoi(DefaultPort(m_scheme));
+    Port = written != 0 ? written : m_defaultPort;
     Host = m_host;
     UseTls = ::strcasecmp(m_scheme.c_str(), "https:") == 0;
 }
@@ -455,7 +470,7 @@ std::string TKvHTTP::EncodedCredentials(const std::string& user, const std::stri
 
 std::string TKvHTTP::HostValue() const {
     std::string host = WireText(Host, false);
-    if (host.empty() || Port == std::stoi(DefaultPort(m_scheme)))
+    if (host.empty() || Port == m_defaultPort)
         return host;
     return host + ":" + std::to_string(Port);
 }
@@ -483,14 +498,18 @@ void TKvHTTP::ComposeRequest() {
     setValue("User-Agent", HeaderInfo.LocalMailAddress);
     setValue("From", HeaderInfo.LocalProgram);
     // What a server set, and what a URL brought, stays with its origin.
-    const bool cookieHere = HeaderInfo.Cookie != m_receivedCookie || m_cookieOrigin == Origin();
-    const bool credentialsHere = HeaderInfo.UserId != m_urlUser ||
-                                 HeaderInfo.Password != m_urlPassword ||
-                                 m_credentialsHost == LowerAscii(Host);
-    if (cookieHere)
+    // Whose they are is asked only when there are any.
+    const auto cookieHere = [this] {
+        return HeaderInfo.Cookie != m_receivedCookie || m_cookieOrigin == Origin();
+    };
+    const auto credentialsHere = [this] {
+        return HeaderInfo.UserId != m_urlUser || HeaderInfo.Password != m_urlPassword ||
+               m_credentialsHost == LowerAscii(Host);
+    };
+    if (!HeaderInfo.Cookie.empty() && cookieHere())
         setValue("Cookie", HeaderInfo.Cookie);
     setValue("Referer", HeaderInfo.Referer);
-    if (credentialsHere && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && credentialsHere())
         setValue("Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.UserId, HeaderInfo.Password));
     if (!UseTls && !HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
@@ -539,7 +558,15 @@ void TKvHTTP::SendRequest() {
     // The head and the empty line that ends it in one send: a server that
     // got them in two sends would wake for the first and find the head
     // unfinished, then wait for the second.
-    SendWhole(m_sendHeader.Text() + "\r\n");
+    std::string head;
+    size_t size = 2;
+    for (int i = 0; i < m_sendHeader.Count(); ++i)
+        size += m_sendHeader.Strings(i).size() + 2;
+    head.reserve(size);
+    for (int i = 0; i < m_sendHeader.Count(); ++i)
+        head.append(m_sendHeader.Strings(i)).append("\r\n");
+    head.append("\r\n");
+    SendWhole(head);
     if (!HasRequestBody())
         return;
     if (m_command == cmdPOSTS) {
@@ -591,16 +618,15 @@ void TKvHTTP::AwaitResponse() {
 // A line that grows past MaxHeaderLine, or past what is left of
 // MaxHeaderSize, without a line end fails as soon as it has, instead of
 // filling the receive buffer.
-std::string TKvHTTP::ReadHeaderLine() {
+void TKvHTTP::ReadHeaderLine(std::string& line) {
     const int32_t room = std::min(MaxHeaderLine, MaxHeaderSize - m_headerBytes);
-    std::string line = ReadLn(room);
+    ReadLnInto(line, room);
     if (line.size() > static_cast<size_t>(room))
         throw ESockError(room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
     const int32_t before = m_headerBytes;
     m_headerBytes += static_cast<int32_t>(line.size());
     if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep)
         DispatchPendingMessages();
-    return line;
 }
 
 void TKvHTTP::ReadResponseHeader() {
@@ -628,25 +654,27 @@ void TKvHTTP::ReadResponseHeader() {
     }
     ScopeExit stopHeaderTimer([this] { m_headerTimer->SetEnabled(false); });
 
-    const std::string statusLine = ReadHeaderLine();
-    if (!statusLine.empty())
-        ReplyCode = StatusCodeOf(statusLine);
-    store(statusLine);
-    if (!EndsLine(statusLine))
+    // One string for every line: its memory serves them all.
+    std::string line;
+    ReadHeaderLine(line);
+    if (!line.empty())
+        ReplyCode = StatusCodeOf(line);
+    store(line);
+    if (!EndsLine(line))
         throw ESockError(kHeaderCut);
     for (;;) {
-        const std::string line = ReadHeaderLine();
+        ReadHeaderLine(line);
         if (!EndsLine(line)) {
             store(line);
             throw ESockError(kHeaderCut);
         }
-        const std::string name = NthField(UpperAscii(line), ' ', 1);
-        if (name == "SET-COOKIE:") {
+        const std::string_view name = FirstField(line);
+        if (IsName(name, "SET-COOKIE:")) {
             const std::string value = From(WithoutLineEnd(line), 12);
             m_cookieIn = value.substr(0, value.find(';'));
-        } else if (name == "LOCATION:") {
+        } else if (IsName(name, "LOCATION:")) {
             m_location = From(WithoutLineEnd(line), 10);
-        } else if (name == "CONTENT-LENGTH:") {
+        } else if (IsName(name, "CONTENT-LENGTH:")) {
             const int64_t length = ContentLengthOf(line);
             m_lengthAnnounced = length >= 0;
             SendTotal = m_lengthAnnounced ? static_cast<int32_t>(length) : 0;

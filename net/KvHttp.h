@@ -147,7 +147,7 @@ private:
     void RunPass();
     void ParseCurrentURL();
     void AwaitResponse();
-    std::string ReadHeaderLine();
+    void ReadHeaderLine(std::string& line);
     void ReceiveBody();
     void ReserveBody(int64_t announced);
     void CaptureBodyFile(int64_t count);
@@ -205,6 +205,8 @@ private:
     bool m_rateTooLow { false };
 
     std::string m_scheme;
+    // The port of m_scheme when a URL names none.
+    int m_defaultPort { 80 };
     std::string m_user;
     std::string m_password;
     std::string m_host;

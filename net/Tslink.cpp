@@ -136,9 +136,18 @@ bool TTessalink::OpenSocket(long events) {
     return true;
 }
 
+void TTessalink::ReportStatus(StatusLevel level, const char* text) {
+    if (static_cast<int32_t>(level) <= ReportLevel)
+        ReportStatus(level, std::string(text));
+}
+
 void TTessalink::ReportStatus(StatusLevel level, const std::string& text) {
     if (static_cast<int32_t>(level) > ReportLevel)
         return;
+    // The handler may dispatch messages or take its time: a started limit
+    // bounds that as well.
+    if (!IsDestroying() && OnStatus)
+        ArmDeferredTimer();
     // A report is never a reason for the operation that makes it to fail.
     Swallow([&] {
         StatusText = text;

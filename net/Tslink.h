@@ -158,6 +158,8 @@ public:
     // a caller that bounds its lines sees the overflow without the buffer
     // growing on.
     std::string ReadLn(int32_t maxLength = -1);
+    // ReadLn into line, whose memory a caller that reads many lines reuses.
+    void ReadLnInto(std::string& line, int32_t maxLength = -1);
     void SendFile(const std::string& fileName);
     void SendStream(TStream& stream);
     // count CaptureBuffered: take what is buffered now; 0 or more: the
@@ -175,6 +177,9 @@ public:
 
     // Status and errors.
     void ReportStatus(StatusLevel level, const std::string& text);
+    // The same for a fixed text, which is made into a string only when the
+    // report passes: most reports pass nobody.
+    void ReportStatus(StatusLevel level, const char* text);
     std::string SocketErrorText(uint16_t errorNo);
     // Raises ESockError with the error's text unless the last socket error is
     // the tolerated one or not above 10000.
@@ -319,6 +324,16 @@ private:
     // restarts the time limit after each piece that moves; returns false
     // when a send took nothing (SendStream then ends at once).
     bool SendChunk(int32_t length);
+    // StartTimer for an operation that may find what it needs already
+    // buffered: everything but arming the window timer, which waits for
+    // ArmDeferredTimer. A limit that is started and stopped again with
+    // nothing run in between can end nothing, and arming one costs a timer
+    // start and stop on the thread's queue.
+    void StartTimerDeferred();
+    // Arms the limit StartTimerDeferred left unarmed. Called before every
+    // wait and before anything that runs someone else's code or dispatches
+    // messages, so that the limit bounds all of that as StartTimer's would.
+    void ArmDeferredTimer();
     // Raises the abort error with the message if Canceled is set.
     void AbortExit(const char* message);
     [[noreturn]] void RaiseSocketError(int errorNo);
@@ -357,6 +372,8 @@ private:
     // leaves Connected false on a fresh socket that would never complete.
     bool m_connectCompleted { false };
     bool m_inWait { false };
+    // A time limit started by StartTimerDeferred and not armed yet.
+    bool m_timerDeferred { false };
     // The host lookup being waited for, 0 when none. Its own answer ends the
     // wait; while it is pending, an answer naming another task is a late one
     // and changes nothing. Kept apart from AsyncDone, which a descendant's

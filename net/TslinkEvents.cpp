@@ -179,6 +179,7 @@ void TTessalink::PeerClosed(uint16_t errorNo) {
 
 void TTessalink::WaitForEvent() {
     assert(!m_inWait && "a second wait of the same component started inside a wait");
+    ArmDeferredTimer();
     m_inWait = true;
     const HANDLE event = WaitEvent->Handle();
     for (;;) {
@@ -192,17 +193,31 @@ void TTessalink::WaitForEvent() {
 }
 
 void TTessalink::StartTimer() {
+    StartTimerDeferred();
+    ArmDeferredTimer();
+}
+
+void TTessalink::StartTimerDeferred() {
     ReportStatus(StatusLevel::Detail, "Timer On");
     TimedOut = false;
+    m_timerDeferred = false;
     Timer->SetEnabled(false);
     if (TimeOut < 0)
         throw ERangeError();
+    m_timerDeferred = true;
+}
+
+void TTessalink::ArmDeferredTimer() {
+    if (!m_timerDeferred)
+        return;
+    m_timerDeferred = false;
     Timer->SetInterval(static_cast<uint32_t>(TimeOut));
     Timer->SetEnabled(true);
 }
 
 void TTessalink::StopTimer() {
     ReportStatus(StatusLevel::Detail, "Timer Off");
+    m_timerDeferred = false;
     Timer->SetEnabled(false);
 }
 

@@ -92,7 +92,8 @@ void TTessalink::WaitUntilWritable() {
 
 void TTessalink::SendBuffer(const void* data, uint16_t length) {
     ReportStatus(StatusLevel::Socket, "Sending Buffer");
-    StartTimer();
+    // A send that the socket takes at once never arms the limit.
+    StartTimerDeferred();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         if (!Canceled) {
@@ -113,6 +114,7 @@ void TTessalink::SendBuffer(const void* data, uint16_t length) {
                     remaining -= sent;
                     continue;
                 }
+                ArmDeferredTimer();
                 CheckSendError();
                 // The socket is full: sleep until it drains instead of
                 // spinning, so that Cancel and the time limit reach us.
@@ -141,9 +143,17 @@ void TTessalink::Writeln(const std::string& text) {
 }
 
 std::string TTessalink::ReadLn(int32_t maxLength) {
-    ReportStatus(StatusLevel::Detail, "ReadLn");
     std::string result;
-    StartTimer();
+    ReadLnInto(result, maxLength);
+    return result;
+}
+
+void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
+    ReportStatus(StatusLevel::Detail, "ReadLn");
+    line.clear();
+    // Armed only once the line is not simply there: looking into the buffer
+    // runs nothing that the limit could bound.
+    StartTimerDeferred();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         int32_t found = 0;
@@ -152,7 +162,12 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
         int32_t searched = 0;
         bool takeAll = false;
         while (!TimedOut && !Canceled) {
-            if (DataAvailable()) {
+            // DataAvailable of an empty buffer reads the socket, which may
+            // close it and tell the user.
+            const bool buffered = InputBuffer->Count() > 0;
+            if (!buffered)
+                ArmDeferredTimer();
+            if (buffered || DataAvailable()) {
                 // Every byte counts: a zero byte inside a line must not hide
                 // its line end, or the line would never be returned.
                 found = InputBuffer->FindByte('\n', searched);
@@ -160,6 +175,7 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
                     break;
                 searched = InputBuffer->Count();
             }
+            ArmDeferredTimer();
             // A bounded line that has outgrown its bound needs no more bytes.
             if (maxLength >= 0 && InputBuffer->Count() > maxLength) {
                 takeAll = true;
@@ -180,12 +196,11 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
         if (maxLength >= 0 && take > maxLength)
             take = maxLength + 1;
         if (take > 0) {
-            result.resize(static_cast<std::size_t>(take));
-            result.resize(static_cast<std::size_t>(InputBuffer->Extract(result.data(), take)));
+            line.resize(static_cast<std::size_t>(take));
+            line.resize(static_cast<std::size_t>(InputBuffer->Extract(line.data(), take)));
         }
     }
     AbortExit("Socket readln aborted");
-    return result;
 }
 
 std::string TTessalink::Transaction(const std::string& command) {
@@ -346,7 +361,9 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
     ReceivedCount = 0;
     text.clear();
     AdviseHugePages(text);
-    StartTimer();
+    // A body that is already buffered is taken without arming the limit;
+    // the waits and the handler arm it.
+    StartTimerDeferred();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
         while (!Canceled) {
@@ -360,10 +377,12 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
             if (wanted > 0) {
                 ReceivedCount =
                     AddCount(ReceivedCount, TakeInto(text, static_cast<int32_t>(wanted)));
-                StartTimer();
+                StartTimerDeferred();
             }
-            if (OnPacketRecvd)
+            if (OnPacketRecvd) {
+                ArmDeferredTimer();
                 OnPacketRecvd(this);
+            }
             if (!Connected || count == CaptureBuffered ||
                 (count >= 0 && text.size() >= static_cast<std::size_t>(count)))
                 break;

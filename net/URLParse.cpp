@@ -16,15 +16,17 @@ constexpr TSchemePort kSchemePorts[16] = {
     { "wais:", "210" },   { "imap3:", "220" }, { "ldap:", "389" },  { "https:", "443" },
 };
 
-// Cuts w at the first c: the piece from c to the end (c kept or dropped) is
-// returned and removed from w. Without a c, w stays and the piece is empty.
-std::string SplitAt(std::string& w, char c, bool keep) {
+// Cuts w at the first c: the piece from c to the end (c kept or dropped)
+// goes to piece and is removed from w. Without a c, w stays and the piece is
+// empty. Assigning into the caller's strings reuses their memory.
+void SplitAt(std::string_view& w, char c, bool keep, std::string& piece) {
     const size_t at = w.find(c);
-    if (at == std::string::npos)
-        return std::string();
-    std::string piece = w.substr(keep ? at : at + 1);
-    w.erase(at);
-    return piece;
+    if (at == std::string_view::npos) {
+        piece.clear();
+        return;
+    }
+    piece.assign(w.substr(keep ? at : at + 1));
+    w.remove_suffix(w.size() - at);
 }
 
 bool IsSchemeChar(char c) {
@@ -33,49 +35,54 @@ bool IsSchemeChar(char c) {
 
 } // namespace
 
-void ParseURL(std::string url, std::string& scheme, std::string& user, std::string& password,
+void ParseURL(std::string_view url, std::string& scheme, std::string& user, std::string& password,
               std::string& host, std::string& portPart, std::string& path, std::string& fileName,
               std::string& parameters, std::string& query, std::string& fragment) {
-    std::string& w = url;
-    fragment = SplitAt(w, '#', true);
+    std::string_view w = url;
+    SplitAt(w, '#', true, fragment);
 
-    scheme = "http:";
     size_t end = 0;
     while (end < w.size() && IsSchemeChar(w[end]))
         ++end;
     if (end + 1 < w.size() && w[end] == ':' && w[end + 1] == '/') {
-        scheme = w.substr(0, end + 1);
-        w.erase(0, end + 1);
+        scheme.assign(w.substr(0, end + 1));
+        w.remove_prefix(end + 1);
+    } else {
+        scheme.assign("http:");
     }
 
-    std::string netLocation;
-    if (w.compare(0, 2, "//") == 0) {
+    std::string_view netLocation;
+    if (w.substr(0, 2) == "//") {
         const size_t slash = w.find('/', 2);
-        netLocation = w.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
-        w.erase(0, slash == std::string::npos ? w.size() : slash);
+        netLocation =
+            w.substr(2, slash == std::string_view::npos ? std::string_view::npos : slash - 2);
+        w.remove_prefix(slash == std::string_view::npos ? w.size() : slash);
     } else {
         const size_t slash = w.find('/');
-        if (slash == std::string::npos) {
+        if (slash == std::string_view::npos) {
             netLocation = w;
-            w.clear();
+            w = std::string_view();
         } else if (slash > 0) {
             netLocation = w.substr(0, slash);
-            w.erase(0, slash);
+            w.remove_prefix(slash);
         }
     }
 
-    query = SplitAt(w, '?', true);
-    parameters = SplitAt(w, ';', true);
+    SplitAt(w, '?', true, query);
+    SplitAt(w, ';', true, parameters);
 
     fileName.clear();
-    if (!w.empty() && w.find('.') != std::string::npos) {
+    if (!w.empty() && w.find('.') != std::string_view::npos) {
         const size_t slash = w.rfind('/');
         // Without any "/" the whole rest is the file name.
-        const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-        fileName = w.substr(cut);
-        w.erase(cut);
+        const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+        fileName.assign(w.substr(cut));
+        w.remove_suffix(w.size() - cut);
     }
-    path = w.empty() ? "/" : w;
+    if (w.empty())
+        path.assign("/");
+    else
+        path.assign(w);
 
     user.clear();
     password.clear();
@@ -83,13 +90,14 @@ void ParseURL(std::string url, std::string& scheme, std::string& user, std::stri
     portPart.clear();
     if (!netLocation.empty()) {
         const size_t at = netLocation.find('@');
-        if (at != std::string::npos) {
-            user = netLocation.substr(0, at);
-            netLocation.erase(0, at + 1);
+        if (at != std::string_view::npos) {
+            std::string_view userPart = netLocation.substr(0, at);
+            netLocation.remove_prefix(at + 1);
+            SplitAt(userPart, ':', false, password);
+            user.assign(userPart);
         }
-        password = SplitAt(user, ':', false);
-        portPart = SplitAt(netLocation, ':', true);
-        host = netLocation;
+        SplitAt(netLocation, ':', true, portPart);
+        host.assign(netLocation);
     }
 }
 

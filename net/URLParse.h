@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Splits a URL into ten parts. Each part keeps the separator that introduced
 // it, so path + fileName + parameters + query + fragment give back, character
@@ -11,8 +12,8 @@
 //     "+", "-" and "." (no digits: "pop3://h/" has no scheme); "http:" otherwise;
 //   - the net location ends only at a "/": "http://h?x" has the host "h?x";
 //   - a file name is split off the path whenever the path holds a "." anywhere.
-// All ten outputs are written on every call.
-void ParseURL(std::string url, std::string& scheme, std::string& user, std::string& password,
+// All ten outputs are written on every call; url must not be one of them.
+void ParseURL(std::string_view url, std::string& scheme, std::string& user, std::string& password,
               std::string& host, std::string& portPart, std::string& path, std::string& fileName,
               std::string& parameters, std::string& query, std::string& fragment);
 

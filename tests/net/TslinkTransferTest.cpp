@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -587,4 +588,47 @@ TEST_F(TslinkTest, AcceptTakesOverAnIncomingConnection) {
     QTimer::singleShot(20, [&] { component.Cancel(); });
     ExpectRaises<ESockError>([&] { component.Accept(); }, "Accepting Canceled");
     EXPECT_TRUE(component.Canceled);
+}
+
+// An operation that finds its bytes already buffered needs no wait, yet its
+// time limit still bounds whatever its handlers do meanwhile: a handler that
+// turns the event loop past the limit has the operation end as timed out,
+// and no limit is left running afterwards.
+TEST_F(TslinkTest, TheTimeLimitBoundsHandlersOfOperationsThatFindTheirBytesBuffered) {
+    LoopbackPeer peer;
+    peer.Accept().Send("line\r\nbody").WaitForRelease();
+    peer.Start();
+    TTessalink component(nullptr);
+    ConnectTo(component, peer.Port());
+    ASSERT_TRUE(DispatchUntil([&] { return component.InputBuffer->Count() == 10; }));
+    component.TimeOut = 100;
+    const auto turnUntilTimedOut = [&] {
+        EXPECT_TRUE(DispatchUntil([&] { return component.TimedOut; }, std::chrono::seconds(10)));
+    };
+    {
+        SCOPED_TRACE("ReadLn: the status report after the line was found");
+        component.ReportLevel = 8;
+        // The time limit's own stop reports "Timer Off" again, from inside
+        // the first report's turn.
+        bool turned = false;
+        component.OnStatus = [&](TComponent*, const std::string& status) {
+            if (status == "Timer Off" && !std::exchange(turned, true))
+                turnUntilTimedOut();
+        };
+        ExpectRaises<EAbortError>([&] { component.ReadLn(); }, "Socket readln aborted");
+        component.OnStatus = nullptr;
+        component.ReportLevel = 0;
+        EXPECT_FALSE(component.Timer->Enabled());
+    }
+    {
+        SCOPED_TRACE("CaptureString: the packet handler");
+        component.OnPacketRecvd = [&](TComponent*) { turnUntilTimedOut(); };
+        std::string text;
+        ExpectRaises<EAbortError>([&] { component.CaptureString(text, CaptureBuffered); },
+                                  "Socket capture aborted");
+        component.OnPacketRecvd = nullptr;
+        EXPECT_EQ(text, "body");
+        EXPECT_FALSE(component.Timer->Enabled());
+    }
+    peer.Release();
 }
