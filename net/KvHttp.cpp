@@ -68,15 +68,19 @@ const char* MethodWord(CmdType command) {
 // Spaces become "+". Control bytes other than tab go: a CR or LF would end
 // the line early and let the rest of a URL or a server's cookie pose as
 // header lines, and the others have no place in a request head.
-std::string WireText(const std::string& text, bool spacesToPlus) {
-    std::string result;
-    result.reserve(text.size());
+void AppendWireText(std::string& out, const std::string& text, bool spacesToPlus) {
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if ((byte < 0x20 && c != '\t') || byte == 0x7F)
             continue;
-        result += (spacesToPlus && c == ' ') ? '+' : c;
+        out += (spacesToPlus && c == ' ') ? '+' : c;
     }
+}
+
+std::string WireText(const std::string& text, bool spacesToPlus) {
+    std::string result;
+    result.reserve(text.size());
+    AppendWireText(result, text, spacesToPlus);
     return result;
 }
 
@@ -476,21 +480,32 @@ std::string TKvHTTP::HostValue() const {
 }
 
 void TKvHTTP::ComposeRequest() {
+    // Made once: the list copies every line it is given.
+    static const std::string acceptFirst = kAcceptFirst;
+    static const std::string acceptSecond = kAcceptSecond;
+    static const std::string contentType = kContentType;
     m_sendHeader.Clear();
-    const std::string method = MethodWord(m_command);
+    const char* const method = MethodWord(m_command);
     const std::string host = HostValue();
     // Through a proxy's tunnel the request goes to the server itself.
     if (!Proxy.empty() && !UseTls) {
-        m_sendHeader.Add(method + WireText(m_currentURL, true) + " HTTP/1.0");
+        m_sendHeader.Add(std::string(method) + WireText(m_currentURL, true) + " HTTP/1.0");
         m_sendHeader.Add("Proxy-Connection: Keep-Alive");
         m_sendHeader.Add("Host: " + host);
     } else {
-        m_requestTarget = WireText(m_path + m_fileName + m_parameters + m_query + m_fragment, true);
-        m_sendHeader.Add(method + m_requestTarget + " HTTP/1.0");
+        // Part by part into the string of the last request: no copies of
+        // the joined parts, and no new memory once it has grown.
+        m_requestTarget.clear();
+        for (const std::string* part :
+             { &m_path, &m_fileName, &m_parameters, &m_query, &m_fragment })
+            AppendWireText(m_requestTarget, *part, true);
+        std::string requestLine = method;
+        requestLine.append(m_requestTarget).append(" HTTP/1.0");
+        m_sendHeader.Add(requestLine);
     }
     m_sendHeader.SetHeaderValue("Host", host);
-    m_sendHeader.Add(kAcceptFirst);
-    m_sendHeader.Add(kAcceptSecond);
+    m_sendHeader.Add(acceptFirst);
+    m_sendHeader.Add(acceptSecond);
     const auto setValue = [this](const std::string& name, const std::string& value) {
         if (!value.empty())
             m_sendHeader.SetHeaderValue(name, WireText(value, false));
@@ -515,7 +530,7 @@ void TKvHTTP::ComposeRequest() {
     if (!UseTls && !HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
         setValue("Proxy-Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword));
-    m_sendHeader.Add(kContentType);
+    m_sendHeader.Add(contentType);
     if (m_command == CmdCOPY || m_command == CmdMOVE)
         m_sendHeader.Add("URI-header: " + WireText(m_uriValue, false));
     else if (m_command == CmdLINK || m_command == CmdUNLINK)
