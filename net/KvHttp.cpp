@@ -105,7 +105,7 @@ bool IsName(std::string_view field, std::string_view upperName) {
 }
 
 // The line without its own line end: CR LF or a lone LF, nothing else.
-std::string WithoutLineEnd(const std::string& line) {
+std::string_view WithoutLineEnd(std::string_view line) {
     size_t end = line.size();
     if (end > 0 && line[end - 1] == '\n') {
         --end;
@@ -117,8 +117,8 @@ std::string WithoutLineEnd(const std::string& line) {
 
 // The text from index on; empty when the text is shorter. A header line
 // cut short by the close ("Location:" and nothing more) has no value.
-std::string From(const std::string& text, size_t index) {
-    return index < text.size() ? text.substr(index) : std::string();
+std::string From(std::string_view text, size_t index) {
+    return index < text.size() ? std::string(text.substr(index)) : std::string();
 }
 
 // Only a line end ends a line; a header line without one was cut by the
@@ -127,13 +127,13 @@ bool EndsLine(const std::string& line) {
     return !line.empty() && line.back() == '\n';
 }
 
-bool IsDigits(const std::string& text) {
+bool IsDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The value of a run of decimal digits, or -1 when it exceeds limit.
-int64_t DigitsValue(const std::string& digits, int64_t limit) {
+int64_t DigitsValue(std::string_view digits, int64_t limit) {
     int64_t value = 0;
     for (char c : digits) {
         value = value * 10 + (c - '0');
@@ -146,7 +146,12 @@ int64_t DigitsValue(const std::string& digits, int64_t limit) {
 // The status code of a status line: its second blank-separated field, line
 // end excluded, when that is a plain number that fits the reply code; else 0.
 int16_t StatusCodeOf(const std::string& statusLine) {
-    const std::string field = NthField(WithoutLineEnd(statusLine), ' ', 2);
+    std::string_view field = WithoutLineEnd(statusLine);
+    const size_t blank = field.find(' ');
+    if (blank == std::string_view::npos)
+        return 0;
+    field.remove_prefix(blank + 1);
+    field = field.substr(0, field.find(' '));
     if (!IsDigits(field))
         return 0;
     const int64_t value = DigitsValue(field, std::numeric_limits<int16_t>::max());
@@ -157,10 +162,10 @@ int16_t StatusCodeOf(const std::string& statusLine) {
 // blanks after it allowed; -1 for anything else (missing, negative,
 // garbage, too big), which counts as no announced length.
 int64_t ContentLengthOf(const std::string& line) {
-    std::string value = WithoutLineEnd(line);
-    value.erase(0, value.find(':') + 1);
+    std::string_view value = WithoutLineEnd(line);
+    value.remove_prefix(std::min(value.size(), value.find(':') + 1));
     const auto first = value.find_first_not_of(" \t");
-    if (first == std::string::npos)
+    if (first == std::string_view::npos)
         return -1;
     const auto last = value.find_last_not_of(" \t");
     value = value.substr(first, last - first + 1);
@@ -555,7 +560,7 @@ void TKvHTTP::OpenTunnel() {
         headerSize += static_cast<int64_t>(line.size());
         if (line.empty() || line.back() != '\n' || headerSize > MaxHeaderLine)
             throw ESockError("Proxy tunnel failed: the proxy's answer is cut or too long");
-        return WithoutLineEnd(line);
+        return std::string(WithoutLineEnd(line));
     };
     const std::string status = nextLine();
     const int16_t code = StatusCodeOf(status);
