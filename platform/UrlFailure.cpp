@@ -12,6 +12,8 @@ UrlFailure UrlFailure::Of(uint32_t code) {
         return { code, "Unknown access type" };
     case ERROR_FILE_TOO_LARGE:
         return { code, "Too large" };
+    case ERROR_HTTP_INVALID_HEADER:
+        return { code, "Response header too large" };
     case ERROR_INTERNET_TIMEOUT:
         return { code, "Timed out" };
     case ERROR_INTERNET_OPERATION_CANCELLED:
@@ -25,7 +27,13 @@ UrlFailure UrlFailure::Of(uint32_t code) {
     }
 }
 
-UrlFailure UrlFailure::OfCurl(CURLcode result, long osErrno) {
+UrlFailure UrlFailure::OfCurl(CURLcode result, long osErrno, bool inHead) {
+    // libcurl refuses a header line over its own bound as if memory ran out,
+    // and a reply without a status line as an unsupported protocol.
+    if (inHead && result == CURLE_OUT_OF_MEMORY)
+        return Of(ERROR_HTTP_INVALID_HEADER);
+    if (inHead && result == CURLE_UNSUPPORTED_PROTOCOL)
+        return { ERROR_HTTP_INVALID_SERVER_RESPONSE, "Invalid reply from server" };
     switch (result) {
     case CURLE_OUT_OF_MEMORY:
         return Of(ERROR_NOT_ENOUGH_MEMORY);

@@ -15,5 +15,7 @@ struct UrlFailure {
     static UrlFailure Of(uint32_t code);
     // A transfer that libcurl ended with `result`; `osErrno` (from
     // CURLINFO_OS_ERRNO) tells a refused connection from an unreachable host.
-    static UrlFailure OfCurl(CURLcode result, long osErrno);
+    // `inHead`: a request went out and its response's head has not ended,
+    // where some of libcurl's results mean something else than their name.
+    static UrlFailure OfCurl(CURLcode result, long osErrno, bool inHead = false);
 };

@@ -61,6 +61,7 @@ enum : uint32_t {
     ERROR_INTERNET_CONNECTION_ABORTED = 12030,     // the body ended before its announced end
     ERROR_INTERNET_CONNECTION_RESET = 12031,       // the connection broke
     ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152,    // no reply, or not HTTP
+    ERROR_HTTP_INVALID_HEADER = 12153,             // the response head is too large
     ERROR_HTTP_REDIRECT_FAILED = 12156,            // too many redirects
     ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157, // the TLS handshake failed
     ERROR_INTERNET_SEC_INVALID_CERT = 12169,       // the server's certificate is not trusted

@@ -19,6 +19,10 @@ namespace {
 // a quarter of the receive calls and callbacks that libcurl's 16 KiB take.
 constexpr size_t kPauseThreshold = size_t { 192 } * 1024;
 constexpr long kReceiveChunk = 64L * 1024;
+// The heads of a transfer (redirects and interim responses included) may
+// take this many bytes; a server that sends header lines without end fails
+// with its own error, before libcurl's larger bound breaks the connection.
+constexpr size_t kMaxHeadBytes = size_t { 256 } * 1024;
 
 // Extra request headers as the Internet functions take them: lines separated
 // by CR LF, with a length or -1 (all ones) for a NUL-terminated text.
@@ -185,7 +189,8 @@ void UrlTransfer::Finished(CURLcode result) {
     if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno);
-        m_failure = UrlFailure::OfCurl(result, osErrno);
+        const bool inHead = m_head == THead::Awaited || m_head == THead::Open;
+        m_failure = UrlFailure::OfCurl(result, osErrno, inHead);
     }
     Wake();
 }
@@ -198,9 +203,15 @@ size_t UrlTransfer::OnHeader(char* data, size_t size, size_t count, void* self) 
     auto* transfer = static_cast<UrlTransfer*>(self);
     const size_t length = size * count;
     transfer->m_speed.Arrived(length, LowSpeedWindow::Clock::now());
+    transfer->m_headBytes += length;
+    if (transfer->m_headBytes > kMaxHeadBytes) {
+        transfer->Fail(ERROR_HTTP_INVALID_HEADER);
+        return 0;
+    }
     // The empty line ends a head. A final response that announces too long a
     // body is refused before a byte of it is taken.
     const bool headEnds = length <= 2 && (length == 0 || data[0] == '\r' || data[0] == '\n');
+    transfer->m_head = headEnds ? THead::Ended : THead::Open;
     if (headEnds && transfer->ContentLength() > 0 &&
         transfer->TooLarge(static_cast<uint64_t>(transfer->ContentLength()))) {
         long status = 0;
@@ -246,6 +257,7 @@ size_t UrlTransfer::OnBody(char* data, size_t size, size_t count, void* self) {
 // low-speed bound counts from the first request on.
 int UrlTransfer::OnRequest(void* self, char*, char*, int, int) {
     auto* transfer = static_cast<UrlTransfer*>(self);
+    transfer->m_head = THead::Awaited;
     if (transfer->m_limits.LowSpeedBytes != 0 && !transfer->m_speed.Started()) {
         transfer->m_speed.Start(LowSpeedWindow::Clock::now());
         transfer->ArmSpeedTimer();

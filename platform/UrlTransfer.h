@@ -90,6 +90,11 @@ private:
     // transfer resumed) when the reader has taken every buffered byte.
     bool m_paused { false };
     bool m_done { false };
+    // Where the latest request's response stands, for what libcurl's
+    // failures mean; and the bytes of every head so far, which are bounded.
+    enum class THead : uint8_t { NotSent, Awaited, Open, Ended };
+    THead m_head { THead::NotSent };
+    size_t m_headBytes { 0 };
     std::optional<UrlFailure> m_failure;
     uint64_t m_bodyBytes { 0 };
     // Body bytes received but not yet read: m_buffer[m_bufferStart..].

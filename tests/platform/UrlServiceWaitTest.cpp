@@ -205,6 +205,35 @@ TEST(UrlServiceWait, EachBoundEndsTheTransferWithItsError) {
     EXPECT_LE(growing.first.size(), 100000u);
 }
 
+// libcurl's names for these (an unsupported protocol, out of memory) would
+// send the user looking in the wrong place; none of them is worth a retry
+// except the reply that is not HTTP, which a passing fault may cause.
+TEST(UrlServiceWait, AResponseHeadThatIsNotHttpOrTooLargeFailsWithItsOwnReason) {
+    auto root = OpenRoot();
+    const auto openFails = [&root](const std::string& reply) {
+        LoopbackPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").Send(reply).Close();
+        peer.Start();
+        EXPECT_FALSE(OpenUrl(root.get(), SiteOf(peer) + "/a.jpg"));
+        return std::make_pair(InternetLastError(), InternetLastErrorText());
+    };
+    using Failure = std::pair<uint32_t, std::string>;
+    const Failure invalidReply { ERROR_HTTP_INVALID_SERVER_RESPONSE, "Invalid reply from server" };
+    const Failure headTooLarge { ERROR_HTTP_INVALID_HEADER, "Response header too large" };
+
+    // The picture's bytes with no status line before them.
+    EXPECT_EQ(openFails("\xFF\xD8\xFF\xE0 picture bytes without a head"), invalidReply);
+    std::string manyLines = "HTTP/1.0 200 OK\r\n";
+    while (manyLines.size() < 1024 * 1024)
+        manyLines += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    EXPECT_EQ(openFails(manyLines), headTooLarge);
+    EXPECT_EQ(openFails("HTTP/1.0 200 OK\r\nX-Long: " + std::string(200000, 'l') + "\r\n\r\nbody"),
+              headTooLarge);
+    // Before any request (an address of another scheme) they keep their names.
+    EXPECT_EQ(UrlFailure::OfCurl(CURLE_UNSUPPORTED_PROTOCOL, 0).Text, "Unsupported address type");
+    EXPECT_EQ(UrlFailure::OfCurl(CURLE_OUT_OF_MEMORY, 0).Text, "Out of memory");
+}
+
 TEST(UrlServiceWait, AThreadWithoutAnEventLoopCannotOpen) {
     NginxServer server;
     server.WriteFile("a.txt", "a");
