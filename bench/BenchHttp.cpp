@@ -110,16 +110,16 @@ void BodyThroughputTKvHTTP(benchmark::State& state) {
     http.TimeOut = 30000;
     if (kept)
         http.Get(url);
-    for (auto _ : state) {
-        if (!kept)
-            std::string().swap(http.Body);
-        const auto start = BenchStats::Clock::now();
-        http.Get(url);
-        state.SetIterationTime(BenchStats::SecondsSince(start));
-        if (http.Body.size() != kLargeSize)
-            state.SkipWithError("the file arrived cut");
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLargeSize));
+    TimedBodies(
+        state, kLargeSize,
+        [&] {
+            if (!kept)
+                std::string().swap(http.Body);
+        },
+        [&] {
+            http.Get(url);
+            return http.Body.size();
+        });
 }
 
 void EventLoopGap(benchmark::State& state) {

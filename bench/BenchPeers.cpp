@@ -36,6 +36,20 @@ void TimedFetches(benchmark::State& state, int count, size_t size,
     state.counters["median_us"] = BenchStats::Median(seconds) * 1e6;
 }
 
+void TimedBodies(benchmark::State& state, size_t size, const std::function<void()>& before,
+                 const std::function<size_t()>& get) {
+    for (auto _ : state) {
+        if (before)
+            before();
+        const auto start = BenchStats::Clock::now();
+        const size_t got = get();
+        state.SetIterationTime(BenchStats::SecondsSince(start));
+        if (got != size)
+            state.SkipWithError("the file arrived cut");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
 void CurlFetchTimes(benchmark::State& state, QStringList arguments,
                     const std::vector<std::string>& urls) {
     for (const std::string& url : urls)

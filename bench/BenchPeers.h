@@ -22,6 +22,12 @@ std::vector<double> CurlFigures(const QStringList& arguments);
 void TimedFetches(benchmark::State& state, int count, size_t size,
                   const std::function<size_t(int)>& fetch);
 
+// The body throughput: get() fetches `size` bytes once per iteration and
+// returns how many arrived; only it is timed, not before(), which runs ahead
+// of each (it may be empty).
+void TimedBodies(benchmark::State& state, size_t size, const std::function<void()>& before,
+                 const std::function<size_t()>& get);
+
 // curl fetching every URL in one process (with the arguments before them),
 // reporting each transfer's time; the counter median_us as above.
 void CurlFetchTimes(benchmark::State& state, QStringList arguments,

@@ -89,14 +89,10 @@ void BodyThroughputTKvHTTP(benchmark::State& state) {
     http.TimeOut = 30000;
     http.TlsCaFile = Site().certificates.CaFile();
     http.Get(url);
-    for (auto _ : state) {
-        const auto start = BenchStats::Clock::now();
+    TimedBodies(state, kLargeSize, {}, [&] {
         http.Get(url);
-        state.SetIterationTime(BenchStats::SecondsSince(start));
-        if (http.Body.size() != kLargeSize)
-            state.SkipWithError("the file arrived cut");
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLargeSize));
+        return http.Body.size();
+    });
 }
 
 void BodyThroughputCurl(benchmark::State& state) {
