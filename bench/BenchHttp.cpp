@@ -42,11 +42,7 @@ BenchNginx& Site() {
     static std::unique_ptr<BenchNginx> site;
     if (!site) {
         site = std::make_unique<BenchNginx>();
-        std::string page = "<html><body>\r\n";
-        while (page.size() < kPageSize - 20)
-            page += "<p>wallpaper page line</p>\r\n";
-        page.resize(kPageSize - 16, ' ');
-        site->WriteFile("page.htm", page + "</body></html>\r\n");
+        site->WriteFile("page.htm", BenchPage(kPageSize));
         site->WriteFile("large.bin", std::string(kLargeSize, 'w'));
     }
     return *site;

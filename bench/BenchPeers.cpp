@@ -20,6 +20,14 @@ std::vector<double> CurlFigures(const QStringList& arguments) {
     return figures;
 }
 
+std::string BenchPage(size_t size) {
+    std::string page = "<html><body>\r\n";
+    while (page.size() < size - 20)
+        page += "<p>wallpaper page line</p>\r\n";
+    page.resize(size - 16, ' ');
+    return page + "</body></html>\r\n";
+}
+
 void TimedFetches(benchmark::State& state, int count, size_t size,
                   const std::function<size_t(int)>& fetch) {
     std::vector<double> seconds;

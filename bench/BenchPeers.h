@@ -16,6 +16,10 @@
 // curl fails.
 std::vector<double> CurlFigures(const QStringList& arguments);
 
+// The small page both page-fetch benchmarks serve: HTML of exactly `size`
+// bytes (at least 64).
+std::string BenchPage(size_t size);
+
 // The page fetch: count fetches in a row, each timed; fetch(i) makes the
 // i-th and returns how many bytes arrived, which must be `size`. The
 // counter median_us is the median time of one fetch.

@@ -45,11 +45,7 @@ TlsSite& Site() {
     static std::unique_ptr<TlsSite> site;
     if (!site) {
         site = std::make_unique<TlsSite>();
-        std::string page = "<html><body>\r\n";
-        while (page.size() < kPageSize - 20)
-            page += "<p>wallpaper page line</p>\r\n";
-        page.resize(kPageSize - 16, ' ');
-        site->nginx.WriteFile("page.htm", page + "</body></html>\r\n");
+        site->nginx.WriteFile("page.htm", BenchPage(kPageSize));
         site->nginx.WriteFile("large.bin", std::string(kLargeSize, 'w'));
     }
     return *site;
