@@ -33,7 +33,7 @@ UrlFailure UrlFailure::OfCurl(CURLcode result, long osErrno, bool inHead) {
     if (inHead && result == CURLE_OUT_OF_MEMORY)
         return Of(ERROR_HTTP_INVALID_HEADER);
     if (inHead && result == CURLE_UNSUPPORTED_PROTOCOL)
-        return { ERROR_HTTP_INVALID_SERVER_RESPONSE, "Invalid reply from server" };
+        result = CURLE_WEIRD_SERVER_REPLY;
     switch (result) {
     case CURLE_OUT_OF_MEMORY:
         return Of(ERROR_NOT_ENOUGH_MEMORY);
