@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,7 +65,7 @@ int ReadAddress(int result, const sockaddr_in& from, std::uint32_t* address, std
 } // namespace
 
 int OpenStreamSocket() {
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
 }
 
 int Connect(int descriptor, std::uint32_t address, std::uint16_t port) {
@@ -92,7 +91,8 @@ int Listen(int descriptor, int backlog) {
 int Accept(int descriptor, std::uint32_t* address, std::uint16_t* port) {
     sockaddr_in peer {};
     socklen_t length = sizeof peer;
-    int result = ::accept4(descriptor, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    int result = ::accept4(descriptor, reinterpret_cast<sockaddr*>(&peer), &length,
+                           SOCK_CLOEXEC | SOCK_NONBLOCK);
     return ReadAddress(result, peer, address, port);
 }
 
@@ -173,17 +173,36 @@ bool IsListening(int descriptor) {
            listening != 0;
 }
 
-int SetNonBlocking(int descriptor) {
-    // One call instead of reading the flags and writing them back.
-    int on = 1;
-    return ::ioctl(descriptor, FIONBIO, &on);
-}
-
 int PendingError(int descriptor) {
     int error = 0;
     if (GetOption(descriptor, Option::Error, &error) < 0)
         return errno;
     return error;
+}
+
+int WaitUntilReady(int descriptor, bool writing) {
+    // Errors and hang-ups end the wait whatever is asked: the call that
+    // follows reports them.
+    pollfd query { descriptor, static_cast<short>(writing ? POLLOUT : POLLIN), 0 };
+    int result = 0;
+    do {
+        result = ::poll(&query, 1, -1);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? -1 : 0;
+}
+
+int FinishConnect(int descriptor, std::uint32_t address, std::uint16_t port) {
+    // Once the attempt has ended, connect called again tells its outcome and
+    // leaves the socket as a blocking connect leaves it: connected, or
+    // unconnected after a failure.
+    for (;;) {
+        if (WaitUntilReady(descriptor, true) < 0)
+            return errno;
+        if (Connect(descriptor, address, port) == 0 || errno == EISCONN)
+            return 0;
+        if (errno != EALREADY && errno != EINPROGRESS)
+            return errno;
+    }
 }
 
 } // namespace Posix

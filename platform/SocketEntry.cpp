@@ -1,5 +1,6 @@
 #include "platform/SocketEntry.h"
 
+#include "platform/ForkCounter.h"
 #include "platform/NotificationBatch.h"
 #include "platform/PosixSocket.h"
 #include "platform/SocketPoller.h"
@@ -15,7 +16,7 @@ SocketEntry::SocketEntry(SOCKET handle, int descriptor)
     : m_handle(handle), m_descriptor(descriptor) {}
 
 SocketEntry::~SocketEntry() {
-    ReleaseNotifiers();
+    ReleaseNotifiers(ForkCounter::NoneSince(m_forksAtOpen));
     ::close(m_descriptor);
 }
 
@@ -23,11 +24,11 @@ bool SocketEntry::MayUseHere() const {
     return m_events == 0 || m_owner == std::this_thread::get_id();
 }
 
-void SocketEntry::ReleaseNotifiers() {
+void SocketEntry::ReleaseNotifiers(bool closing) {
     // Any thread may end the watch; a poller whose thread has ended took its
     // epoll set, and so the watch, with it.
     if (auto poller = m_poller.lock())
-        poller->Remove(m_watch);
+        poller->Remove(m_watch, closing);
     m_poller.reset();
     m_watch = 0;
 }
@@ -45,8 +46,7 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
         if (!poller)
             return WinsockErrorFromErrno(errno);
     }
-    if (Posix::SetNonBlocking(m_descriptor) < 0)
-        return WinsockErrorFromErrno(errno);
+    // The descriptor is non-blocking already; only the library's mode changes.
     m_nonBlocking = true;
     ++m_generation;
     m_window = window;
@@ -176,19 +176,20 @@ void SocketEntry::OnReady(unsigned kinds) {
     if (kinds & SocketPoller::Write)
         OnWritable((kinds & SocketPoller::Trouble) != 0);
     if (kinds & SocketPoller::Read)
-        OnReadable();
+        OnReadable((kinds & SocketPoller::DataWaits) != 0);
     if (kinds & SocketPoller::Urgent)
         OnUrgent();
 }
 
-void SocketEntry::OnReadable() {
+void SocketEntry::OnReadable(bool dataWaits) {
     if (m_state == State::Listening) {
         m_acceptReported = true;
         Notify(FD_ACCEPT, 0);
     } else if (m_state == State::Connected) {
-        // A one-byte peek tells data from end of stream without taking
-        // anything: the close is reported only once no data is left.
-        long n = Posix::PeekByte(m_descriptor);
+        // Unless the kernel has just said so, a one-byte peek tells data from
+        // end of stream without taking anything: the close is reported only
+        // once no data is left.
+        long n = dataWaits ? 1 : Posix::PeekByte(m_descriptor);
         if (n > 0) {
             m_readReported = true;
             Notify(FD_READ, 0);

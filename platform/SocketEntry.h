@@ -30,6 +30,9 @@ public:
 
     Winsock::SOCKET Handle() const { return m_handle; }
     int Descriptor() const { return m_descriptor; }
+    // The library's mode: blocking until the first registration. The
+    // descriptor itself never blocks; the library's calls wait for a socket
+    // in blocking mode.
     bool IsNonBlocking() const { return m_nonBlocking; }
     // True once a connection was made on the socket, also after it ended.
     bool HasConnected() const { return m_state == State::Connected; }
@@ -62,6 +65,11 @@ public:
     bool LingerIsOff() const { return m_lingerOff; }
     void LingerChanged(bool on) { m_lingerOff = !on; }
 
+    // The ForkCounter count read before the descriptor was made: when no
+    // child can have inherited the descriptor, closing it needs no call to
+    // take it out of the epoll set.
+    void OpenedAt(std::uint64_t forks) { m_forksAtOpen = forks; }
+
     // The error that ended the connection (reported with FD_CLOSE), 0 when
     // it ended in order or still stands; recv and send report it.
     int ClosingError() const { return m_closingError; }
@@ -74,7 +82,8 @@ private:
     enum class State { Fresh, Idle, Connecting, Connected, Listening };
 
     void OnReady(unsigned kinds);
-    void OnReadable();
+    // dataWaits: the kernel has just reported data, and no end of stream.
+    void OnReadable(bool dataWaits);
     // trouble: the kernel reported an error or a hang-up with it.
     void OnWritable(bool trouble);
     // The end of a connection attempt; error is the kernel's (0: connected).
@@ -83,12 +92,15 @@ private:
     void Notify(long event, int error);
     // Sets the watched kinds from the state and the registration.
     void UpdateNotifiers();
-    void ReleaseNotifiers();
+    // closing: the descriptor closes next (see SocketPoller::Remove).
+    void ReleaseNotifiers(bool closing = false);
 
     Winsock::SOCKET m_handle = Winsock::INVALID_SOCKET;
     int m_descriptor = -1;
     bool m_nonBlocking = false;
     bool m_lingerOff = false;
+    // Odd: unknown, a child may hold the descriptor.
+    std::uint64_t m_forksAtOpen = 1;
     State m_state = State::Fresh;
 
     HWND m_window = 0;

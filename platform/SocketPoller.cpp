@@ -17,8 +17,9 @@ constexpr int kEventsPerDispatch = 64;
 
 std::uint32_t EpollEvents(unsigned kinds) {
     std::uint32_t events = 0;
+    // With the end of stream told apart from data.
     if (kinds & SocketPoller::Read)
-        events |= EPOLLIN;
+        events |= EPOLLIN | EPOLLRDHUP;
     if (kinds & SocketPoller::Write)
         events |= EPOLLOUT;
     if (kinds & SocketPoller::Urgent)
@@ -39,6 +40,9 @@ unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
     ready &= enabled;
     if (ready != 0 && (events & (EPOLLHUP | EPOLLERR)))
         ready |= SocketPoller::Trouble;
+    if ((ready & SocketPoller::Read) && (events & EPOLLIN) &&
+        !(events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+        ready |= SocketPoller::DataWaits;
     return ready;
 }
 
@@ -130,12 +134,12 @@ void SocketPoller::ApplyDeferred() {
     m_deferred.clear();
 }
 
-void SocketPoller::Remove(std::uint64_t key) {
+void SocketPoller::Remove(std::uint64_t key, bool closing) {
     std::lock_guard lock(m_mutex);
     auto found = m_watches.find(key);
     if (found == m_watches.end())
         return;
-    if (found->second.Applied != 0)
+    if (found->second.Applied != 0 && !closing)
         ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, found->second.Descriptor, nullptr);
     m_watches.erase(found);
 }
@@ -173,6 +177,8 @@ int SocketPoller::Dispatch() {
         }
         if (!handler)
             continue;
+        if (handled > 0)
+            ready &= ~DataWaits;
         ++handled;
         ++m_handlersRunning;
         handler(ready);

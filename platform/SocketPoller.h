@@ -26,7 +26,11 @@ class QSocketNotifier;
 //
 // A watch with no kind enabled is taken out of the epoll set, because epoll
 // reports errors and hang-ups of every descriptor in it whatever it was asked
-// for, and level-triggered, so they would repeat for ever.
+// for, and level-triggered, so they would repeat for ever. An ended watch is
+// taken out too, except when its descriptor closes right after and no child
+// process can hold it: the close of a file takes it out of every epoll set,
+// but a child that inherited the descriptor keeps the file open, and its
+// readiness would keep waking this thread until the child lets it go.
 //
 // Threads: the poller belongs to the thread that made it (ForThisThread) and
 // dispatches there. Set and Remove may be called from any thread (a socket
@@ -39,9 +43,13 @@ public:
     // Kinds of readiness, as Qt's socket notifiers tell them apart: Read also
     // fires for a hang-up or an error (so that the reader learns of them),
     // Write for an error or a hang-up (a send then fails at once instead of
-    // waiting), Urgent only for urgent data. Trouble is never enabled: it
-    // comes with the others when the kernel reported an error or a hang-up.
-    enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4, Trouble = 8 };
+    // waiting), Urgent only for urgent data. Trouble and DataWaits are never
+    // enabled. Trouble comes with the others when the kernel reported an
+    // error or a hang-up. DataWaits comes with Read when the kernel reported
+    // data and no end of stream, error or hang-up, and no other handler has
+    // run since it looked (that handler's procedure may have read the data):
+    // then a read finds data without asking the kernel again.
+    enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4, Trouble = 8, DataWaits = 16 };
     // Called on the poller's thread with the kinds that are ready and enabled.
     using Handler = std::function<void(unsigned kinds)>;
 
@@ -72,8 +80,10 @@ public:
     // report the disabled kind once more, which is not passed on.
     bool Set(std::uint64_t key, unsigned kinds);
     // Ends the watch; its handler is not called again once this returns on
-    // the poller's thread.
-    void Remove(std::uint64_t key);
+    // the poller's thread. closing: the caller closes the descriptor next and
+    // no other process holds it, so the close takes it out of the epoll set
+    // and no call is needed.
+    void Remove(std::uint64_t key, bool closing = false);
 
 private:
     struct Watch {

@@ -1,5 +1,6 @@
 #include "platform/Winsock.h"
 
+#include "platform/ForkCounter.h"
 #include "platform/HostLookup.h"
 #include "platform/PosixSocket.h"
 #include "platform/SocketTable.h"
@@ -87,6 +88,19 @@ int WriteAddress(u_long address, u_short port, sockaddr* name, int* nameLength) 
 bool IsNetworkOutcome(int posixError) {
     return posixError == ECONNREFUSED || posixError == ENETUNREACH || posixError == EHOSTUNREACH ||
            posixError == ETIMEDOUT;
+}
+
+// Every descriptor is non-blocking in the kernel. A socket in the library's
+// blocking mode (never registered) waits here for what a blocking call would
+// have waited for, and the call is made again: true to call again, false to
+// fail with posixErrno (which a failed wait replaces).
+bool WaitToRetry(const SocketEntry& entry, int& posixErrno, bool writing) {
+    if (entry.IsNonBlocking() || (posixErrno != EAGAIN && posixErrno != EWOULDBLOCK))
+        return false;
+    if (Posix::WaitUntilReady(entry.Descriptor(), writing) == 0)
+        return true;
+    posixErrno = errno;
+    return false;
 }
 
 bool IsConnectionLoss(int error) {
@@ -178,6 +192,7 @@ SOCKET socket(int af, int type, int protocol) {
         return Fail(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
     if (protocol != 0 && protocol != IPPROTO_TCP)
         return Fail(WSAEPROTONOSUPPORT), INVALID_SOCKET;
+    const std::uint64_t forks = ForkCounter::Now();
     int descriptor = Posix::OpenStreamSocket();
     if (descriptor < 0)
         return FailFromErrno(), INVALID_SOCKET;
@@ -185,6 +200,7 @@ SOCKET socket(int af, int type, int protocol) {
     if (!entry)
         return Fail(WSAEMFILE), INVALID_SOCKET;
     entry->LingerChanged(false);
+    entry->OpenedAt(forks);
     return entry->Handle();
 }
 
@@ -224,14 +240,20 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
         return Fail(WSAEFAULT), INVALID_SOCKET;
     u_long peerAddress = 0;
     u_short peerPort = 0;
-    int descriptor = Posix::Accept(listening->Descriptor(), &peerAddress, &peerPort);
-    int acceptErrno = errno;
+    const std::uint64_t forks = ForkCounter::Now();
+    int descriptor = -1;
+    int acceptErrno = 0;
+    do {
+        descriptor = Posix::Accept(listening->Descriptor(), &peerAddress, &peerPort);
+        acceptErrno = errno;
+    } while (descriptor < 0 && WaitToRetry(*listening, acceptErrno, false));
     listening->ConsumedConnection();
     if (descriptor < 0)
         return Fail(WinsockErrorFromErrno(acceptErrno)), INVALID_SOCKET;
     auto entry = SocketTable::Instance().Add(descriptor);
     if (!entry)
         return Fail(WSAEMFILE), INVALID_SOCKET;
+    entry->OpenedAt(forks);
     entry->Connected();
     entry->InheritRegistration(*listening);
     WriteAddress(peerAddress, peerPort, address, addressLength);
@@ -248,7 +270,9 @@ int connect(SOCKET s, const sockaddr* name, int nameLength) {
     int result = Posix::Connect(entry->Descriptor(), address, port);
     int connectErrno = result == 0 ? 0 : errno;
     if (!entry->IsNonBlocking()) {
-        if (result < 0)
+        if (connectErrno == EINPROGRESS)
+            connectErrno = Posix::FinishConnect(entry->Descriptor(), address, port);
+        if (connectErrno != 0)
             return Fail(WinsockErrorFromErrno(connectErrno));
         entry->Connected();
         return 0;
@@ -265,11 +289,23 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
         return SOCKET_ERROR;
     if (length < 0 || (length > 0 && !buffer))
         return Fail(WSAEFAULT);
-    long sent = Posix::Send(entry->Descriptor(), buffer, static_cast<size_t>(length),
-                            (flags & MSG_OOB) != 0);
-    if (sent >= 0)
-        return static_cast<int>(sent);
-    const int sendErrno = errno;
+    // In blocking mode the whole buffer goes, as a blocking send sends it.
+    const auto total = static_cast<size_t>(length);
+    size_t sent = 0;
+    int sendErrno = 0;
+    for (;;) {
+        const long n =
+            Posix::Send(entry->Descriptor(), buffer + sent, total - sent, (flags & MSG_OOB) != 0);
+        if (n >= 0) {
+            sent += static_cast<size_t>(n);
+            if (sent == total || entry->IsNonBlocking())
+                return static_cast<int>(sent);
+            continue;
+        }
+        sendErrno = errno;
+        if (!WaitToRetry(*entry, sendErrno, true))
+            break;
+    }
     int error = WinsockErrorFromErrno(sendErrno);
     // The kernel says EPIPE also to a socket that never connected, which has
     // nothing to shut down.
@@ -281,6 +317,9 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
     }
     if (IsConnectionLoss(error))
         entry->ConnectionLost(error);
+    // What went before the failure counts; the loss is kept for the next call.
+    if (sent > 0)
+        return static_cast<int>(sent);
     return Fail(entry->ClosingError() != 0 ? entry->ClosingError() : error);
 }
 
@@ -290,9 +329,15 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
         return SOCKET_ERROR;
     if (length < 0 || (length > 0 && !buffer))
         return Fail(WSAEFAULT);
-    long received = Posix::Receive(entry->Descriptor(), buffer, static_cast<size_t>(length),
-                                   (flags & MSG_PEEK) != 0, (flags & MSG_OOB) != 0);
-    int receiveErrno = errno;
+    const bool urgent = (flags & MSG_OOB) != 0;
+    long received = 0;
+    int receiveErrno = 0;
+    // Urgent data is never waited for, in any mode.
+    do {
+        received = Posix::Receive(entry->Descriptor(), buffer, static_cast<size_t>(length),
+                                  (flags & MSG_PEEK) != 0, urgent);
+        receiveErrno = errno;
+    } while (received < 0 && !urgent && WaitToRetry(*entry, receiveErrno, false));
     // Any recv re-enables the read notification.
     entry->ConsumedData();
     if (received == 0 && length > 0 && entry->ClosingError() != 0)
