@@ -311,15 +311,15 @@ int send(SOCKET s, const char* buffer, int length, int flags) {
     // nothing to shut down.
     if (sendErrno == EPIPE && !entry->HasConnected())
         error = WSAENOTCONN;
+    if (IsConnectionLoss(error))
+        entry->ConnectionLost(error);
+    // What went before the failure counts; a loss is kept for the next call.
+    if (sent > 0)
+        return static_cast<int>(sent);
     if (error == WSAEWOULDBLOCK) {
         entry->SendBlocked();
         return Fail(error);
     }
-    if (IsConnectionLoss(error))
-        entry->ConnectionLost(error);
-    // What went before the failure counts; the loss is kept for the next call.
-    if (sent > 0)
-        return static_cast<int>(sent);
     return Fail(entry->ClosingError() != 0 ? entry->ClosingError() : error);
 }
 

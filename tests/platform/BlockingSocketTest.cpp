@@ -57,15 +57,19 @@ protected:
 } // namespace
 
 TEST_F(BlockingSocketTest, SendGoesWholeAndReceiveWaitsForTheReply) {
-    // The peer takes the bytes slowly through a small receive buffer, and
-    // replies only once it has them all: the send must wait for room many
-    // times, the receive for the reply.
+    // The peer takes the bytes slowly through small buffers at both ends,
+    // and replies only once it has them all: the send must wait for room
+    // many times, the receive for the reply.
     const std::string request(1 << 20, 'q');
     LoopbackPeer peer;
     peer.SetReceiveBuffer(4096);
     peer.Accept().ReadBytes(request.size()).Send("reply").Close();
     peer.Start();
     SOCKET s = NewSocket();
+    const int sendBuffer = 8192;
+    ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
+                         sizeof sendBuffer),
+              0);
     ASSERT_EQ(Connect(s, peer.Port()), 0);
     EXPECT_EQ(send(s, request.data(), static_cast<int>(request.size()), 0),
               static_cast<int>(request.size()));
