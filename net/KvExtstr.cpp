@@ -1,5 +1,7 @@
 #include "net/KvExtstr.h"
 
+#include <algorithm>
+
 namespace {
 
 // The text before the first colon; "" for a line without one.
@@ -8,17 +10,41 @@ std::string HeaderName(const std::string& line) {
     return colon == std::string::npos ? std::string() : line.substr(0, colon);
 }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// AnsiCompareText(a, b) == 0 without its two folded copies: for ASCII
+// texts, which header names are, folding the letter case is lowering A-Z.
+// Names with other bytes take the general comparison.
+bool SameName(std::string_view a, std::string_view b) {
+    if (!IsAscii(a) || !IsAscii(b))
+        return AnsiCompareText(std::string(a), std::string(b)) == 0;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
 } // namespace
 
-int TExStringList::IndexOfHeader(const std::string& name) const {
-    if (!Sorted()) {
-        for (int i = 0; i < Count(); ++i) {
-            const std::string& line = Strings(i);
-            if (line.find(':') != std::string::npos && AnsiCompareText(HeaderName(line), name) == 0)
-                return i;
-        }
-        return -1;
+int TExStringList::IndexOfHeader(std::string_view name, int count) const {
+    for (int i = 0; i < count && i < Count(); ++i) {
+        const std::string& line = Strings(i);
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos && SameName(std::string_view(line).substr(0, colon), name))
+            return i;
     }
+    return -1;
+}
+
+int TExStringList::IndexOfHeader(const std::string& name) const {
+    if (!Sorted())
+        return IndexOfHeader(name, Count());
     int lo = 0;
     int hi = Count() - 1;
     while (lo <= hi) {

@@ -92,21 +92,18 @@ TKvFifoBuffer::~TKvFifoBuffer() {
     DropTempFile();
 }
 
-void TKvFifoBuffer::WaitWhileBusy() const {
-    // Returns at once when the flag is down, else as soon as the worker
-    // lowers it.
+void TKvFifoBuffer::SleepWhileBusy() const {
+    // Returns as soon as the worker lowers the flag.
     m_busy->wait(1, std::memory_order_acquire);
 }
 
-void TKvFifoBuffer::WaitUntilUsable() const {
-    WaitWhileBusy();
-    if (m_failed)
-        throw Exception(kSpillReadFailed);
+void TKvFifoBuffer::RaiseFailed() {
+    throw Exception(kSpillReadFailed);
 }
 
 void TKvFifoBuffer::Fail() {
     m_failed = true;
-    throw Exception(kSpillReadFailed);
+    RaiseFailed();
 }
 
 void TKvFifoBuffer::Clear() {

@@ -109,9 +109,23 @@ public:
 private:
     class TBlock;
 
-    void WaitWhileBusy() const;
+    // Every operation passes here, and the flag is nearly always down: a
+    // plain load tells that without the atomic wait, which enters and leaves
+    // the process-wide waiter table (two locked updates) even when it need
+    // not sleep.
+    void WaitWhileBusy() const {
+        if (m_busy->load(std::memory_order_acquire) != 0)
+            SleepWhileBusy();
+    }
+    void SleepWhileBusy() const;
     // WaitWhileBusy, then raises if the buffer has failed.
-    void WaitUntilUsable() const;
+    void WaitUntilUsable() const {
+        WaitWhileBusy();
+        if (m_failed)
+            RaiseFailed();
+    }
+    [[noreturn]] static void RaiseFailed();
+    // Leaves the buffer failed and raises.
     [[noreturn]] void Fail();
     void StartRefill();
     void CreateTempFile();

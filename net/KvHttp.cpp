@@ -8,6 +8,8 @@
 #include "toolkit/runtime/TMemoryStream.h"
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <strings.h>
@@ -84,6 +86,71 @@ std::string WireText(const std::string& text, bool spacesToPlus) {
     return result;
 }
 
+// Writes the lines of a request head over those of the last head in the
+// same list: a line put where an old one was takes over its memory, so a
+// head composed again and again needs no new memory once its lines have
+// grown. The lines of the last head that are not written over go when the
+// writer does, so that the list then holds this head only, also when
+// composing it failed halfway.
+class THeadWriter {
+public:
+    // line: where each line is made before it goes into the list; kept by
+    // the caller for its memory.
+    THeadWriter(TExStringList& list, std::string& line) : m_list(list), m_line(line) {}
+    ~THeadWriter() {
+        while (m_list.Count() > m_written)
+            m_list.Delete(m_list.Count() - 1);
+    }
+    THeadWriter(const THeadWriter&) = delete;
+    THeadWriter& operator=(const THeadWriter&) = delete;
+
+    // The next line, empty, to be made and then put by Add().
+    std::string& Line() {
+        m_line.clear();
+        return m_line;
+    }
+    void Add() { Add(m_line); }
+    void Add(const std::string& line) {
+        if (m_written < m_list.Count())
+            m_list.Put(m_written, line);
+        else
+            m_list.Add(line);
+        ++m_written;
+    }
+    void Add(const char* line) { Add(Line().append(line)); }
+    // The line "name: ", for its value to be appended and SetHeaderValue()
+    // to be called.
+    std::string& HeaderLine(const char* name) {
+        m_name = name;
+        m_valueStart = m_name.size() + 2;
+        return Line().append(m_name).append(": ");
+    }
+    // TExStringList::SetHeaderValue(name, value) over the lines written so
+    // far, for the line HeaderLine began: it replaces the line of that name
+    // or is added; an empty value deletes that line instead.
+    void SetHeaderValue() {
+        const int index = m_list.IndexOfHeader(m_name, m_written);
+        if (m_line.size() == m_valueStart) {
+            if (index >= 0) {
+                m_list.Delete(index);
+                --m_written;
+            }
+        } else if (index >= 0) {
+            m_list.Put(index, m_line);
+        } else {
+            Add();
+        }
+    }
+
+private:
+    TExStringList& m_list;
+    std::string& m_line;
+    // Lines of this head so far: the first m_written of the list.
+    int m_written { 0 };
+    std::string m_name;
+    size_t m_valueStart { 0 };
+};
+
 // A header line's text up to its first blank: its name with the colon,
 // when the line has one.
 std::string_view FirstField(const std::string& line) {
@@ -125,6 +192,12 @@ std::string From(std::string_view text, size_t index) {
 // close.
 bool EndsLine(const std::string& line) {
     return !line.empty() && line.back() == '\n';
+}
+
+// The empty line that ends a head: "\r\n" or a lone "\n".
+bool IsEmptyLine(const std::string& line) {
+    return (line.size() == 1 && line[0] == '\n') ||
+           (line.size() == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
 bool IsDigits(std::string_view text) {
@@ -304,7 +377,7 @@ void TKvHTTP::ParseCurrentURL() {
     // The port written in the URL is the server's port; without one the
     // scheme's default applies.
     const int written = PortOfPortPart(m_portPart);
-    m_defaultPort = std::stoi(DefaultPort(m_scheme));
+    m_defaultPort = DefaultPortNumber(m_scheme);
     Port = written != 0 ? written : m_defaultPort;
     Host = m_host;
     UseTls = ::strcasecmp(m_scheme.c_str(), "https:") == 0;
@@ -477,26 +550,32 @@ std::string TKvHTTP::EncodedCredentials(const std::string& user, const std::stri
     return WireText(output.DataString(), false);
 }
 
-std::string TKvHTTP::HostValue() const {
-    std::string host = WireText(Host, false);
-    if (host.empty() || Port == m_defaultPort)
-        return host;
-    return host + ":" + std::to_string(Port);
+void TKvHTTP::AppendHostValue(std::string& out) const {
+    const size_t start = out.size();
+    AppendWireText(out, Host, false);
+    if (out.size() == start || Port == m_defaultPort)
+        return;
+    char digits[16];
+    const auto [end, error] = std::to_chars(std::begin(digits), std::end(digits), Port);
+    out.append(1, ':').append(digits, static_cast<size_t>(end - digits));
 }
 
 void TKvHTTP::ComposeRequest() {
-    // Made once: the list copies every line it is given.
-    static const std::string acceptFirst = kAcceptFirst;
-    static const std::string acceptSecond = kAcceptSecond;
-    static const std::string contentType = kContentType;
-    m_sendHeader.Clear();
+    // Over the lines of the last request: no new memory once they have grown.
+    THeadWriter head(m_sendHeader, m_headLine);
     const char* const method = MethodWord(m_command);
-    const std::string host = HostValue();
     // Through a proxy's tunnel the request goes to the server itself.
     if (!Proxy.empty() && !UseTls) {
-        m_sendHeader.Add(std::string(method) + WireText(m_currentURL, true) + " HTTP/1.0");
-        m_sendHeader.Add("Proxy-Connection: Keep-Alive");
-        m_sendHeader.Add("Host: " + host);
+        std::string& requestLine = head.Line();
+        requestLine.append(method);
+        AppendWireText(requestLine, m_currentURL, true);
+        requestLine.append(" HTTP/1.0");
+        head.Add();
+        head.Add("Proxy-Connection: Keep-Alive");
+        std::string& hostLine = head.Line();
+        hostLine.append("Host: ");
+        AppendHostValue(hostLine);
+        head.Add();
     } else {
         // Part by part into the string of the last request: no copies of
         // the joined parts, and no new memory once it has grown.
@@ -504,16 +583,20 @@ void TKvHTTP::ComposeRequest() {
         for (const std::string* part :
              { &m_path, &m_fileName, &m_parameters, &m_query, &m_fragment })
             AppendWireText(m_requestTarget, *part, true);
-        std::string requestLine = method;
-        requestLine.append(m_requestTarget).append(" HTTP/1.0");
-        m_sendHeader.Add(requestLine);
+        head.Line().append(method).append(m_requestTarget).append(" HTTP/1.0");
+        head.Add();
     }
-    m_sendHeader.SetHeaderValue("Host", host);
-    m_sendHeader.Add(acceptFirst);
-    m_sendHeader.Add(acceptSecond);
-    const auto setValue = [this](const std::string& name, const std::string& value) {
-        if (!value.empty())
-            m_sendHeader.SetHeaderValue(name, WireText(value, false));
+    AppendHostValue(head.HeaderLine("Host"));
+    head.SetHeaderValue();
+    head.Add(kAcceptFirst);
+    head.Add(kAcceptSecond);
+    // An empty value sends no line; a value that is all control bytes
+    // sends none either and drops a line of that name written before.
+    const auto setValue = [&head](const char* name, const std::string& value) {
+        if (value.empty())
+            return;
+        AppendWireText(head.HeaderLine(name), value, false);
+        head.SetHeaderValue();
     };
     setValue("User-Agent", HeaderInfo.LocalMailAddress);
     setValue("From", HeaderInfo.LocalProgram);
@@ -535,13 +618,18 @@ void TKvHTTP::ComposeRequest() {
     if (!UseTls && !HeaderInfo.ProxyUserId.empty() && !HeaderInfo.ProxyPassword.empty())
         setValue("Proxy-Authorization",
                  "Basic " + EncodedCredentials(HeaderInfo.ProxyUserId, HeaderInfo.ProxyPassword));
-    m_sendHeader.Add(contentType);
-    if (m_command == CmdCOPY || m_command == CmdMOVE)
-        m_sendHeader.Add("URI-header: " + WireText(m_uriValue, false));
-    else if (m_command == CmdLINK || m_command == CmdUNLINK)
-        m_sendHeader.Add("Link: " + WireText(m_uriValue, false));
-    if (HasRequestBody())
-        m_sendHeader.Add("Content-Length: " + std::to_string(RequestBodySize()));
+    head.Add(kContentType);
+    if (m_command == CmdCOPY || m_command == CmdMOVE) {
+        AppendWireText(head.Line().append("URI-header: "), m_uriValue, false);
+        head.Add();
+    } else if (m_command == CmdLINK || m_command == CmdUNLINK) {
+        AppendWireText(head.Line().append("Link: "), m_uriValue, false);
+        head.Add();
+    }
+    if (HasRequestBody()) {
+        head.Line().append("Content-Length: ").append(std::to_string(RequestBodySize()));
+        head.Add();
+    }
 }
 
 void TKvHTTP::OpenTunnel() {
@@ -578,15 +666,10 @@ void TKvHTTP::SendRequest() {
     // The head and the empty line that ends it in one send: a server that
     // got them in two sends would wake for the first and find the head
     // unfinished, then wait for the second.
-    std::string head;
-    size_t size = 2;
-    for (int i = 0; i < m_sendHeader.Count(); ++i)
-        size += m_sendHeader.Strings(i).size() + 2;
-    head.reserve(size);
-    for (int i = 0; i < m_sendHeader.Count(); ++i)
-        head.append(m_sendHeader.Strings(i)).append("\r\n");
-    head.append("\r\n");
-    SendWhole(head);
+    m_requestHead.clear();
+    m_sendHeader.AppendText(m_requestHead, 2);
+    m_requestHead.append("\r\n");
+    SendWhole(m_requestHead);
     if (!HasRequestBody())
         return;
     if (m_command == cmdPOSTS) {
@@ -674,8 +757,9 @@ void TKvHTTP::ReadResponseHeader() {
     }
     ScopeExit stopHeaderTimer([this] { m_headerTimer->SetEnabled(false); });
 
-    // One string for every line: its memory serves them all.
-    std::string line;
+    // One string for every line of every response: its memory serves them
+    // all. ReadLn empties it first, so no line outlives its turn.
+    std::string& line = m_headerLine;
     ReadHeaderLine(line);
     if (!line.empty())
         ReplyCode = StatusCodeOf(line);
@@ -700,7 +784,7 @@ void TKvHTTP::ReadResponseHeader() {
             SendTotal = m_lengthAnnounced ? static_cast<int32_t>(length) : 0;
         }
         store(line);
-        if (line == "\n" || line == "\r\n")
+        if (IsEmptyLine(line))
             break;
     }
 }

@@ -157,9 +157,9 @@ private:
     bool Follows() const;
     // Sends bytes whole, zero bytes included.
     void SendWhole(const std::string& bytes);
-    // The value of the Host line: Host, and ":port" for a port other than
-    // the scheme's default.
-    std::string HostValue() const;
+    // Appends the value of the Host line: Host, and ":port" for a port
+    // other than the scheme's default.
+    void AppendHostValue(std::string& out) const;
     // Scheme, host and port of the pass in progress, for scoping what a
     // server set: a cookie from an https page never goes to http.
     std::string Origin() const;
@@ -185,6 +185,12 @@ private:
     bool m_lengthAnnounced { false };
     // Bytes of the response header taken so far in this pass.
     int32_t m_headerBytes { 0 };
+    // Each line of the response header in turn, kept for its memory.
+    std::string m_headerLine;
+    // Where ComposeRequest makes each line, and SendRequest the whole head,
+    // kept for their memory.
+    std::string m_headLine;
+    std::string m_requestHead;
 
     // A received cookie, as copied into HeaderInfo.Cookie, and the origin
     // that set it: while HeaderInfo.Cookie still holds it, it goes there only.

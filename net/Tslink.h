@@ -334,6 +334,11 @@ private:
     // wait and before anything that runs someone else's code or dispatches
     // messages, so that the limit bounds all of that as StartTimer's would.
     void ArmDeferredTimer();
+    // ReadLn's two ways to its line. A line whose end is already in the
+    // memory part of InputBuffer is taken straight from there: true. Else
+    // false, and WaitForLine searches every byte held and waits for more.
+    bool TakeBufferedLine(std::string& line, int32_t maxLength);
+    void WaitForLine(std::string& line, int32_t maxLength);
     // Raises the abort error with the message if Canceled is set.
     void AbortExit(const char* message);
     [[noreturn]] void RaiseSocketError(int errorNo);

@@ -156,51 +156,71 @@ void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
     StartTimerDeferred();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
-        int32_t found = 0;
-        // Bytes from the head already searched in vain: nothing is taken out
-        // during the wait, so each wake searches only what arrived since.
-        int32_t searched = 0;
-        bool takeAll = false;
-        while (!TimedOut && !Canceled) {
-            // DataAvailable of an empty buffer reads the socket, which may
-            // close it and tell the user.
-            const bool buffered = InputBuffer->Count() > 0;
-            if (!buffered)
-                ArmDeferredTimer();
-            if (buffered || DataAvailable()) {
-                // Every byte counts: a zero byte inside a line must not hide
-                // its line end, or the line would never be returned.
-                found = InputBuffer->FindByte('\n', searched);
-                if (found > 0)
-                    break;
-                searched = InputBuffer->Count();
-            }
-            ArmDeferredTimer();
-            // A bounded line that has outgrown its bound needs no more bytes.
-            if (maxLength >= 0 && InputBuffer->Count() > maxLength) {
-                takeAll = true;
-                break;
-            }
-            // No notification will come for a closed connection: what is
-            // buffered is all there will ever be. After an orderly close that
-            // is the last line; a reset or error cut it, which is raised
-            // instead (the bytes stay buffered).
-            if (!Connected) {
-                CheckOrderlyClose();
-                takeAll = true;
-                break;
-            }
-            WaitForEvent();
-        }
-        int32_t take = found > 0 ? found : takeAll ? InputBuffer->Count() : 0;
-        if (maxLength >= 0 && take > maxLength)
-            take = maxLength + 1;
-        if (take > 0) {
-            line.resize(static_cast<std::size_t>(take));
-            line.resize(static_cast<std::size_t>(InputBuffer->Extract(line.data(), take)));
-        }
+        if (Canceled || !TakeBufferedLine(line, maxLength))
+            WaitForLine(line, maxLength);
     }
     AbortExit("Socket readln aborted");
+}
+
+bool TTessalink::TakeBufferedLine(std::string& line, int32_t maxLength) {
+    const TKvFifoBuffer::TData head = InputBuffer->DataHead();
+    if (head.Length <= 0)
+        return false;
+    const void* end = std::memchr(head.Data, '\n', static_cast<std::size_t>(head.Length));
+    if (end == nullptr)
+        return false;
+    auto take = static_cast<int32_t>(static_cast<const char*>(end) - head.Data + 1);
+    if (maxLength >= 0 && take > maxLength)
+        take = maxLength + 1;
+    line.assign(head.Data, static_cast<std::size_t>(take));
+    InputBuffer->Drop(take);
+    return true;
+}
+
+void TTessalink::WaitForLine(std::string& line, int32_t maxLength) {
+    int32_t found = 0;
+    // Bytes from the head already searched in vain: nothing is taken out
+    // during the wait, so each wake searches only what arrived since.
+    int32_t searched = 0;
+    bool takeAll = false;
+    while (!TimedOut && !Canceled) {
+        // DataAvailable of an empty buffer reads the socket, which may
+        // close it and tell the user.
+        const bool buffered = InputBuffer->Count() > 0;
+        if (!buffered)
+            ArmDeferredTimer();
+        if (buffered || DataAvailable()) {
+            // Every byte counts: a zero byte inside a line must not hide
+            // its line end, or the line would never be returned.
+            found = InputBuffer->FindByte('\n', searched);
+            if (found > 0)
+                break;
+            searched = InputBuffer->Count();
+        }
+        ArmDeferredTimer();
+        // A bounded line that has outgrown its bound needs no more bytes.
+        if (maxLength >= 0 && InputBuffer->Count() > maxLength) {
+            takeAll = true;
+            break;
+        }
+        // No notification will come for a closed connection: what is
+        // buffered is all there will ever be. After an orderly close that
+        // is the last line; a reset or error cut it, which is raised
+        // instead (the bytes stay buffered).
+        if (!Connected) {
+            CheckOrderlyClose();
+            takeAll = true;
+            break;
+        }
+        WaitForEvent();
+    }
+    int32_t take = found > 0 ? found : takeAll ? InputBuffer->Count() : 0;
+    if (maxLength >= 0 && take > maxLength)
+        take = maxLength + 1;
+    if (take > 0) {
+        line.resize(static_cast<std::size_t>(take));
+        line.resize(static_cast<std::size_t>(InputBuffer->Extract(line.data(), take)));
+    }
 }
 
 std::string TTessalink::Transaction(const std::string& command) {

@@ -20,3 +20,5 @@ void ParseURL(std::string_view url, std::string& scheme, std::string& user, std:
 // The default port, as text, of a scheme as ParseURL gives it (colon
 // included), compared without regard to letter case; "80" for anything else.
 std::string DefaultPort(const std::string& scheme);
+// The same as a number.
+int DefaultPortNumber(const std::string& scheme);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 TEST(StringList, KeepsLinesInOrderAndJoinsThemWithCrLf) {
     TStringList list;
     EXPECT_EQ(list.Add("one"), 0);
@@ -69,4 +71,45 @@ TEST(HeaderList, SortedListIsSearchedByHalving) {
     // Without a colon a line has the empty name in a sorted list.
     list.Add("nocolon");
     EXPECT_EQ(list.IndexOfHeader("nocolon"), -1);
+}
+
+TEST(HeaderList, CountedSearchLooksAtTheFirstLinesOnly) {
+    TExStringList list;
+    for (const char* line : { "GET / HTTP/1.0", "Host: a", "Accept: x", "host: b" })
+        list.Add(line);
+    EXPECT_EQ(list.IndexOfHeader("HOST", 0), -1);
+    EXPECT_EQ(list.IndexOfHeader("HOST", 1), -1);
+    EXPECT_EQ(list.IndexOfHeader("HOST", 2), 1);
+    EXPECT_EQ(list.IndexOfHeader("accept", 2), -1);
+    EXPECT_EQ(list.IndexOfHeader("accept", 3), 2);
+    EXPECT_EQ(list.IndexOfHeader("Accept", 99), 2);
+}
+
+// Names of ASCII and of other Latin-1 bytes: the search finds what the
+// locale-aware comparison calls the same name, and nothing else.
+TEST(HeaderList, NamesMatchExactlyWhenTheComparisonSaysTheyAreTheSame) {
+    const std::string alphabet = "aAbBsS-1 \xC4\xE4\xDF\xB5\xFF\xE5";
+    std::mt19937 random(20261207);
+    const auto name = [&] {
+        std::string text;
+        for (size_t n = random() % 5; n > 0; --n)
+            text += alphabet[random() % alphabet.size()];
+        return text;
+    };
+    for (int round = 0; round < 300; ++round) {
+        TExStringList list;
+        for (int i = 0; i < 6; ++i)
+            list.Add(random() % 4 == 0 ? name() : name() + ": v");
+        for (int probe = 0; probe < 10; ++probe) {
+            const std::string wanted = name();
+            int expected = -1;
+            for (int i = 0; i < list.Count() && expected < 0; ++i) {
+                const size_t colon = list[i].find(':');
+                if (colon != std::string::npos &&
+                    AnsiCompareText(list[i].substr(0, colon), wanted) == 0)
+                    expected = i;
+            }
+            ASSERT_EQ(list.IndexOfHeader(wanted), expected) << list.Text() << "? " << wanted;
+        }
+    }
 }

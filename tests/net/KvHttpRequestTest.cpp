@@ -43,8 +43,9 @@ struct RequestCase {
     std::function<std::string(const std::string& host)> expected;
 };
 
-// Plays one row; the peer answers "ok" (a reply to HEAD has no body) and closes.
-void Play(const RequestCase& row, unsigned seed) {
+// Plays one row on the component; the peer answers "ok" (a reply to HEAD
+// has no body) and closes.
+void Play(const RequestCase& row, unsigned seed, TKvHTTP& http) {
     SCOPED_TRACE(row.name);
     LoopbackPeer peer;
     const std::string base = KvHttpWire::Url(peer, "");
@@ -52,7 +53,6 @@ void Play(const RequestCase& row, unsigned seed) {
     const std::string body = expected.rfind("HEAD ", 0) == 0 ? "" : "ok";
     KvHttpWire::AnswerOnce(peer, "HTTP/1.0 200 OK\r\n\r\n" + body, seed, BodyBytes(expected));
     peer.Start();
-    TKvHTTP http;
     // A request shorter than expected leaves both sides waiting; the time
     // limit turns that into a failure of this row.
     http.TimeOut = 20000;
@@ -66,20 +66,31 @@ void Play(const RequestCase& row, unsigned seed) {
     EXPECT_EQ(peer.Failure(), "");
     EXPECT_EQ(peer.Received(), expected);
     EXPECT_EQ(http.Body, body);
+    // What the component kept of the head it sent: the same lines.
+    EXPECT_EQ(http.SendHeader().Text() + "\r\n",
+              expected.substr(0, expected.size() - BodyBytes(expected)));
+}
+
+// Plays one row on a component of its own.
+void Play(const RequestCase& row, unsigned seed) {
+    TKvHTTP http;
+    Play(row, seed, http);
 }
 
 const std::string kFileBody = SomeBytes(70000, 7);
 const std::string kStreamBody = SomeBytes(100000, 8);
 
-} // namespace
+// A Get of url with the peer at base as the proxy.
+void GetThroughProxy(TKvHTTP& http, const std::string& base, const std::string& url) {
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = std::stoi(base.substr(base.rfind(':') + 1));
+    http.Get(url);
+}
 
-TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
-    QTemporaryDir dir;
-    const std::string bodyFile = dir.path().toStdString() + "/Send.dat";
-    std::ofstream(bodyFile, std::ios::binary) << kFileBody;
-    TMemoryStream stream(kStreamBody);
-
-    const std::vector<RequestCase> rows = {
+// The rows of every command and header value; bodyFile and stream (which
+// must outlive the rows) are the bodies of the file and stream posts.
+std::vector<RequestCase> EveryRequest(const std::string& bodyFile, TMemoryStream& stream) {
+    return {
         { "the application's Get",
           [](TKvHTTP& h, const std::string& b) {
               h.Get(b + "/wallpapers/get/id/200/resolution/1024x768");
@@ -126,18 +137,18 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
               return Request(h, "/p.htm HTTP/1.0", {}, { "Content-Length: 1" }, "d");
           } },
         { "Post of a file",
-          [&](TKvHTTP& h, const std::string& b) {
+          [file = bodyFile](TKvHTTP& h, const std::string& b) {
               h.OutputFileMode = true;
-              h.Post(b + "/upload", bodyFile);
+              h.Post(b + "/upload", file);
           },
           [](const std::string& h) {
               return Request(h, "POST /upload HTTP/1.0", {}, { "Content-Length: 70000" },
                              kFileBody);
           } },
         { "PostStream sends the stream from its start",
-          [&](TKvHTTP& h, const std::string& b) {
-              stream.Seek(0, TSeekOrigin::soEnd);
-              h.PostStream(b + "/upload", &stream);
+          [body = &stream](TKvHTTP& h, const std::string& b) {
+              body->Seek(0, TSeekOrigin::soEnd);
+              h.PostStream(b + "/upload", body);
           },
           [](const std::string& h) {
               return Request(h, "POST /upload HTTP/1.0", {}, { "Content-Length: 100000" },
@@ -226,9 +237,7 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
           } },
         { "proxy form",
           [](TKvHTTP& h, const std::string& b) {
-              h.Proxy = "127.0.0.1";
-              h.ProxyPort = std::stoi(b.substr(b.rfind(':') + 1));
-              h.Get("http://example.invalid/a b.htm");
+              GetThroughProxy(h, b, "http://example.invalid/a b.htm");
           },
           [](const std::string&) {
               return Request(
@@ -237,19 +246,54 @@ TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
           } },
         { "a proxy and a port of the URL's own",
           [](TKvHTTP& h, const std::string& b) {
-              h.Proxy = "127.0.0.1";
-              h.ProxyPort = std::stoi(b.substr(b.rfind(':') + 1));
-              h.Get("http://example.invalid:8080/p.htm");
+              GetThroughProxy(h, b, "http://example.invalid:8080/p.htm");
           },
           [](const std::string&) {
               return Request("example.invalid:8080",
                              "GET http://example.invalid:8080/p.htm HTTP/1.0\r\nProxy-Connection: "
                              "Keep-Alive");
           } },
+        { "a proxy and no host: no Host line",
+          [](TKvHTTP& h, const std::string& b) { GetThroughProxy(h, b, "http:///p.htm"); },
+          [](const std::string&) {
+              return Request("", "GET http:///p.htm HTTP/1.0\r\nProxy-Connection: Keep-Alive");
+          } },
     };
+}
+
+} // namespace
+
+TEST(KvHttpRequest, EveryCommandSendsItsExactRequest) {
+    QTemporaryDir dir;
+    const std::string bodyFile = dir.path().toStdString() + "/Send.dat";
+    std::ofstream(bodyFile, std::ios::binary) << kFileBody;
+    TMemoryStream stream(kStreamBody);
     unsigned seed = 1;
-    for (const auto& row : rows)
+    for (const auto& row : EveryRequest(bodyFile, stream))
         Play(row, seed++);
+}
+
+// One component sends every request in turn, forwards and then backwards,
+// so that each head is composed over a longer and over a shorter one: no
+// line, nor any part of one, of the last request reaches the next.
+TEST(KvHttpRequest, OneComponentSendsEachRequestAsAFreshOneWould) {
+    QTemporaryDir dir;
+    const std::string bodyFile = dir.path().toStdString() + "/Send.dat";
+    std::ofstream(bodyFile, std::ios::binary) << kFileBody;
+    TMemoryStream stream(kStreamBody);
+    std::vector<RequestCase> rows = EveryRequest(bodyFile, stream);
+    const std::vector<RequestCase> forwards = rows;
+    rows.insert(rows.end(), forwards.rbegin(), forwards.rend());
+    TKvHTTP http;
+    unsigned seed = 100;
+    for (const auto& row : rows) {
+        // The settings a row may change go back to those of a new component.
+        http.HeaderInfo = THeaderInfo();
+        http.Proxy.clear();
+        http.ProxyPort = 8080;
+        http.OutputFileMode = false;
+        Play(row, seed++, http);
+    }
 }
 
 TEST(KvHttpRequest, HeadAndItsEmptyLineGoOutInOneSend) {

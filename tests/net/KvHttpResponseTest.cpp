@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+using KvHttpWire::Outcome;
 using KvHttpWire::PlayAll;
 using KvHttpWire::ResponseCase;
 using KvHttpWire::Unchanged;
@@ -371,4 +372,54 @@ TEST(KvHttpResponse, BodyRoomIsTakenAheadOnlyUpToABound) {
     EXPECT_GE(bodyCapacity(3000000, 3000000), 3000000);
     SCOPED_TRACE("without a bound, a lying length takes no more than 256 MiB ahead");
     EXPECT_LE(bodyCapacity(2000000000, TKvHTTP::Unlimited), int64_t { 256 } << 20);
+}
+
+// One component takes responses of long and short heads in turn, one of
+// them cut: each command's Header, cookie, reply code and body are its own
+// response's, with nothing of a line of the one before.
+TEST(KvHttpResponse, EachHeadIsTakenAfreshByTheSameComponent) {
+    const std::string longHead = "HTTP/1.0 200 OK\r\nX-Long: " + std::string(3000, 'x') +
+                                 "\r\nSet-Cookie: a=b; path=/\r\nContent-Length: 5\r\n\r\n";
+    struct Step {
+        std::string response;
+        Outcome expected;
+    };
+    const std::vector<Step> steps = {
+        { longHead + "hello",
+          { .replyCode = 200, .header = longHead, .body = "hello", .cookieIn = "a=b" } },
+        { "HTTP/1.0 404 Not Found\r\n\r\nmissing",
+          { .replyCode = 404, .header = "HTTP/1.0 404 Not Found\r\n\r\n", .body = "missing" } },
+        { "HTTP/1.0 200 OK\r\nX-Cut: a",
+          { .error = kHeaderCut, .replyCode = 200, .header = "HTTP/1.0 200 OK\r\nX-Cut: a" } },
+        { "HTTP/1.0 200 OK\r\nX-Cut: after the line end\r\n",
+          { .error = kHeaderCut,
+            .replyCode = 200,
+            .header = "HTTP/1.0 200 OK\r\nX-Cut: after the line end\r\n" } },
+        { longHead + "hello",
+          { .replyCode = 200, .header = longHead, .body = "hello", .cookieIn = "a=b" } },
+        { "HTTP/1.0 204 No Content\n\n",
+          { .replyCode = 204, .header = "HTTP/1.0 204 No Content\n\n" } },
+    };
+    LoopbackPeer peer;
+    unsigned seed = 1;
+    for (const Step& step : steps)
+        KvHttpWire::AnswerOnce(peer, step.response, seed++);
+    peer.Start();
+    TKvHTTP http;
+    http.TimeOut = 20000;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.response.substr(0, 24));
+        Outcome outcome;
+        try {
+            http.Get(KvHttpWire::Url(peer, "/p.htm"));
+        } catch (const ESockError& error) {
+            outcome.error = error.Message();
+        }
+        outcome.replyCode = http.ReplyCode;
+        outcome.header = http.Header;
+        outcome.body = step.expected.error.empty() ? http.Body : "";
+        outcome.cookieIn = http.CookieIn();
+        KvHttpWire::ExpectOutcome(outcome, step.expected);
+    }
+    EXPECT_TRUE(peer.WaitDone());
 }

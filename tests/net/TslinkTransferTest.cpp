@@ -144,6 +144,42 @@ TEST_F(TslinkTest, BoundedReadLnStopsWaitingOnceALineOutgrowsItsBound) {
     peer.Release();
 }
 
+// Lines of every kind (zero bytes, lone LF, CR LF, long ones, a last one
+// without its end) in a receive buffer whose small memory part spills into
+// its file: a line found in memory, one that starts there and ends in the
+// file, and one behind a refill all come out as a plain search of the bytes
+// would cut them, with or without a bound.
+TEST_F(TslinkTest, ReadLnCutsLinesAsThePlainSearchWouldWhereverTheyAreBuffered) {
+    std::mt19937 random(20261207);
+    const std::string alphabet = std::string("ab\r\n\n\0 ", 8);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        TTessalink component(nullptr);
+        component.InputBuffer = std::make_unique<TKvFifoBuffer>(1 + random() % 64);
+        std::string model;
+        for (size_t n = random() % 400; n > 0; --n)
+            model += alphabet[random() % alphabet.size()];
+        // In several appends, so that some bytes go to memory after the
+        // file has taken some.
+        for (size_t at = 0; at < model.size();) {
+            const size_t piece = std::min<size_t>(1 + random() % 90, model.size() - at);
+            component.InputBuffer->Append(model.data() + at, static_cast<int32_t>(piece));
+            at += piece;
+        }
+        // No connection: once the buffer holds no line end, the rest is the
+        // last line.
+        while (!model.empty()) {
+            const int32_t bound = random() % 3 == 0 ? static_cast<int32_t>(random() % 20) : -1;
+            size_t take = std::min(model.find('\n'), model.size() - 1) + 1;
+            if (bound >= 0)
+                take = std::min(take, static_cast<size_t>(bound) + 1);
+            ASSERT_EQ(component.ReadLn(bound), model.substr(0, take)) << "bound " << bound;
+            model.erase(0, take);
+            ASSERT_EQ(component.InputBuffer->Count(), static_cast<int32_t>(model.size()));
+        }
+    }
+}
+
 TEST_F(TslinkTest, ReadLnTimeOutAbortsAndKeepsThePartialLine) {
     LoopbackPeer peer;
     peer.Accept().Send("par").WaitForRelease();

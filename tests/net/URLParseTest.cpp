@@ -140,6 +140,10 @@ TEST(URLParse, MapsSchemesToDefaultPortsWithoutRegardToCase) {
     EXPECT_EQ(DefaultPort("https"), "80");
     EXPECT_EQ(DefaultPort("gopher:x"), "80");
     EXPECT_EQ(DefaultPort(Parse("whois++://h/").scheme), "63");
+    for (const char* scheme : { "", "http:", "HTTPS:", "ftp:", "Telnet:", "smtp:", "whois:",
+                                "whois++:", "gopher:", "pop3:", "nntp:", "news:", "imap2:", "irc:",
+                                "wais:", "imap3:", "ldap:", "https", "mailto:" })
+        EXPECT_EQ(std::to_string(DefaultPortNumber(scheme)), DefaultPort(scheme)) << scheme;
 }
 
 TEST(URLParse, RestAfterTheNetLocationIsAlwaysReproduced) {

@@ -24,3 +24,14 @@ TEST(AnsiCompareText, ComparesBytesAsLatin1TextWithoutLetterCase) {
     EXPECT_TRUE(sorted.Find("x-\xC0", index));
     EXPECT_EQ(sorted[index], "X-\xC0");
 }
+
+TEST(StringList, AppendTextAddsTheJoinedLinesBehindWhatIsThere) {
+    TStringList list;
+    std::string text = "head:";
+    list.AppendText(text);
+    EXPECT_EQ(text, "head:");
+    list.SetText("a\r\n\r\nlonger line");
+    list.AppendText(text, 2);
+    EXPECT_EQ(text, "head:" + list.Text());
+    EXPECT_EQ(text, "head:a\r\n\r\nlonger line\r\n");
+}

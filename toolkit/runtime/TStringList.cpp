@@ -93,11 +93,17 @@ void TStringList::SetSorted(bool sorted) {
 
 std::string TStringList::Text() const {
     std::string text;
-    for (const std::string& line : m_lines) {
-        text += line;
-        text += "\r\n";
-    }
+    AppendText(text);
     return text;
+}
+
+void TStringList::AppendText(std::string& text, size_t extra) const {
+    size_t size = text.size() + extra;
+    for (const std::string& line : m_lines)
+        size += line.size() + 2;
+    text.reserve(size);
+    for (const std::string& line : m_lines)
+        text.append(line).append("\r\n");
 }
 
 void TStringList::SetText(const std::string& text) {

@@ -49,6 +49,9 @@ public:
     void SetSorted(bool sorted);
 
     std::string Text() const;
+    // Appends Text() to text, making room once for it and 'extra' bytes
+    // more that the caller appends next.
+    void AppendText(std::string& text, size_t extra = 0) const;
     void SetText(const std::string& text);
 
     // "name=value" lines.
