@@ -70,15 +70,10 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
     else if (m_state == State::Idle && Posix::PeerAddress(m_descriptor, nullptr, nullptr) == 0)
         m_state = State::Connected;
     if (m_watch == 0) {
-        std::weak_ptr<SocketEntry> weak = weak_from_this();
-        m_watch = poller->Add(m_descriptor, [weak](unsigned kinds) {
-            if (auto self = weak.lock()) {
-                // What the readiness brings is delivered in this turn of the
-                // event loop, once the bookkeeping below is done.
-                NotificationBatch batch;
-                self->OnReady(kinds);
-            }
-        });
+        // The watch tells this entry as long as it lives; the base is
+        // private, so the pointer is made here.
+        const std::shared_ptr<Watcher> watcher(shared_from_this(), this);
+        m_watch = poller->Add(m_descriptor, watcher);
         m_poller = poller;
     }
     // A connected socket hears FD_WRITE as soon as it can send.
@@ -168,6 +163,11 @@ void SocketEntry::UpdateNotifiers() {
     if ((m_events & FD_OOB) && connected && !m_urgentReported && !m_closeReported)
         kinds |= SocketPoller::Urgent;
     poller->Set(m_watch, kinds);
+}
+
+void SocketEntry::Ready(unsigned kinds) {
+    NotificationBatch batch;
+    OnReady(kinds);
 }
 
 void SocketEntry::OnReady(unsigned kinds) {

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "platform/SocketPoller.h"
 #include "platform/Winsock.h"
 
 #include <cstdint>
 #include <memory>
 #include <thread>
-
-class SocketPoller;
 
 // One socket of the library: its POSIX descriptor and, once registered with
 // WSAAsyncSelect, its watch in the thread's SocketPoller and the bookkeeping
@@ -21,7 +20,8 @@ class SocketPoller;
 // the kinds that the registration asked for are ever watched.
 //
 // All members are used on the thread that owns the registration's window.
-class SocketEntry : public std::enable_shared_from_this<SocketEntry> {
+class SocketEntry : public std::enable_shared_from_this<SocketEntry>,
+                    private SocketPoller::Watcher {
 public:
     SocketEntry(Winsock::SOCKET handle, int descriptor);
     ~SocketEntry();
@@ -81,6 +81,9 @@ private:
     // may still complete in the kernel).
     enum class State { Fresh, Idle, Connecting, Connected, Listening };
 
+    // What the readiness brings is delivered in the same turn of the event
+    // loop, once the bookkeeping is done (NotificationBatch).
+    void Ready(unsigned kinds) override;
     void OnReady(unsigned kinds);
     // dataWaits: the kernel has just reported data, and no end of stream.
     void OnReadable(bool dataWaits);

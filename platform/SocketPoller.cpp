@@ -1,6 +1,7 @@
 #include "platform/SocketPoller.h"
 
 #include <QAbstractEventDispatcher>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -14,6 +15,25 @@ namespace {
 thread_local std::shared_ptr<SocketPoller> t_poller;
 
 constexpr int kEventsPerDispatch = 64;
+
+// The notifier through which the thread's event dispatcher watches the epoll
+// set. It dispatches from its own event handler: a signal connection would
+// add a meta-object activation, and two signal emissions, to every turn of
+// the loop that finds readiness. It lives on the poller's thread, so the
+// thread's poller is the one it watches for.
+class ReadinessNotifier : public QSocketNotifier {
+public:
+    ReadinessNotifier(int epoll, QObject* parent)
+        : QSocketNotifier(epoll, QSocketNotifier::Read, parent) {}
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
+        SocketPoller::DispatchThisThread();
+        return true;
+    }
+};
 
 std::uint32_t EpollEvents(unsigned kinds) {
     std::uint32_t events = 0;
@@ -59,13 +79,7 @@ std::shared_ptr<SocketPoller> SocketPoller::ForThisThread() {
     const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0)
         return nullptr;
-    auto* notifier = new QSocketNotifier(epoll, QSocketNotifier::Read, dispatcher);
-    t_poller = std::make_shared<SocketPoller>(epoll, notifier);
-    std::weak_ptr<SocketPoller> weak = t_poller;
-    QObject::connect(notifier, &QSocketNotifier::activated, [weak] {
-        if (auto self = weak.lock())
-            self->Dispatch();
-    });
+    t_poller = std::make_shared<SocketPoller>(epoll, new ReadinessNotifier(epoll, dispatcher));
     return t_poller;
 }
 
@@ -85,10 +99,10 @@ SocketPoller::~SocketPoller() {
     ::close(m_epoll);
 }
 
-std::uint64_t SocketPoller::Add(int descriptor, Handler handler) {
+std::uint64_t SocketPoller::Add(int descriptor, std::weak_ptr<Watcher> watcher) {
     std::lock_guard lock(m_mutex);
     const std::uint64_t key = m_nextKey++;
-    m_watches.emplace(key, Watch { descriptor, 0, 0, std::move(handler) });
+    m_watches.emplace(key, Watch { descriptor, 0, 0, std::move(watcher) });
     return key;
 }
 
@@ -125,7 +139,10 @@ bool SocketPoller::Apply(std::uint64_t key, Watch& watch) {
     return true;
 }
 
-void SocketPoller::ApplyDeferred() {
+void SocketPoller::ApplyDeferredChanges() {
+    if (m_deferred.empty())
+        return;
+    std::lock_guard lock(m_mutex);
     for (std::uint64_t key : m_deferred) {
         auto found = m_watches.find(key);
         if (found != m_watches.end())
@@ -149,12 +166,9 @@ int SocketPoller::DispatchThisThread() {
 }
 
 int SocketPoller::Dispatch() {
-    {
-        // A wait inside a handler may bring us here before that handler has
-        // returned: what it disabled must not be reported again meanwhile.
-        std::lock_guard lock(m_mutex);
-        ApplyDeferred();
-    }
+    // A wait inside a handler may bring us here before that handler has
+    // returned: what it disabled must not be reported again meanwhile.
+    ApplyDeferredChanges();
     std::array<epoll_event, kEventsPerDispatch> events {};
     int count = 0;
     do {
@@ -164,7 +178,7 @@ int SocketPoller::Dispatch() {
     for (int i = 0; i < count; ++i) {
         // A handler may end or change any watch, this one included: each
         // readiness is checked against the table as it stands now.
-        Handler handler;
+        std::shared_ptr<Watcher> watcher;
         unsigned ready = 0;
         {
             std::lock_guard lock(m_mutex);
@@ -173,18 +187,17 @@ int SocketPoller::Dispatch() {
                 continue;
             ready = ReadyKinds(events[i].events, found->second.Kinds);
             if (ready != 0)
-                handler = found->second.Handle;
+                watcher = found->second.Told.lock();
         }
-        if (!handler)
+        if (!watcher)
             continue;
         if (handled > 0)
             ready &= ~DataWaits;
         ++handled;
         ++m_handlersRunning;
-        handler(ready);
+        watcher->Ready(ready);
         --m_handlersRunning;
-        std::lock_guard lock(m_mutex);
-        ApplyDeferred();
+        ApplyDeferredChanges();
     }
     return handled;
 }

@@ -3,7 +3,6 @@
 #include <QPointer>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,8 +49,21 @@ public:
     // run since it looked (that handler's procedure may have read the data):
     // then a read finds data without asking the kernel again.
     enum Kind : unsigned { Read = 1, Write = 2, Urgent = 4, Trouble = 8, DataWaits = 16 };
-    // Called on the poller's thread with the kinds that are ready and enabled.
-    using Handler = std::function<void(unsigned kinds)>;
+    // What a watch tells of its readiness. The poller holds it weakly: one
+    // that has gone is not told, and one that is being told is kept alive
+    // until it returns.
+    class Watcher {
+    public:
+        // Called on the poller's thread with the kinds that are ready and
+        // enabled.
+        virtual void Ready(unsigned kinds) = 0;
+
+    protected:
+        Watcher() = default;
+        ~Watcher() = default;
+        Watcher(const Watcher&) = default;
+        Watcher& operator=(const Watcher&) = default;
+    };
 
     // Dispatches what the calling thread's epoll set reports now, without
     // waiting and without a turn of the Qt event loop; returns how many
@@ -70,7 +82,7 @@ public:
     SocketPoller& operator=(const SocketPoller&) = delete;
 
     // A new watch of the descriptor with no kind enabled; returns its key.
-    std::uint64_t Add(int descriptor, Handler handler);
+    std::uint64_t Add(int descriptor, std::weak_ptr<Watcher> watcher);
     // Enables exactly the given kinds; false when the kernel refused. On the
     // poller's thread, while a handler runs, a change that only disables
     // kinds reaches the kernel when the handler returns: a handler that
@@ -92,7 +104,7 @@ private:
         // the kernel for (a superset while a disabling change waits).
         unsigned Kinds = 0;
         unsigned Applied = 0;
-        Handler Handle;
+        std::weak_ptr<Watcher> Told;
     };
 
     // Takes what the epoll set reports, without waiting, and calls the
@@ -100,8 +112,9 @@ private:
     int Dispatch();
     // Brings the epoll set in line with the enabled kinds; with the lock.
     bool Apply(std::uint64_t key, Watch& watch);
-    // Applies the changes that waited for a handler to return.
-    void ApplyDeferred();
+    // Applies the changes that waited for a handler to return; the poller's
+    // thread, without the lock.
+    void ApplyDeferredChanges();
 
     int m_epoll = -1;
     std::thread::id m_thread = std::this_thread::get_id();
@@ -111,8 +124,8 @@ private:
     std::mutex m_mutex;
     std::map<std::uint64_t, Watch> m_watches;
     std::uint64_t m_nextKey = 1;
-    // Watches whose disabling waits for the running handler; the poller's
-    // thread only, with the lock.
+    // Watches whose disabling waits for the running handler. The poller's
+    // thread only: changed with the lock, read without it there.
     std::vector<std::uint64_t> m_deferred;
     // Handlers of this poller running on its thread (nested waits nest them).
     int m_handlersRunning = 0;
