@@ -1,7 +1,6 @@
 #include "platform/MessageQueue.h"
 
 #include "platform/WindowMessageEvent.h"
-#include "platform/WindowRegistry.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -46,18 +45,22 @@ MessageQueue* MessageQueue::AcquireForWindow() {
     return t_queue;
 }
 
-void MessageQueue::AdoptWindow(HWND window) {
-    m_adopted.push_back(window);
+void MessageQueue::AdoptWindow(HWND window, WNDPROC procedure) {
+    m_adopted.push_back({ window, procedure });
 }
 
 void MessageQueue::ReleaseWindow(HWND window) {
-    std::erase(m_adopted, window);
+    std::erase_if(m_adopted, [window](const Adopted& adopted) { return adopted.Window == window; });
     --m_windows;
     DeleteIfUnused();
 }
 
-bool MessageQueue::HasWindow(HWND window) const {
-    return window != 0 && std::find(m_adopted.begin(), m_adopted.end(), window) != m_adopted.end();
+WNDPROC MessageQueue::ProcedureOf(HWND window) const {
+    for (const Adopted& adopted : m_adopted) {
+        if (adopted.Window == window)
+            return adopted.Procedure;
+    }
+    return nullptr;
 }
 
 MessageQueue::~MessageQueue() {
@@ -137,9 +140,15 @@ bool MessageQueue::ArmFor(Clock::time_point now) {
 }
 
 void MessageQueue::Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC procedure = WindowRegistry::Instance().ProcedureForThisThread(window);
+    WNDPROC procedure = ProcedureOf(window);
     if (procedure)
         CallGuarded([&] { procedure(window, message, wParam, lParam); });
+}
+
+void MessageQueue::SendNow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ++m_deliveryDepth;
+    Deliver(window, message, wParam, lParam);
+    EndDelivery();
 }
 
 void MessageQueue::RunTask(HWND window, const std::function<void()>& task) {
@@ -158,9 +167,7 @@ bool MessageQueue::event(QEvent* event) {
         RunTask(message->Window, message->Task);
         return true;
     }
-    ++m_deliveryDepth;
-    Deliver(message->Window, message->Message, message->WParam, message->LParam);
-    EndDelivery();
+    SendNow(message->Window, message->Message, message->WParam, message->LParam);
     return true;
 }
 

@@ -25,13 +25,17 @@ public:
     // queue, making it first if needed; null when the thread cannot run Qt
     // events.
     static MessageQueue* AcquireForWindow();
-    // Records the handle of a window counted by AcquireForWindow.
-    void AdoptWindow(HWND window);
+    // Records the handle and procedure of a window counted by
+    // AcquireForWindow.
+    void AdoptWindow(HWND window, WNDPROC procedure);
     // Counts one window less (window: its handle, or 0 when none was adopted).
     void ReleaseWindow(HWND window);
     // Whether the window is one of this queue's, alive. The queue's thread
     // only: it answers without the window registry's lock.
-    bool HasWindow(HWND window) const;
+    bool HasWindow(HWND window) const { return ProcedureOf(window) != nullptr; }
+    // The procedure of one of this queue's windows, null for any other
+    // window. The queue's thread only, without the registry's lock.
+    WNDPROC ProcedureOf(HWND window) const;
 
     // Messages posted to this queue and not delivered yet, counted so that a
     // notification delivered without posting (NotificationBatch) never
@@ -42,6 +46,8 @@ public:
     // posted one does: only while the window exists, and a procedure's
     // exception stops here. May delete the queue (its last window gone).
     void RunTask(HWND window, const std::function<void()>& task);
+    // Delivers a message now, as the delivery of a posted one does.
+    void SendNow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     // Window timers of this thread. Start replaces a running timer with the
     // same window and number.
@@ -86,8 +92,13 @@ private:
     // timer runs; false when Qt has no timer to give.
     bool ArmFor(Clock::time_point now);
 
+    struct Adopted {
+        HWND Window = 0;
+        WNDPROC Procedure = nullptr;
+    };
+
     int m_windows = 0;
-    std::vector<HWND> m_adopted;
+    std::vector<Adopted> m_adopted;
     int m_deliveryDepth = 0;
     std::atomic<int> m_posted { 0 };
     std::vector<Timer> m_timers;

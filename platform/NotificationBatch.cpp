@@ -1,6 +1,7 @@
 #include "platform/NotificationBatch.h"
 
 #include "platform/MessageQueue.h"
+#include "platform/SocketEntry.h"
 #include "platform/WindowRegistry.h"
 
 namespace {
@@ -13,17 +14,39 @@ NotificationBatch::NotificationBatch() : m_outer(t_open) {
 
 NotificationBatch::~NotificationBatch() {
     t_open = m_outer;
-    if (m_tasks.empty())
+    if (!m_queue)
         return;
-    for (size_t i = 1; i < m_tasks.size(); ++i)
-        PostWindowTask(m_tasks[i].Window, std::move(m_tasks[i].Run));
-    m_tasks.front().Queue->RunTask(m_tasks.front().Window, m_tasks.front().Run);
+    for (Notification& notification : m_behind) {
+        const HWND window = notification.Window;
+        PostWindowTask(window, [notification = std::move(notification)] { Send(notification); });
+    }
+    if (Stands(m_first))
+        m_queue->SendNow(m_first.Window, m_first.Message, m_first.WParam, m_first.LParam);
 }
 
-bool NotificationBatch::Post(HWND window, std::function<void()> task) {
+bool NotificationBatch::Post(Notification notification) {
     MessageQueue* queue = t_open ? MessageQueue::Current() : nullptr;
-    if (!queue || !queue->HasWindow(window) || queue->HasPostedMessages())
-        return PostWindowTask(window, std::move(task));
-    t_open->m_tasks.push_back({ window, queue, std::move(task) });
+    if (!queue || !queue->HasWindow(notification.Window) || queue->HasPostedMessages()) {
+        const HWND window = notification.Window;
+        return PostWindowTask(window,
+                              [notification = std::move(notification)] { Send(notification); });
+    }
+    if (!t_open->m_queue) {
+        t_open->m_first = std::move(notification);
+        t_open->m_queue = queue;
+    } else {
+        t_open->m_behind.push_back(std::move(notification));
+    }
     return true;
+}
+
+bool NotificationBatch::Stands(const Notification& notification) {
+    auto source = notification.Source.lock();
+    return source && source->IsRegistration(notification.Generation);
+}
+
+void NotificationBatch::Send(const Notification& notification) {
+    if (Stands(notification))
+        SendMessage(notification.Window, notification.Message, notification.WParam,
+                    notification.LParam);
 }

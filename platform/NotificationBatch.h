@@ -2,7 +2,7 @@
 
 #include "platform/WinTypes.h"
 
-#include <functional>
+#include <memory>
 #include <vector>
 
 // Socket notifications that a thread's own event loop finds, delivered in the
@@ -26,26 +26,44 @@
 //   inside that first delivery still receives them from its own loop.
 // No user code runs while a batch is open: it closes before it delivers.
 class MessageQueue;
+class SocketEntry;
 
 class NotificationBatch {
 public:
+    // A socket's notification: the message for its window, and the socket's
+    // registration at the time, without which it is dropped (the socket was
+    // closed or registered again before it could be delivered).
+    struct Notification {
+        HWND Window = 0;
+        UINT Message = 0;
+        WPARAM WParam = 0;
+        LPARAM LParam = 0;
+        std::weak_ptr<const SocketEntry> Source;
+        unsigned Generation = 0;
+    };
+
     NotificationBatch();
     ~NotificationBatch();
     NotificationBatch(const NotificationBatch&) = delete;
     NotificationBatch& operator=(const NotificationBatch&) = delete;
 
-    // Adds the window's task to the thread's open batch when it may, or
-    // posts it (PostWindowTask). False when the window does not exist.
-    static bool Post(HWND window, std::function<void()> task);
+    // Adds the notification to the thread's open batch when it may, or posts
+    // it (PostWindowTask). False when the window does not exist.
+    static bool Post(Notification notification);
 
 private:
-    struct Task {
-        HWND Window = 0;
-        // Stays valid while the batch is open: a queue goes only with its
-        // last window, and no procedure runs until the batch has closed.
-        MessageQueue* Queue = nullptr;
-        std::function<void()> Run;
-    };
-    std::vector<Task> m_tasks;
+    // Whether the socket is still there, registered as it was.
+    static bool Stands(const Notification& notification);
+    // Sends the notification to its window on this thread, if it stands.
+    static void Send(const Notification& notification);
+
+    // The first notification, delivered directly: kept in place, as a
+    // readiness mostly brings one. Queue stays valid while the batch is
+    // open: a queue goes only with its last window, and no procedure runs
+    // until the batch has closed.
+    Notification m_first;
+    MessageQueue* m_queue = nullptr;
+    // Those behind it, posted when the batch closes.
+    std::vector<Notification> m_behind;
     NotificationBatch* m_outer = nullptr;
 };

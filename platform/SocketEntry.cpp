@@ -1,10 +1,10 @@
 #include "platform/SocketEntry.h"
 
 #include "platform/ForkCounter.h"
+#include "platform/MessageQueue.h"
 #include "platform/NotificationBatch.h"
 #include "platform/PosixSocket.h"
 #include "platform/SocketPoller.h"
-#include "platform/WindowRegistry.h"
 #include "platform/WinsockError.h"
 
 #include <cerrno>
@@ -34,7 +34,8 @@ void SocketEntry::ReleaseNotifiers(bool closing) {
 }
 
 int SocketEntry::Select(HWND window, UINT message, long events) {
-    if (events != 0 && !WindowRegistry::Instance().QueueForThisThread(window))
+    const MessageQueue* queue = MessageQueue::Current();
+    if (events != 0 && !(queue && queue->HasWindow(window)))
         return WSAEINVAL;
     if (m_events != 0 && m_owner != std::this_thread::get_id())
         return WSAEINVAL;
@@ -252,19 +253,9 @@ void SocketEntry::OnUrgent() {
 void SocketEntry::Notify(long event, int error) {
     if (!(m_events & event))
         return;
-    std::weak_ptr<SocketEntry> weak = weak_from_this();
-    unsigned generation = m_generation;
-    HWND window = m_window;
-    UINT message = m_message;
-    SOCKET handle = m_handle;
-    LPARAM reply = WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error));
-    bool posted =
-        NotificationBatch::Post(window, [weak, generation, window, message, handle, reply] {
-            auto self = weak.lock();
-            if (self && self->m_generation == generation)
-                SendMessage(window, message, handle, reply);
-        });
-    if (!posted) {
+    const LPARAM reply = WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error));
+    if (!NotificationBatch::Post(
+            { m_window, m_message, m_handle, reply, weak_from_this(), m_generation })) {
         // The window is gone: nobody can hear this socket any more.
         m_events = 0;
         UpdateNotifiers();

@@ -70,6 +70,10 @@ public:
     // take it out of the epoll set.
     void OpenedAt(std::uint64_t forks) { m_forksAtOpen = forks; }
 
+    // Whether the registration is the one that the count names (see
+    // m_generation).
+    bool IsRegistration(unsigned generation) const { return m_generation == generation; }
+
     // The error that ended the connection (reported with FD_CLOSE), 0 when
     // it ended in order or still stands; recv and send report it.
     int ClosingError() const { return m_closingError; }

@@ -38,7 +38,7 @@ HWND CreateWindowEx(DWORD, const char* className, const char*, DWORD, int, int, 
     if (window == 0)
         queue->ReleaseWindow(0);
     else
-        queue->AdoptWindow(window);
+        queue->AdoptWindow(window, WindowRegistry::Instance().ProcedureForThisThread(window));
     return window;
 }
 
@@ -76,13 +76,15 @@ bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
                                            new WindowMessageEvent(window, message, wParam, lParam));
 }
 
+// Messages are sent, and timers asked for and stopped, around every
+// operation of a component: the thread's own queue answers them without the
+// window registry's lock.
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC procedure = WindowRegistry::Instance().ProcedureForThisThread(window);
+    const MessageQueue* queue = MessageQueue::Current();
+    WNDPROC procedure = queue ? queue->ProcedureOf(window) : nullptr;
     return procedure ? procedure(window, message, wParam, lParam) : 0;
 }
 
-// Timers are asked for and stopped around every operation of a component:
-// the thread's own queue answers both without the window registry's lock.
 UINT_PTR SetTimer(HWND window, UINT_PTR timerId, UINT elapse, TIMERPROC timerProc) {
     MessageQueue* queue = MessageQueue::Current();
     if (!queue || !queue->HasWindow(window) || timerId == 0)

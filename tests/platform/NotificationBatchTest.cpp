@@ -83,16 +83,17 @@ protected:
         closesocket(pair.B);
     }
 
-    // Runs the action inside the delivery of the first FD_READ heard.
-    void OnFirstRead(std::function<void()> action) {
-        m_recorder.OnMessage = [action = std::move(action),
+    // Runs the action inside the delivery of the first such event heard.
+    void OnFirst(WORD event, std::function<void()> action) {
+        m_recorder.OnMessage = [event, action = std::move(action),
                                 done = false](const RecordedMessage& m) mutable {
-            if (done || m.Message != kSocketMessage || WSAGETSELECTEVENT(m.LParam) != FD_READ)
+            if (done || m.Message != kSocketMessage || WSAGETSELECTEVENT(m.LParam) != event)
                 return;
             done = true;
             action();
         };
     }
+    void OnFirstRead(std::function<void()> action) { OnFirst(FD_READ, std::move(action)); }
 
     MessageRecorder m_recorder;
 };
@@ -172,6 +173,44 @@ TEST_F(NotificationBatchTest, AWaitInsideADeliveryHearsTheNotificationsBehindIt)
     EXPECT_EQ(WSAGETSELECTEVENT(messages[1].LParam), FD_WRITE);
     peer.Release();
     closesocket(s);
+}
+
+TEST_F(NotificationBatchTest, NotificationsBehindTheFirstAreDroppedWhenItsProcedureRegistersAgain) {
+    // FD_CONNECT and FD_WRITE come from one readiness; FD_WRITE waits behind
+    // the first. What the procedure that hears FD_CONNECT does to the socket
+    // decides whether it still arrives.
+    struct Case {
+        const char* Name;
+        std::function<void(SOCKET)> Action;
+    };
+    const Case cases[] = {
+        { "registered again without FD_WRITE",
+          [&](SOCKET s) {
+              EXPECT_EQ(WSAAsyncSelect(s, m_recorder.Window(), kSocketMessage, FD_READ | FD_CLOSE),
+                        0);
+          } },
+        { "closed", [](SOCKET s) { EXPECT_EQ(closesocket(s), 0); } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LoopbackPeer peer;
+        peer.Accept().WaitForRelease();
+        peer.Start();
+        SOCKET s = INVALID_SOCKET;
+        bool acted = false;
+        OnFirst(FD_CONNECT, [&] {
+            acted = true;
+            c.Action(s);
+        });
+        s = Connecting(peer, FD_ALL_EVENTS);
+        ASSERT_TRUE(DispatchUntil([&] { return acted; }));
+        DispatchFor(std::chrono::milliseconds(50));
+        m_recorder.OnMessage = nullptr;
+        EXPECT_EQ(Count(s, FD_CONNECT), 1u);
+        EXPECT_EQ(Count(s, FD_WRITE), 0u);
+        peer.Release();
+        closesocket(s);
+    }
 }
 
 } // namespace

@@ -138,6 +138,28 @@ TEST(Windows, SendMessageCallsTheProcedureOnTheOwningThreadOnly) {
     EXPECT_TRUE(IsWindow(recorder.Window()));
 }
 
+TEST(Windows, SendMessageReachesEachWindowsOwnProcedureWhileTheWindowLives) {
+    // The sending thread's queue answers which procedure a window has: two
+    // windows of different classes must not be confused, and a destroyed
+    // window must not be reached, also when a window of its queue remains.
+    WNDCLASS answering = ClassRecord("WindowsTestAnswering");
+    answering.lpfnWndProc = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        return static_cast<LRESULT>(message) + 1;
+    };
+    RegisterClass(&answering);
+    MessageRecorder recorder;
+    HWND window = MakeWindow("WindowsTestAnswering");
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(SendMessage(window, WM_USER + 7, 0, 0), static_cast<LRESULT>(WM_USER + 8));
+    EXPECT_EQ(SendMessage(recorder.Window(), WM_USER + 7, 0, 0), 0);
+    EXPECT_EQ(recorder.Count(WM_USER + 7), 1u);
+
+    ASSERT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(SendMessage(window, WM_USER + 9, 0, 0), 0) << "a destroyed window is not reached";
+    EXPECT_EQ(SendMessage(recorder.Window(), WM_USER + 9, 0, 0), 0);
+    EXPECT_EQ(recorder.Count(WM_USER + 9), 1u);
+}
+
 TEST(Windows, AThreadWithoutAnEventLoopGetsNoWindow) {
     WNDCLASS record = ClassRecord("WindowsTestNoLoop");
     RegisterClass(&record);
