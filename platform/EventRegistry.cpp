@@ -2,6 +2,9 @@
 
 #include <QAbstractEventDispatcher>
 
+#include <array>
+#include <utility>
+
 void EventWaiter::Poke() {
     {
         std::lock_guard lock(Mutex);
@@ -10,6 +13,11 @@ void EventWaiter::Poke() {
     Poked.notify_all();
     if (Dispatcher && Thread != std::this_thread::get_id())
         Dispatcher->wakeUp();
+}
+
+bool EventWaiter::TakePoke() {
+    std::lock_guard lock(Mutex);
+    return std::exchange(WasPoked, false);
 }
 
 EventRegistry& EventRegistry::Instance() {
@@ -31,9 +39,26 @@ HANDLE EventRegistry::Add(bool manualReset, bool initialState) {
 }
 
 std::shared_ptr<EventState> EventRegistry::Find(HANDLE handle) const {
-    std::lock_guard lock(m_mutex);
-    auto found = m_events.find(handle);
-    return found == m_events.end() ? nullptr : found->second;
+    // A few places, picked by the handle's low bits (handles step by 4).
+    struct Remembered {
+        HANDLE Handle = 0;
+        std::shared_ptr<EventState> State;
+    };
+    constexpr size_t kRemembered = 4;
+    thread_local std::array<Remembered, kRemembered> t_remembered;
+    Remembered& place = t_remembered[(handle / 4) % kRemembered];
+    if (place.Handle == handle && place.State && !place.State->Closed.load())
+        return place.State;
+    std::shared_ptr<EventState> state;
+    {
+        std::lock_guard lock(m_mutex);
+        auto found = m_events.find(handle);
+        if (found == m_events.end())
+            return nullptr;
+        state = found->second;
+    }
+    place = { handle, state };
+    return state;
 }
 
 bool EventRegistry::Close(HANDLE handle) {

@@ -2,6 +2,7 @@
 
 #include "platform/WinTypes.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -25,13 +26,17 @@ struct EventWaiter {
     std::thread::id Thread = std::this_thread::get_id();
 
     void Poke();
+    // Whether the waiter was poked since the last call.
+    bool TakePoke();
 };
 
 struct EventState {
     std::mutex Mutex;
     bool ManualReset = true;
     bool Signalled = false;
-    bool Closed = false;
+    // Set once, by CloseHandle; read without the lock by the look-ups that
+    // remember the event.
+    std::atomic<bool> Closed { false };
     std::vector<EventWaiter*> Waiters;
 };
 
@@ -41,6 +46,13 @@ public:
     static EventRegistry& Instance();
 
     HANDLE Add(bool manualReset, bool initialState);
+    // The event of a live handle, null for a closed or unknown one.
+    //
+    // A component sets, resets and waits on the same event several times
+    // per operation, on its own thread: each thread remembers the events it
+    // found last, and finds them again without the registry's lock as long
+    // as they are not closed (handles are never reused, so a remembered
+    // handle cannot name another event).
     std::shared_ptr<EventState> Find(HANDLE handle) const;
     // Removes the handle and marks the event closed; false when unknown.
     bool Close(HANDLE handle);

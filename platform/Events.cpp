@@ -6,6 +6,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -25,19 +26,18 @@ std::optional<Clock::time_point> DeadlineAfter(DWORD milliseconds) {
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-// Registers one waiter with every event for the lifetime of a wait; while it
-// is registered, SetEvent may reach the waiter's dispatcher, which is alive
-// because its thread is inside the wait.
+// The events of one wait, and the waiter that SetEvent pokes for them. The
+// waiter is registered with the events only once the wait is about to sleep
+// (most waits find what they wait for without sleeping) and stays so until
+// the wait ends; while it is registered, SetEvent may reach the waiter's
+// dispatcher, which is alive because its thread is inside the wait.
 class WaitRegistration {
 public:
     WaitRegistration(std::vector<std::shared_ptr<EventState>> states, EventWaiter& waiter)
-        : m_states(std::move(states)), m_waiter(waiter) {
-        for (auto& state : m_states) {
-            std::lock_guard lock(state->Mutex);
-            state->Waiters.push_back(&m_waiter);
-        }
-    }
+        : m_states(std::move(states)), m_waiter(waiter) {}
     ~WaitRegistration() {
+        if (!m_registered)
+            return;
         for (auto& state : m_states) {
             std::lock_guard lock(state->Mutex);
             std::erase(state->Waiters, &m_waiter);
@@ -51,20 +51,43 @@ public:
     std::optional<DWORD> TakeSignalled() {
         for (size_t i = 0; i < m_states.size(); ++i) {
             std::lock_guard lock(m_states[i]->Mutex);
-            if (m_states[i]->Closed)
-                return WAIT_FAILED;
-            if (m_states[i]->Signalled) {
-                if (!m_states[i]->ManualReset)
-                    m_states[i]->Signalled = false;
-                return WAIT_OBJECT_0 + static_cast<DWORD>(i);
-            }
+            if (auto result = TakeLocked(i))
+                return result;
         }
         return std::nullopt;
     }
 
+    // TakeSignalled, registering the waiter first when it is not yet: each
+    // event is looked at under the same lock that registers the waiter with
+    // it, so no SetEvent can fall between the look and the registration.
+    std::optional<DWORD> RegisterAndTakeSignalled() {
+        if (std::exchange(m_registered, true))
+            return TakeSignalled();
+        std::optional<DWORD> result;
+        for (size_t i = 0; i < m_states.size(); ++i) {
+            std::lock_guard lock(m_states[i]->Mutex);
+            m_states[i]->Waiters.push_back(&m_waiter);
+            if (!result)
+                result = TakeLocked(i);
+        }
+        return result;
+    }
+
 private:
+    std::optional<DWORD> TakeLocked(size_t i) {
+        EventState& state = *m_states[i];
+        if (state.Closed)
+            return WAIT_FAILED;
+        if (!state.Signalled)
+            return std::nullopt;
+        if (!state.ManualReset)
+            state.Signalled = false;
+        return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+    }
+
     std::vector<std::shared_ptr<EventState>> m_states;
     EventWaiter& m_waiter;
+    bool m_registered = false;
 };
 
 std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count,
@@ -84,7 +107,7 @@ std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count,
 DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
                        std::optional<Clock::time_point> deadline) {
     for (;;) {
-        if (auto result = registration.TakeSignalled())
+        if (auto result = registration.RegisterAndTakeSignalled())
             return *result;
         std::unique_lock lock(waiter.Mutex);
         if (!deadline) {
@@ -97,39 +120,66 @@ DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
     }
 }
 
-// Counts the events Qt delivers on the main thread while a wait runs, so
-// that a wake-up with nothing behind it (a stale wake of the dispatcher, the
+// Counts the events Qt delivers on the main thread while waits run, so that
+// a wake-up with nothing behind it (a stale wake of the dispatcher, the
 // wait's own time limit) is not taken for input. Application event filters
 // see only the main thread's events; elsewhere every wake counts as input.
+//
+// One counter, a child of the application, serves every wait of the main
+// thread, nested ones included: it filters only while a wait runs, and a
+// wait costs no object of its own.
 class InputCounter : public QObject {
 public:
-    explicit InputCounter(const QObject* ownTimer) : m_ownTimer(ownTimer) {
-        auto* application = QCoreApplication::instance();
-        if (application && application->thread() == QThread::currentThread()) {
-            application->installEventFilter(this);
-            m_active = true;
+    // One wait's count; inactive off the main thread.
+    class Watch {
+    public:
+        explicit Watch(const QObject* ownTimer) : m_ownTimer(ownTimer) {
+            auto* application = QCoreApplication::instance();
+            if (!application || application->thread() != QThread::currentThread())
+                return;
+            static QPointer<InputCounter> counter;
+            if (!counter)
+                counter = new InputCounter(application);
+            m_counter = counter.data();
+            if (m_counter->m_watches.empty())
+                application->installEventFilter(m_counter);
+            m_counter->m_watches.push_back(this);
         }
-    }
-    ~InputCounter() override {
-        if (m_active)
-            QCoreApplication::instance()->removeEventFilter(this);
-    }
+        ~Watch() {
+            if (!m_counter)
+                return;
+            std::erase(m_counter->m_watches, this);
+            if (m_counter->m_watches.empty())
+                m_counter->parent()->removeEventFilter(m_counter);
+        }
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
 
-    bool Active() const { return m_active; }
-    // Whether input was delivered since the last call.
-    bool TakeInput() { return std::exchange(m_events, 0) > 0; }
+        bool Active() const { return m_counter != nullptr; }
+        // Whether input was delivered since the last call.
+        bool TakeInput() { return std::exchange(m_events, 0) > 0; }
+
+    private:
+        friend class InputCounter;
+        InputCounter* m_counter = nullptr;
+        const QObject* m_ownTimer = nullptr;
+        int m_events = 0;
+    };
 
 protected:
     bool eventFilter(QObject* receiver, QEvent*) override {
-        if (receiver != m_ownTimer)
-            ++m_events;
+        for (Watch* watch : m_watches) {
+            if (receiver != watch->m_ownTimer)
+                ++watch->m_events;
+        }
         return false;
     }
 
 private:
-    const QObject* m_ownTimer = nullptr;
-    bool m_active = false;
-    int m_events = 0;
+    explicit InputCounter(QObject* application) : QObject(application) {}
+
+    // The running waits, outermost first.
+    std::vector<Watch*> m_watches;
 };
 
 // Whether the next wait of this thread may take socket readiness without a
@@ -148,9 +198,10 @@ thread_local bool t_mayTakeReadiness = true;
 // input still get a turn between two such waits on a busy connection.
 DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD count,
                     std::optional<Clock::time_point> deadline) {
-    if (auto result = registration.TakeSignalled())
-        return *result;
-    if (std::exchange(t_mayTakeReadiness, false)) {
+    if (t_mayTakeReadiness) {
+        if (auto result = registration.TakeSignalled())
+            return *result;
+        t_mayTakeReadiness = false;
         const int handled = SocketPoller::DispatchThisThread();
         if (auto result = registration.TakeSignalled())
             return *result;
@@ -158,6 +209,8 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
         if (handled > 0)
             return WAIT_OBJECT_0 + count;
     }
+    if (auto result = registration.RegisterAndTakeSignalled())
+        return *result;
     bool timeUp = false;
     std::optional<QTimer> timer;
     if (deadline) {
@@ -170,7 +223,7 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
         QObject::connect(&*timer, &QTimer::timeout, [&timeUp] { timeUp = true; });
         timer->start(left);
     }
-    InputCounter input(timer ? &*timer : nullptr);
+    InputCounter::Watch input(timer ? &*timer : nullptr);
     for (;;) {
         waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         t_mayTakeReadiness = true;
@@ -178,13 +231,8 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
             return *result;
         if (timeUp || (deadline && Clock::now() >= *deadline))
             return WAIT_TIMEOUT;
-        bool poked = false;
-        {
-            std::lock_guard lock(waiter.Mutex);
-            poked = std::exchange(waiter.WasPoked, false);
-        }
         // A poke whose event was reset again before we looked is not input.
-        if (input.Active() ? input.TakeInput() : !poked)
+        if (input.Active() ? input.TakeInput() : !waiter.TakePoke())
             return WAIT_OBJECT_0 + count;
     }
 }

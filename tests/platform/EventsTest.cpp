@@ -198,3 +198,72 @@ TEST(Events, ClosingTheHandleEndsAWaitOnIt) {
     } while (result == WAIT_OBJECT_0 + 1);
     EXPECT_EQ(result, WAIT_FAILED);
 }
+
+TEST(Events, AClosedEventIsNotFoundAgainByThreadsThatUsedIt) {
+    // Threads find the events they used last without the registry's lock;
+    // closing must still reach them, whichever thread closes.
+    HANDLE event = CreateEvent(nullptr, true, false, nullptr);
+    std::promise<void> used;
+    std::promise<void> closed;
+    std::thread user([&] {
+        EXPECT_TRUE(SetEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+        used.set_value();
+        closed.get_future().wait();
+        EXPECT_FALSE(SetEvent(event));
+        EXPECT_FALSE(ResetEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    });
+    used.get_future().wait();
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_TRUE(CloseHandle(event));
+    closed.set_value();
+    user.join();
+    EXPECT_FALSE(SetEvent(event)) << "nor by the thread that closed it";
+    EXPECT_EQ(WaitOn(event), WAIT_FAILED);
+
+    SCOPED_TRACE("events used by turns keep their own states");
+    std::vector<EventObject> events(9);
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (i % 2 == 0)
+            events[i].Set();
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < events.size(); ++i)
+            EXPECT_EQ(events[i].IsSet(), i % 2 == 0) << i;
+    }
+}
+
+TEST(Events, ASignalWhileTheWaitIsAboutToSleepIsNotLost) {
+    // The wait looks at its event, then registers to be woken, then sleeps;
+    // a signal from another thread at any moment of that must wake it. The
+    // waits run on a thread of their own, where nothing else wakes a wait
+    // that missed its signal: it would sleep until its time limit, and then
+    // find the event signalled.
+    constexpr auto kLimit = 2s;
+    EventObject event;
+    int failedRound = -1;
+    std::unique_ptr<QThread> waiting(QThread::create([&] {
+        for (int round = 0; round < 200 && failedRound < 0; ++round) {
+            event.Reset();
+            std::thread signaller([&, round] {
+                const auto until =
+                    std::chrono::steady_clock::now() + std::chrono::microseconds(round);
+                while (std::chrono::steady_clock::now() < until) {
+                }
+                event.Set();
+            });
+            const auto start = std::chrono::steady_clock::now();
+            DWORD result;
+            do {
+                result = WaitOn(event.Handle(), kLimit.count() * 1000);
+            } while (result == WAIT_OBJECT_0 + 1);
+            signaller.join();
+            if (result != WAIT_OBJECT_0 || std::chrono::steady_clock::now() - start >= kLimit)
+                failedRound = round;
+        }
+    }));
+    waiting->start();
+    waiting->wait();
+    EXPECT_EQ(failedRound, -1);
+}
