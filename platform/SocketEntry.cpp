@@ -31,6 +31,7 @@ void SocketEntry::ReleaseNotifiers(bool closing) {
         poller->Remove(m_watch, closing);
     m_poller.reset();
     m_watch = 0;
+    m_watchedKinds = 0;
 }
 
 int SocketEntry::Select(HWND window, UINT message, long events) {
@@ -143,8 +144,7 @@ void SocketEntry::SendBlocked() {
 }
 
 void SocketEntry::UpdateNotifiers() {
-    auto poller = m_poller.lock();
-    if (!poller)
+    if (m_watch == 0)
         return;
     bool registered = m_events != 0;
     bool connected = registered && m_state == State::Connected;
@@ -163,7 +163,11 @@ void SocketEntry::UpdateNotifiers() {
         kinds |= SocketPoller::Write;
     if ((m_events & FD_OOB) && connected && !m_urgentReported && !m_closeReported)
         kinds |= SocketPoller::Urgent;
-    poller->Set(m_watch, kinds);
+    if (kinds == m_watchedKinds)
+        return;
+    auto poller = m_poller.lock();
+    if (poller && poller->Set(m_watch, kinds))
+        m_watchedKinds = kinds;
 }
 
 void SocketEntry::Ready(unsigned kinds) {

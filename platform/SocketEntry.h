@@ -133,4 +133,7 @@ private:
     // thread). Weak: the thread owns its poller.
     std::weak_ptr<SocketPoller> m_poller;
     std::uint64_t m_watch = 0;
+    // The kinds the watch was last set to: the entry updates them after
+    // nearly every change of its state, and mostly they stay the same.
+    unsigned m_watchedKinds = 0;
 };
