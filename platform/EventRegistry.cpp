@@ -41,24 +41,26 @@ HANDLE EventRegistry::Add(bool manualReset, bool initialState) {
 std::shared_ptr<EventState> EventRegistry::Find(HANDLE handle) const {
     // A few places, picked by the handle's low bits (handles step by 4).
     struct Remembered {
+        const EventRegistry* Registry = nullptr;
         HANDLE Handle = 0;
         std::shared_ptr<EventState> State;
     };
     constexpr size_t kRemembered = 4;
     thread_local std::array<Remembered, kRemembered> t_remembered;
     Remembered& place = t_remembered[(handle / 4) % kRemembered];
-    if (place.Handle == handle && place.State && !place.State->Closed.load())
+    if (place.Registry == this && place.Handle == handle && place.State &&
+        !place.State->Closed.load())
         return place.State;
-    std::shared_ptr<EventState> state;
-    {
-        std::lock_guard lock(m_mutex);
-        auto found = m_events.find(handle);
-        if (found == m_events.end())
-            return nullptr;
-        state = found->second;
-    }
-    place = { handle, state };
+    auto state = FindLocking(handle);
+    if (state)
+        place = { this, handle, state };
     return state;
+}
+
+std::shared_ptr<EventState> EventRegistry::FindLocking(HANDLE handle) const {
+    std::lock_guard lock(m_mutex);
+    auto found = m_events.find(handle);
+    return found == m_events.end() ? nullptr : found->second;
 }
 
 bool EventRegistry::Close(HANDLE handle) {

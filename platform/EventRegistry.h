@@ -58,6 +58,9 @@ public:
     bool Close(HANDLE handle);
 
 private:
+    // Find, under the lock.
+    std::shared_ptr<EventState> FindLocking(HANDLE handle) const;
+
     mutable std::mutex m_mutex;
     std::map<HANDLE, std::shared_ptr<EventState>> m_events;
     HANDLE m_next = 0x100;
