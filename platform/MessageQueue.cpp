@@ -45,8 +45,9 @@ MessageQueue* MessageQueue::AcquireForWindow() {
     return t_queue;
 }
 
-void MessageQueue::AdoptWindow(HWND window, WNDPROC procedure) {
-    m_adopted.push_back({ window, procedure });
+void MessageQueue::AdoptWindow(HWND window, WNDPROC procedure, std::atomic<LONG_PTR>* windowSlots,
+                               size_t slotCount) {
+    m_adopted.push_back({ window, procedure, windowSlots, slotCount });
 }
 
 void MessageQueue::ReleaseWindow(HWND window) {
@@ -55,12 +56,25 @@ void MessageQueue::ReleaseWindow(HWND window) {
     DeleteIfUnused();
 }
 
-WNDPROC MessageQueue::ProcedureOf(HWND window) const {
+const MessageQueue::Adopted* MessageQueue::Find(HWND window) const {
     for (const Adopted& adopted : m_adopted) {
         if (adopted.Window == window)
-            return adopted.Procedure;
+            return &adopted;
     }
     return nullptr;
+}
+
+WNDPROC MessageQueue::ProcedureOf(HWND window) const {
+    const Adopted* adopted = Find(window);
+    return adopted ? adopted->Procedure : nullptr;
+}
+
+std::atomic<LONG_PTR>* MessageQueue::SlotOf(HWND window, int index) const {
+    const Adopted* adopted = Find(window);
+    if (!adopted || index < 0 || index % 4 != 0 ||
+        static_cast<size_t>(index / 4) >= adopted->SlotCount)
+        return nullptr;
+    return &adopted->Slots[static_cast<size_t>(index / 4)];
 }
 
 MessageQueue::~MessageQueue() {

@@ -25,9 +25,11 @@ public:
     // queue, making it first if needed; null when the thread cannot run Qt
     // events.
     static MessageQueue* AcquireForWindow();
-    // Records the handle and procedure of a window counted by
-    // AcquireForWindow.
-    void AdoptWindow(HWND window, WNDPROC procedure);
+    // Records the handle, procedure and slots of a window counted by
+    // AcquireForWindow (the window registry keeps the slots while the window
+    // lives).
+    void AdoptWindow(HWND window, WNDPROC procedure, std::atomic<LONG_PTR>* windowSlots,
+                     size_t slotCount);
     // Counts one window less (window: its handle, or 0 when none was adopted).
     void ReleaseWindow(HWND window);
     // Whether the window is one of this queue's, alive. The queue's thread
@@ -36,6 +38,9 @@ public:
     // The procedure of one of this queue's windows, null for any other
     // window. The queue's thread only, without the registry's lock.
     WNDPROC ProcedureOf(HWND window) const;
+    // The slot at a byte index of one of this queue's windows, null for any
+    // other window or a bad index. The queue's thread only.
+    std::atomic<LONG_PTR>* SlotOf(HWND window, int index) const;
 
     // Messages posted to this queue and not delivered yet, counted so that a
     // notification delivered without posting (NotificationBatch) never
@@ -95,7 +100,10 @@ private:
     struct Adopted {
         HWND Window = 0;
         WNDPROC Procedure = nullptr;
+        std::atomic<LONG_PTR>* Slots = nullptr;
+        size_t SlotCount = 0;
     };
+    const Adopted* Find(HWND window) const;
 
     int m_windows = 0;
     std::vector<Adopted> m_adopted;

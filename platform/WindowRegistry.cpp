@@ -79,9 +79,11 @@ HWND WindowRegistry::AddWindow(HINSTANCE instance, const char* className, Messag
     record.Thread = std::this_thread::get_id();
     record.Queue = queue;
     // One pointer-sized slot per 4 extra bytes, so slot 0 can hold an object.
-    record.Slots.assign(static_cast<size_t>(windowClass.cbWndExtra + 3) / 4, 0);
+    record.Slots =
+        std::vector<std::atomic<LONG_PTR>>(static_cast<size_t>(windowClass.cbWndExtra + 3) / 4);
     HWND handle = m_nextWindow++;
-    m_windows.emplace(handle, std::move(record));
+    auto& windowSlots = m_windows.emplace(handle, std::move(record)).first->second.Slots;
+    queue->AdoptWindow(handle, windowClass.lpfnWndProc, windowSlots.data(), windowSlots.size());
     return handle;
 }
 
@@ -119,7 +121,7 @@ MessageQueue* WindowRegistry::QueueForThisThread(HWND window) const {
     return record ? record->Queue : nullptr;
 }
 
-LONG_PTR* WindowRegistry::SlotLocked(HWND window, int index) {
+std::atomic<LONG_PTR>* WindowRegistry::SlotLocked(HWND window, int index) {
     auto found = m_windows.find(window);
     if (found == m_windows.end() || index < 0 || index % 4 != 0 ||
         static_cast<size_t>(index / 4) >= found->second.Slots.size())
@@ -129,17 +131,17 @@ LONG_PTR* WindowRegistry::SlotLocked(HWND window, int index) {
 
 bool WindowRegistry::SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous) {
     std::lock_guard lock(m_mutex);
-    LONG_PTR* slot = SlotLocked(window, index);
+    std::atomic<LONG_PTR>* slot = SlotLocked(window, index);
     if (slot)
-        *previous = std::exchange(*slot, value);
+        *previous = slot->exchange(value);
     return slot != nullptr;
 }
 
 bool WindowRegistry::GetSlot(HWND window, int index, LONG_PTR* value) {
     std::lock_guard lock(m_mutex);
-    LONG_PTR* slot = SlotLocked(window, index);
+    const std::atomic<LONG_PTR>* slot = SlotLocked(window, index);
     if (slot)
-        *value = *slot;
+        *value = slot->load();
     return slot != nullptr;
 }
 

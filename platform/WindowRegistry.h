@@ -4,6 +4,7 @@
 
 #include <QEvent>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,8 +26,9 @@ public:
     bool UnregisterClass(const char* className, HINSTANCE instance);
     bool FindClass(HINSTANCE instance, const char* className, WNDCLASS* windowClass) const;
 
-    // Adds a window of the class for the calling thread; 0 when the class is
-    // unknown.
+    // Adds a window of the class for the calling thread and tells the queue
+    // its procedure and slots (MessageQueue::AdoptWindow); 0 when the class
+    // is unknown.
     HWND AddWindow(HINSTANCE instance, const char* className, MessageQueue* queue);
     // Removes a window of the calling thread; returns its queue, or null when
     // the window is unknown or belongs to another thread.
@@ -53,13 +55,15 @@ private:
         WNDPROC Procedure = nullptr;
         std::thread::id Thread;
         MessageQueue* Queue = nullptr;
-        std::vector<LONG_PTR> Slots;
+        // Made once with the window; the window's thread reads them through
+        // its queue without the lock, so each is written atomically.
+        std::vector<std::atomic<LONG_PTR>> Slots;
     };
 
     static std::string ClassKey(HINSTANCE instance, const char* className);
     const WindowRecord* FindForThisThread(HWND window) const;
     // The slot at a byte index of a window's extra bytes; call with the lock.
-    LONG_PTR* SlotLocked(HWND window, int index);
+    std::atomic<LONG_PTR>* SlotLocked(HWND window, int index);
 
     mutable std::mutex m_mutex;
     std::map<std::string, std::unique_ptr<ClassRecord>> m_classes;

@@ -37,8 +37,6 @@ HWND CreateWindowEx(DWORD, const char* className, const char*, DWORD, int, int, 
     HWND window = WindowRegistry::Instance().AddWindow(instance, className, queue);
     if (window == 0)
         queue->ReleaseWindow(0);
-    else
-        queue->AdoptWindow(window, WindowRegistry::Instance().ProcedureForThisThread(window));
     return window;
 }
 
@@ -55,13 +53,27 @@ bool IsWindow(HWND window) {
     return WindowRegistry::Instance().Exists(window);
 }
 
+namespace {
+// A component reads its window's slot for every message it hears: the
+// window's own thread finds the slot through its queue, without the
+// registry's lock; other threads go through the registry.
+std::atomic<LONG_PTR>* OwnSlot(HWND window, int index) {
+    const MessageQueue* queue = MessageQueue::Current();
+    return queue ? queue->SlotOf(window, index) : nullptr;
+}
+} // namespace
+
 LONG_PTR SetWindowLong(HWND window, int index, LONG_PTR value) {
+    if (std::atomic<LONG_PTR>* slot = OwnSlot(window, index))
+        return slot->exchange(value);
     LONG_PTR previous = 0;
     WindowRegistry::Instance().SetSlot(window, index, value, &previous);
     return previous;
 }
 
 LONG_PTR GetWindowLong(HWND window, int index) {
+    if (const std::atomic<LONG_PTR>* slot = OwnSlot(window, index))
+        return slot->load();
     LONG_PTR value = 0;
     WindowRegistry::Instance().GetSlot(window, index, &value);
     return value;

@@ -69,11 +69,27 @@ TEST(Windows, ExtraSlotHoldsAPointerAndBadIndexesAreRefused) {
     EXPECT_EQ(SetWindowLong(window, 4, 1), 0) << "only one slot for 4 extra bytes";
     EXPECT_EQ(GetWindowLong(window, 4), 0);
     EXPECT_EQ(GetWindowLong(window, -4), 0);
+    EXPECT_EQ(GetWindowLong(window, 2), 0) << "slots start at multiples of 4";
+
+    SCOPED_TRACE("the window's thread and another one see each other's writes");
+    std::thread([&] {
+        EXPECT_EQ(GetWindowLong(window, 0), 7);
+        EXPECT_EQ(SetWindowLong(window, 0, 8), 7);
+        EXPECT_EQ(GetWindowLong(window, 4), 0);
+    }).join();
+    EXPECT_EQ(GetWindowLong(window, 0), 8);
+    HWND second = MakeWindow("WindowsTestSlots");
+    ASSERT_NE(second, 0u);
+    EXPECT_EQ(GetWindowLong(second, 0), 0) << "each window has its own slots";
+    EXPECT_EQ(SetWindowLong(second, 0, 9), 0);
+    EXPECT_EQ(GetWindowLong(window, 0), 8);
+    EXPECT_TRUE(DestroyWindow(second));
 
     EXPECT_TRUE(DestroyWindow(window));
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(DestroyWindow(window));
     EXPECT_EQ(GetWindowLong(window, 0), 0);
+    EXPECT_EQ(SetWindowLong(window, 0, 1), 0);
     EXPECT_NE(MakeWindow("WindowsTestSlots"), window) << "handles are not reused";
 }
 
