@@ -728,8 +728,10 @@ void TKvHTTP::ReadHeaderLine(std::string& line) {
         throw ESockError(room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
     const int32_t before = m_headerBytes;
     m_headerBytes += static_cast<int32_t>(line.size());
-    if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep)
+    if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep) {
+        ArmDeferredTimer();
         DispatchPendingMessages();
+    }
 }
 
 void TKvHTTP::ReadResponseHeader() {
@@ -750,12 +752,18 @@ void TKvHTTP::ReadResponseHeader() {
     };
 
     // The whole header, not each line, is bounded by the time limit: a
-    // server that keeps sending lines must not hold the command.
+    // server that keeps sending lines must not hold the command. A head
+    // that is buffered whole is read with nothing run that the limit could
+    // end, so it is armed only by a wait, a handler or a dispatch; lines
+    // that go to a file are written under it from the start.
     if (TimeOut > 0) {
         m_headerTimer->SetInterval(static_cast<uint32_t>(TimeOut));
-        m_headerTimer->SetEnabled(true);
+        if (file)
+            m_headerTimer->SetEnabled(true);
+        else
+            StartDeferredLimit(*m_headerTimer);
     }
-    ScopeExit stopHeaderTimer([this] { m_headerTimer->SetEnabled(false); });
+    ScopeExit stopHeaderTimer([this] { StopDeferredLimit(*m_headerTimer); });
 
     // One string for every line of every response: its memory serves them
     // all. ReadLn empties it first, so no line outlives its turn.

@@ -16,9 +16,7 @@ TThreadTimer::~TThreadTimer() {
     KillTimer(m_window.Handle(), TimerNumber);
 }
 
-void TThreadTimer::SetEnabled(bool enabled) {
-    if (enabled == m_enabled)
-        return;
+void TThreadTimer::ChangeEnabled(bool enabled) {
     m_enabled = enabled;
     UpdateTimer();
 }
@@ -36,10 +34,14 @@ void TThreadTimer::SetOnTimer(TNotifyEvent onTimer) {
 }
 
 void TThreadTimer::UpdateTimer() {
-    KillTimer(m_window.Handle(), TimerNumber);
+    if (m_running) {
+        KillTimer(m_window.Handle(), TimerNumber);
+        m_running = false;
+    }
     if (m_interval != 0 && m_enabled && m_onTimer) {
         if (SetTimer(m_window.Handle(), TimerNumber, m_interval, nullptr) == 0)
             throw Exception("No Timer");
+        m_running = true;
     }
 }
 

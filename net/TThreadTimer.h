@@ -22,7 +22,10 @@ public:
     bool Enabled() const { return m_enabled; }
     // Changing the value restarts or stops the window timer; setting the
     // current value changes nothing.
-    void SetEnabled(bool enabled);
+    void SetEnabled(bool enabled) {
+        if (enabled != m_enabled)
+            ChangeEnabled(enabled);
+    }
 
     // Period in milliseconds; 0 stops the window timer.
     uint32_t Interval() const { return m_interval; }
@@ -39,6 +42,7 @@ protected:
     virtual void FireTimer();
 
 private:
+    void ChangeEnabled(bool enabled);
     // Kills the window timer and starts it again when it should run; raises
     // "No Timer" when the platform cannot make one.
     void UpdateTimer();
@@ -48,4 +52,7 @@ private:
     THiddenWindow m_window;
     TNotifyEvent m_onTimer;
     bool m_enabled { true };
+    // The window timer was started and not killed since: a timer that is
+    // not running needs no kill before it starts, nor to stop.
+    bool m_running { false };
 };

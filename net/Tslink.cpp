@@ -136,11 +136,6 @@ bool TTessalink::OpenSocket(long events) {
     return true;
 }
 
-void TTessalink::ReportStatus(StatusLevel level, const char* text) {
-    if (static_cast<int32_t>(level) <= ReportLevel)
-        ReportStatus(level, std::string(text));
-}
-
 void TTessalink::ReportStatus(StatusLevel level, const std::string& text) {
     if (static_cast<int32_t>(level) > ReportLevel)
         return;

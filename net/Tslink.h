@@ -179,7 +179,10 @@ public:
     void ReportStatus(StatusLevel level, const std::string& text);
     // The same for a fixed text, which is made into a string only when the
     // report passes: most reports pass nobody.
-    void ReportStatus(StatusLevel level, const char* text);
+    void ReportStatus(StatusLevel level, const char* text) {
+        if (static_cast<int32_t>(level) <= ReportLevel)
+            ReportStatus(level, std::string(text));
+    }
     std::string SocketErrorText(uint16_t errorNo);
     // Raises ESockError with the error's text unless the last socket error is
     // the tolerated one or not above 10000.
@@ -294,6 +297,18 @@ protected:
     // taken, or SOCKET_ERROR with the socket library's last error set
     // (WSAEWOULDBLOCK: wait for room).
     int SendFrom(const char* data, int size);
+    // A descendant's own time limit (one over a whole response head, say)
+    // that starts as StartTimerDeferred's does: armed by the next
+    // ArmDeferredTimer, that is before the next wait, handler or dispatch,
+    // and not at all when none comes. StopDeferredLimit stops it, armed or
+    // not. One such limit at a time.
+    void StartDeferredLimit(TThreadTimer& limit);
+    void StopDeferredLimit(TThreadTimer& limit);
+    // Arms what StartTimerDeferred and StartDeferredLimit left unarmed.
+    // Called before every wait and before anything that runs someone
+    // else's code or dispatches messages, so that each limit bounds all of
+    // that as if it had been armed at its start.
+    void ArmDeferredTimer();
     // With Proxy set and UseTls, runs after the TCP connect to the proxy
     // and before the handshake, to have the proxy open a tunnel to Host and
     // Port. The base component knows no proxy protocol and does nothing.
@@ -330,10 +345,6 @@ private:
     // nothing run in between can end nothing, and arming one costs a timer
     // start and stop on the thread's queue.
     void StartTimerDeferred();
-    // Arms the limit StartTimerDeferred left unarmed. Called before every
-    // wait and before anything that runs someone else's code or dispatches
-    // messages, so that the limit bounds all of that as StartTimer's would.
-    void ArmDeferredTimer();
     // ReadLn's two ways to its line. A line whose end is already in the
     // memory part of InputBuffer is taken straight from there: true. Else
     // false, and WaitForLine searches every byte held and waits for more.
@@ -379,11 +390,16 @@ private:
     bool m_inWait { false };
     // A time limit started by StartTimerDeferred and not armed yet.
     bool m_timerDeferred { false };
+    // The limit of StartDeferredLimit while it waits to be armed.
+    TThreadTimer* m_deferredLimit { nullptr };
     // The host lookup being waited for, 0 when none. Its own answer ends the
     // wait; while it is pending, an answer naming another task is a late one
     // and changes nothing. Kept apart from AsyncDone, which a descendant's
     // Abort sets, so that an abandoned lookup is always canceled.
     HANDLE m_lookupTask { 0 };
+    // The last name that was a dotted address, and that address.
+    std::string m_dottedName;
+    Winsock::u_long m_dottedAddress { 0 };
     uint16_t m_closeErrorNo { 0 };
     // The error of a close that no socket error number describes.
     std::string m_closeErrorText;

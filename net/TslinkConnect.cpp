@@ -23,13 +23,23 @@ bool TTessalink::PutNameInIoBuffer(const std::string& name) {
 
 void TTessalink::ResolveRemoteHost() {
     ReportStatus(StatusLevel::Detail, "Resolve Host");
-    if (!PutNameInIoBuffer(Proxy.empty() ? Host : Proxy)) {
+    const std::string& name = Proxy.empty() ? Host : Proxy;
+    if (!PutNameInIoBuffer(name)) {
         RemoteAddress.sin_addr.s_addr = 0;
         throw ESockError(NullRemoteAddress);
     }
-    RemoteAddress.sin_addr.s_addr = Winsock::inet_addr(m_ioBuffer.data());
-    if (RemoteAddress.sin_addr.s_addr != Winsock::INADDR_NONE)
+    // A component mostly connects to the same address again: the text
+    // that gave it last time needs no parsing.
+    if (!m_dottedName.empty() && name == m_dottedName) {
+        RemoteAddress.sin_addr.s_addr = m_dottedAddress;
         return;
+    }
+    RemoteAddress.sin_addr.s_addr = Winsock::inet_addr(m_ioBuffer.data());
+    if (RemoteAddress.sin_addr.s_addr != Winsock::INADDR_NONE) {
+        m_dottedName = name;
+        m_dottedAddress = RemoteAddress.sin_addr.s_addr;
+        return;
+    }
 
     RemoteAddress.sin_addr.s_addr = 0;
     StartTimer();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <utility>
 
 namespace {
 constexpr int ReceiveChunk = 65536;
@@ -207,7 +208,20 @@ void TTessalink::StartTimerDeferred() {
     m_timerDeferred = true;
 }
 
+void TTessalink::StartDeferredLimit(TThreadTimer& limit) {
+    limit.SetEnabled(false);
+    m_deferredLimit = &limit;
+}
+
+void TTessalink::StopDeferredLimit(TThreadTimer& limit) {
+    if (m_deferredLimit == &limit)
+        m_deferredLimit = nullptr;
+    limit.SetEnabled(false);
+}
+
 void TTessalink::ArmDeferredTimer() {
+    if (m_deferredLimit != nullptr)
+        std::exchange(m_deferredLimit, nullptr)->SetEnabled(true);
     if (!m_timerDeferred)
         return;
     m_timerDeferred = false;

@@ -3,6 +3,7 @@
 // connections torn down by a reset. Every case must end, with the right
 // result or a clear error, and keep no more than the bounds allow.
 #include "net/KvHttp.h"
+#include "tests/support/DispatchUntil.h"
 #include "tests/support/KvHttpWire.h"
 #include "tests/support/LoopbackPeer.h"
 
@@ -117,6 +118,35 @@ TEST(KvHttpHostile, SilentAndCrawlingServers) {
         EXPECT_EQ(result.error, "abort: Socket readln aborted");
         peer.Stop();
     }
+}
+
+// A head that is buffered whole needs no wait, yet the time limit of the
+// whole head still bounds what a handler does between its lines: a status
+// handler that turns the event loop past it (where no line's own limit
+// runs) ends the command as timed out.
+TEST(KvHttpHostile, TheHeadLimitBoundsHandlersBetweenBufferedLines) {
+    LoopbackPeer peer;
+    peer.Accept()
+        .ReadUntil("\r\n\r\n")
+        .Send("HTTP/1.0 200 OK\r\nX-A: 1\r\nX-B: 2\r\n\r\nbody")
+        .WaitForRelease();
+    peer.Start();
+    bool heard = false;
+    const Outcome result = Fetch(peer, [&heard](TKvHTTP& http) {
+        http.TimeOut = 100;
+        http.ReportLevel = 8;
+        int lines = 0;
+        http.OnStatus = [&heard, &http, lines](TComponent*, const std::string& status) mutable {
+            if (status == "ReadLn" && ++lines == 2)
+                heard = DispatchUntil([&http] { return http.TimedOut; }, 10s);
+        };
+    });
+    EXPECT_TRUE(heard);
+    EXPECT_EQ(result.error, "abort: Socket readln aborted");
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(result.header, "HTTP/1.0 200 OK\r\n");
+    peer.Release();
+    peer.Stop();
 }
 
 // A header of 2 MiB that streams in steadily, a line at a time: no single

@@ -110,6 +110,33 @@ TEST_F(TslinkTest, ConnectsToDottedAddressWithoutLookupAndToNamesThroughIt) {
     EXPECT_EQ(peer.Failure(), "");
 }
 
+// One component resolving one host after another: each dotted address is
+// its own text's, a name is looked up, the proxy's address wins while one
+// is set.
+TEST_F(TslinkTest, EachResolutionGivesItsOwnHostsAddress) {
+    TTessalink component(nullptr);
+    const auto resolve = [&](const std::string& host, const std::string& proxy) {
+        component.Host = host;
+        component.Proxy = proxy;
+        component.ResolveRemoteHost();
+        return component.RemoteAddress.sin_addr.s_addr;
+    };
+    const auto address = [](const char* dotted) { return Winsock::inet_addr(dotted); };
+    EXPECT_EQ(resolve("127.0.0.1", ""), address("127.0.0.1"));
+    EXPECT_EQ(resolve("127.0.0.2", ""), address("127.0.0.2"));
+    EXPECT_EQ(resolve("127.0.0.1", ""), address("127.0.0.1"));
+    EXPECT_EQ(resolve("127.0.0.1", "127.0.0.3"), address("127.0.0.3"));
+    EXPECT_EQ(resolve("127.1", ""), address("127.0.0.1"));
+    EXPECT_EQ(resolve("0.0.0.0", ""), 0u);
+    EXPECT_EQ(Resolver->Lookups, 0);
+    EXPECT_EQ(resolve("peer.test", ""), address("127.0.0.1"));
+    EXPECT_EQ(Resolver->Lookups, 1);
+    component.Host = "nowhere.test";
+    ExpectRaises<ESockError>([&] { component.ResolveRemoteHost(); }, "Host Lookup Failed");
+    EXPECT_EQ(component.RemoteAddress.sin_addr.s_addr, 0u);
+    EXPECT_EQ(resolve("127.0.0.2", ""), address("127.0.0.2"));
+}
+
 TEST_F(TslinkTest, HostWithoutAddressAsksOnInvalidHostOnce) {
     ReadingPeer peer;
     TTessalink component(nullptr);
