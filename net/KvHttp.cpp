@@ -8,6 +8,7 @@
 #include "toolkit/runtime/TMemoryStream.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <iterator>
 #include <memory>
@@ -71,11 +72,28 @@ const char* MethodWord(CmdType command) {
 // the line early and let the rest of a URL or a server's cookie pose as
 // header lines, and the others have no place in a request head.
 void AppendWireText(std::string& out, const std::string& text, bool spacesToPlus) {
+    // What becomes of each byte value: kept, dropped, or a space.
+    enum : uint8_t { Kept = 0, Dropped = 1, Space = 2 };
+    static constexpr auto kinds = [] {
+        std::array<uint8_t, 256> table {};
+        for (int byte = 0; byte < 0x20; ++byte)
+            table[byte] = byte == '\t' ? Kept : Dropped;
+        table[0x7F] = Dropped;
+        table[' '] = Space;
+        return table;
+    }();
+    uint8_t found = Kept;
+    for (char c : text)
+        found |= kinds[static_cast<unsigned char>(c)];
+    // Mostly there is nothing to change: the text goes over in one piece.
+    if (found == Kept || (found == Space && !spacesToPlus)) {
+        out.append(text);
+        return;
+    }
     for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\t') || byte == 0x7F)
-            continue;
-        out += (spacesToPlus && c == ' ') ? '+' : c;
+        const uint8_t kind = kinds[static_cast<unsigned char>(c)];
+        if (kind != Dropped)
+            out += (spacesToPlus && kind == Space) ? '+' : c;
     }
 }
 

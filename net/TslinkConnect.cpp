@@ -179,6 +179,12 @@ void TTessalink::LingerOff() {
 }
 
 void TTessalink::DontLingerOff() {
+    // The socket library takes the option for a socket of its own and
+    // ignores it, so for the component's socket the call changes nothing;
+    // without a socket it fails and sets the library's last error, which
+    // it still does.
+    if (SocketHandle != NoSocket)
+        return;
     const uint32_t zero = 0;
     Winsock::setsockopt(SocketHandle, Winsock::SOL_SOCKET, Winsock::SO_DONTLINGER,
                         reinterpret_cast<const char*>(&zero), sizeof zero);

@@ -192,6 +192,16 @@ std::vector<RequestCase> EveryRequest(const std::string& bodyFile, TMemoryStream
               return Request(h, "GET /ab.htm HTTP/1.0",
                              { "Cookie: id=abc\td", "Referer: http://r/x" });
           } },
+        { "spaces stay spaces in a header value, and a tab stays too",
+          [](TKvHTTP& h, const std::string& b) {
+              h.HeaderInfo.LocalProgram = "Wall papers";
+              h.HeaderInfo.Referer = "http://r/a b\tc\x7f d";
+              h.Get(b + "/x y");
+          },
+          [](const std::string& h) {
+              return Request(h, "GET /x+y HTTP/1.0",
+                             { "From: Wall papers", "Referer: http://r/a b\tc d" });
+          } },
         { "every header value, in order",
           [](TKvHTTP& h, const std::string& b) {
               h.HeaderInfo.LocalMailAddress = "me@example.org";

@@ -137,6 +137,21 @@ TEST_F(TslinkTest, EachResolutionGivesItsOwnHostsAddress) {
     EXPECT_EQ(resolve("127.0.0.2", ""), address("127.0.0.2"));
 }
 
+// The "don't linger" option is one the socket library takes and ignores:
+// setting it leaves the library's last error alone, and without a socket
+// it fails as the library's call does.
+TEST_F(TslinkTest, DontLingerOffChangesNothingButTheErrorOfAMissingSocket) {
+    TTessalink component(nullptr);
+    Winsock::WSASetLastError(1234);
+    component.DontLingerOff();
+    EXPECT_EQ(Winsock::WSAGetLastError(), 1234);
+    const uint16_t socket = component.SocketHandle;
+    component.SocketHandle = NoSocket;
+    component.DontLingerOff();
+    EXPECT_EQ(Winsock::WSAGetLastError(), Winsock::WSAENOTSOCK);
+    component.SocketHandle = socket;
+}
+
 TEST_F(TslinkTest, HostWithoutAddressAsksOnInvalidHostOnce) {
     ReadingPeer peer;
     TTessalink component(nullptr);
