@@ -1,6 +1,5 @@
 #include "platform/SocketEntry.h"
 
-#include "platform/ForkCounter.h"
 #include "platform/MessageQueue.h"
 #include "platform/NotificationBatch.h"
 #include "platform/PosixSocket.h"
@@ -16,7 +15,7 @@ SocketEntry::SocketEntry(SOCKET handle, int descriptor)
     : m_handle(handle), m_descriptor(descriptor) {}
 
 SocketEntry::~SocketEntry() {
-    ReleaseNotifiers(ForkCounter::NoneSince(m_forksAtOpen));
+    ReleaseNotifiers(true);
     ::close(m_descriptor);
 }
 
@@ -80,7 +79,8 @@ int SocketEntry::Select(HWND window, UINT message, long events) {
     }
     // A connected socket hears FD_WRITE as soon as it can send.
     m_writeWanted = m_state == State::Connected && (m_events & FD_WRITE);
-    UpdateNotifiers();
+    // Reported afresh: what lasts from before is asked for again.
+    UpdateNotifiers(true);
     return 0;
 }
 
@@ -122,15 +122,20 @@ void SocketEntry::Listening() {
     UpdateNotifiers();
 }
 
-void SocketEntry::ConsumedData() {
+void SocketEntry::ConsumedData(bool drained) {
+    // Data left behind, an end of stream that came with the data reported,
+    // or urgent data (which a read of data does not take) lasts unchanged.
+    const bool askAgain =
+        (m_readReported && !(drained && m_readReportedOnData)) || m_urgentReported;
     m_readReported = false;
     m_urgentReported = false;
-    UpdateNotifiers();
+    UpdateNotifiers(askAgain);
 }
 
-void SocketEntry::ConsumedConnection() {
+void SocketEntry::ConsumedConnection(bool drained) {
+    const bool askAgain = m_acceptReported && !drained;
     m_acceptReported = false;
-    UpdateNotifiers();
+    UpdateNotifiers(askAgain);
 }
 
 void SocketEntry::ConnectionLost(int error) {
@@ -143,7 +148,7 @@ void SocketEntry::SendBlocked() {
     UpdateNotifiers();
 }
 
-void SocketEntry::UpdateNotifiers() {
+void SocketEntry::UpdateNotifiers(bool askAgain) {
     if (m_watch == 0)
         return;
     bool registered = m_events != 0;
@@ -163,10 +168,10 @@ void SocketEntry::UpdateNotifiers() {
         kinds |= SocketPoller::Write;
     if ((m_events & FD_OOB) && connected && !m_urgentReported && !m_closeReported)
         kinds |= SocketPoller::Urgent;
-    if (kinds == m_watchedKinds)
+    if (kinds == m_watchedKinds && !askAgain)
         return;
     auto poller = m_poller.lock();
-    if (poller && poller->Set(m_watch, kinds))
+    if (poller && poller->Set(m_watch, kinds, askAgain))
         m_watchedKinds = kinds;
 }
 
@@ -197,6 +202,7 @@ void SocketEntry::OnReadable(bool dataWaits) {
         long n = dataWaits ? 1 : Posix::PeekByte(m_descriptor);
         if (n > 0) {
             m_readReported = true;
+            m_readReportedOnData = dataWaits;
             Notify(FD_READ, 0);
         } else if (n == 0) {
             // End of stream; after a reset whose error an earlier call took

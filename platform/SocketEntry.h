@@ -17,7 +17,10 @@
 // watch of a kind is therefore switched off while its notification is
 // "reported" and on again by that call (recv for read and out-of-band data,
 // accept for incoming connections, a send that would block for write). Only
-// the kinds that the registration asked for are ever watched.
+// the kinds that the registration asked for are ever watched. The kernel
+// reports changes of readiness only (SocketPoller), so a call that may have
+// left a reported readiness in place (a read that filled its buffer, a peek,
+// an accept) has the kernel asked again when it re-enables the kind.
 //
 // All members are used on the thread that owns the registration's window.
 class SocketEntry : public std::enable_shared_from_this<SocketEntry>,
@@ -52,8 +55,11 @@ public:
     void ConnectStarted(int connectErrno);
     void Connected();
     void Listening();
-    void ConsumedData();
-    void ConsumedConnection();
+    // drained: the call has left nothing to read (a read of data that got
+    // less than it asked for, or would have blocked).
+    void ConsumedData(bool drained);
+    // drained: accept would have blocked.
+    void ConsumedConnection(bool drained);
     void SendBlocked();
     // A call learned that the connection was reset or aborted; the kernel
     // reports that only once, so the entry keeps it for FD_CLOSE and for
@@ -64,11 +70,6 @@ public:
     // one has its listening socket's; setsockopt tells every change.
     bool LingerIsOff() const { return m_lingerOff; }
     void LingerChanged(bool on) { m_lingerOff = !on; }
-
-    // The ForkCounter count read before the descriptor was made: when no
-    // child can have inherited the descriptor, closing it needs no call to
-    // take it out of the epoll set.
-    void OpenedAt(std::uint64_t forks) { m_forksAtOpen = forks; }
 
     // Whether the registration is the one that the count names (see
     // m_generation).
@@ -97,8 +98,9 @@ private:
     void ConnectEnded(int error);
     void OnUrgent();
     void Notify(long event, int error);
-    // Sets the watched kinds from the state and the registration.
-    void UpdateNotifiers();
+    // Sets the watched kinds from the state and the registration; askAgain:
+    // a readiness that was reported may still be there (SocketPoller::Set).
+    void UpdateNotifiers(bool askAgain = false);
     // closing: the descriptor closes next (see SocketPoller::Remove).
     void ReleaseNotifiers(bool closing = false);
 
@@ -106,8 +108,6 @@ private:
     int m_descriptor = -1;
     bool m_nonBlocking = false;
     bool m_lingerOff = false;
-    // Odd: unknown, a child may hold the descriptor.
-    std::uint64_t m_forksAtOpen = 1;
     State m_state = State::Fresh;
 
     HWND m_window = 0;
@@ -120,6 +120,9 @@ private:
 
     // "Reported": posted, and not re-enabled by the consuming call yet.
     bool m_readReported = false;
+    // FD_READ came from a report of data without an end of stream: a read
+    // that drains the data leaves nothing that the kernel will not report.
+    bool m_readReportedOnData = false;
     bool m_urgentReported = false;
     bool m_acceptReported = false;
     // FD_CLOSE is posted once, after all data was consumed.

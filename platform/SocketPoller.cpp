@@ -35,21 +35,12 @@ protected:
     }
 };
 
-std::uint32_t EpollEvents(unsigned kinds) {
-    std::uint32_t events = 0;
-    // With the end of stream told apart from data.
-    if (kinds & SocketPoller::Read)
-        events |= EPOLLIN | EPOLLRDHUP;
-    if (kinds & SocketPoller::Write)
-        events |= EPOLLOUT;
-    if (kinds & SocketPoller::Urgent)
-        events |= EPOLLPRI;
-    return events;
-}
+// Everything a watch can be asked for, edge-triggered; the end of stream is
+// told apart from data.
+constexpr std::uint32_t kWatchedEvents = EPOLLIN | EPOLLRDHUP | EPOLLOUT | EPOLLPRI | EPOLLET;
 
-// The enabled kinds that the reported events make ready, with Trouble when
-// the kernel reported an error or a hang-up.
-unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
+// The kinds that the reported events make ready.
+unsigned ReadyKinds(std::uint32_t events) {
     unsigned ready = 0;
     if (events & (EPOLLIN | EPOLLHUP | EPOLLERR))
         ready |= SocketPoller::Read;
@@ -57,8 +48,16 @@ unsigned ReadyKinds(std::uint32_t events, unsigned enabled) {
         ready |= SocketPoller::Write;
     if (events & EPOLLPRI)
         ready |= SocketPoller::Urgent;
-    ready &= enabled;
-    if (ready != 0 && (events & (EPOLLHUP | EPOLLERR)))
+    return ready;
+}
+
+// What the handler of the enabled kinds hears: the ready ones, with Trouble
+// when the kernel reported an error or a hang-up, and DataWaits when it
+// reported data and no end of stream.
+unsigned HandlerKinds(std::uint32_t events, unsigned ready) {
+    if (ready == 0)
+        return 0;
+    if (events & (EPOLLHUP | EPOLLERR))
         ready |= SocketPoller::Trouble;
     if ((ready & SocketPoller::Read) && (events & EPOLLIN) &&
         !(events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
@@ -102,53 +101,37 @@ SocketPoller::~SocketPoller() {
 std::uint64_t SocketPoller::Add(int descriptor, std::weak_ptr<Watcher> watcher) {
     std::lock_guard lock(m_mutex);
     const std::uint64_t key = m_nextKey++;
-    m_watches.emplace(key, Watch { descriptor, 0, 0, std::move(watcher) });
+    m_watches.emplace(key, Watch { descriptor, 0, 0, false, std::move(watcher) });
     return key;
 }
 
-bool SocketPoller::Set(std::uint64_t key, unsigned kinds) {
+bool SocketPoller::Set(std::uint64_t key, unsigned kinds, bool askAgain) {
     std::lock_guard lock(m_mutex);
     auto found = m_watches.find(key);
     if (found == m_watches.end())
         return false;
     Watch& watch = found->second;
+    const unsigned enabling = kinds & ~watch.Kinds;
     watch.Kinds = kinds;
-    const bool onlyDisables = (kinds & ~watch.Applied) == 0;
-    if (onlyDisables && kinds != watch.Applied && std::this_thread::get_id() == m_thread &&
-        m_handlersRunning > 0) {
-        m_deferred.push_back(key);
+    // Disabling is for the handlers only: the kernel reports changes alone,
+    // so a readiness that lasts costs nothing.
+    if (kinds == 0)
         return true;
+    int operation = EPOLL_CTL_ADD;
+    if (watch.InSet) {
+        if (!askAgain && (enabling & watch.Missed) == 0)
+            return true;
+        // Modified, the watch is looked at again and reported if ready.
+        operation = EPOLL_CTL_MOD;
     }
-    return Apply(key, watch);
-}
-
-bool SocketPoller::Apply(std::uint64_t key, Watch& watch) {
-    if (watch.Applied == watch.Kinds)
-        return true;
     epoll_event event {};
-    event.events = EpollEvents(watch.Kinds);
+    event.events = kWatchedEvents;
     event.data.u64 = key;
-    int operation = EPOLL_CTL_MOD;
-    if (watch.Kinds == 0)
-        operation = EPOLL_CTL_DEL;
-    else if (watch.Applied == 0)
-        operation = EPOLL_CTL_ADD;
     if (::epoll_ctl(m_epoll, operation, watch.Descriptor, &event) != 0)
         return false;
-    watch.Applied = watch.Kinds;
+    watch.InSet = true;
+    watch.Missed &= ~kinds;
     return true;
-}
-
-void SocketPoller::ApplyDeferredChanges() {
-    if (m_deferred.empty())
-        return;
-    std::lock_guard lock(m_mutex);
-    for (std::uint64_t key : m_deferred) {
-        auto found = m_watches.find(key);
-        if (found != m_watches.end())
-            Apply(key, found->second);
-    }
-    m_deferred.clear();
 }
 
 void SocketPoller::Remove(std::uint64_t key, bool closing) {
@@ -156,7 +139,7 @@ void SocketPoller::Remove(std::uint64_t key, bool closing) {
     auto found = m_watches.find(key);
     if (found == m_watches.end())
         return;
-    if (found->second.Applied != 0 && !closing)
+    if (found->second.InSet && !closing)
         ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, found->second.Descriptor, nullptr);
     m_watches.erase(found);
 }
@@ -166,9 +149,6 @@ int SocketPoller::DispatchThisThread() {
 }
 
 int SocketPoller::Dispatch() {
-    // A wait inside a handler may bring us here before that handler has
-    // returned: what it disabled must not be reported again meanwhile.
-    ApplyDeferredChanges();
     std::array<epoll_event, kEventsPerDispatch> events {};
     int count = 0;
     do {
@@ -185,19 +165,20 @@ int SocketPoller::Dispatch() {
             auto found = m_watches.find(events[i].data.u64);
             if (found == m_watches.end())
                 continue;
-            ready = ReadyKinds(events[i].events, found->second.Kinds);
+            Watch& watch = found->second;
+            const unsigned kinds = ReadyKinds(events[i].events);
+            watch.Missed |= kinds & ~watch.Kinds;
+            ready = HandlerKinds(events[i].events, kinds & watch.Kinds);
             if (ready != 0)
-                watcher = found->second.Told.lock();
+                watcher = watch.Told.lock();
         }
         if (!watcher)
             continue;
+        // An earlier handler's procedure may have read the data.
         if (handled > 0)
             ready &= ~DataWaits;
         ++handled;
-        ++m_handlersRunning;
         watcher->Ready(ready);
-        --m_handlersRunning;
-        ApplyDeferredChanges();
     }
     return handled;
 }

@@ -6,8 +6,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 class QSocketNotifier;
 
@@ -23,13 +21,22 @@ class QSocketNotifier;
 // epoll_ctl, which wakes nobody, and the dispatcher's set of descriptors
 // never changes.
 //
-// A watch with no kind enabled is taken out of the epoll set, because epoll
-// reports errors and hang-ups of every descriptor in it whatever it was asked
-// for, and level-triggered, so they would repeat for ever. An ended watch is
-// taken out too, except when its descriptor closes right after and no child
-// process can hold it: the close of a file takes it out of every epoll set,
-// but a child that inherited the descriptor keeps the file open, and its
-// readiness would keep waking this thread until the child lets it go.
+// The epoll set is edge-triggered: the kernel reports a descriptor when its
+// readiness changes (with all that is ready at that moment), never again for
+// a readiness that merely lasts. That fits the library's one-shot
+// notifications: a kind is switched on and off in user space alone, and a
+// descriptor joins the set once, at the first kind enabled, and stays until
+// its watch ends, whatever it is asked for. Its errors and hang-ups, which
+// epoll reports whatever was asked, come once, not for ever. An ended watch
+// whose descriptor closes right after is left to the close (the kernel takes
+// a file out of every epoll set when it closes; a copy held by a child
+// process keeps it in, but reports only changes, which find no watch).
+//
+// What edge triggering leaves to the caller: a readiness that is already
+// there when a kind is enabled, and that no change will report again, must be
+// asked for (Set with askAgain: one epoll_ctl, after which the kernel looks
+// again). The poller does so itself for a kind that the kernel reported ready
+// while it was disabled.
 //
 // Threads: the poller belongs to the thread that made it (ForThisThread) and
 // dispatches there. Set and Remove may be called from any thread (a socket
@@ -83,50 +90,37 @@ public:
 
     // A new watch of the descriptor with no kind enabled; returns its key.
     std::uint64_t Add(int descriptor, std::weak_ptr<Watcher> watcher);
-    // Enables exactly the given kinds; false when the kernel refused. On the
-    // poller's thread, while a handler runs, a change that only disables
-    // kinds reaches the kernel when the handler returns: a handler that
-    // reports a readiness disables its kind, and the procedure that hears the
-    // report, called within the handler, mostly consumes it and enables the
-    // kind again, so both changes cancel out. Until then the kernel may
-    // report the disabled kind once more, which is not passed on.
-    bool Set(std::uint64_t key, unsigned kinds);
+    // Enables exactly the given kinds; false when the kernel refused.
+    // askAgain: a readiness of an enabled kind may be there that the kernel
+    // will not report again by itself (it was reported before and the call
+    // that consumes it may have left some).
+    bool Set(std::uint64_t key, unsigned kinds, bool askAgain = false);
     // Ends the watch; its handler is not called again once this returns on
-    // the poller's thread. closing: the caller closes the descriptor next and
-    // no other process holds it, so the close takes it out of the epoll set
-    // and no call is needed.
+    // the poller's thread. closing: the caller closes the descriptor next,
+    // which takes it out of the epoll set without a call.
     void Remove(std::uint64_t key, bool closing = false);
 
 private:
     struct Watch {
         int Descriptor = -1;
-        // Enabled: what handlers hear of. Applied: what the epoll set asks
-        // the kernel for (a superset while a disabling change waits).
+        // What handlers hear of.
         unsigned Kinds = 0;
-        unsigned Applied = 0;
+        // Reported ready by the kernel while disabled: asked for again when
+        // enabled.
+        unsigned Missed = 0;
+        bool InSet = false;
         std::weak_ptr<Watcher> Told;
     };
 
     // Takes what the epoll set reports, without waiting, and calls the
     // handlers; returns how many it called.
     int Dispatch();
-    // Brings the epoll set in line with the enabled kinds; with the lock.
-    bool Apply(std::uint64_t key, Watch& watch);
-    // Applies the changes that waited for a handler to return; the poller's
-    // thread, without the lock.
-    void ApplyDeferredChanges();
 
     int m_epoll = -1;
-    std::thread::id m_thread = std::this_thread::get_id();
     // Owned by the thread's event dispatcher (its parent), so it goes with
     // the dispatcher even when the thread ends before the poller.
     QPointer<QSocketNotifier> m_notifier;
     std::mutex m_mutex;
     std::map<std::uint64_t, Watch> m_watches;
     std::uint64_t m_nextKey = 1;
-    // Watches whose disabling waits for the running handler. The poller's
-    // thread only: changed with the lock, read without it there.
-    std::vector<std::uint64_t> m_deferred;
-    // Handlers of this poller running on its thread (nested waits nest them).
-    int m_handlersRunning = 0;
 };

@@ -1,6 +1,5 @@
 #include "platform/Winsock.h"
 
-#include "platform/ForkCounter.h"
 #include "platform/HostLookup.h"
 #include "platform/PosixSocket.h"
 #include "platform/SocketTable.h"
@@ -192,7 +191,6 @@ SOCKET socket(int af, int type, int protocol) {
         return Fail(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
     if (protocol != 0 && protocol != IPPROTO_TCP)
         return Fail(WSAEPROTONOSUPPORT), INVALID_SOCKET;
-    const std::uint64_t forks = ForkCounter::Now();
     int descriptor = Posix::OpenStreamSocket();
     if (descriptor < 0)
         return FailFromErrno(), INVALID_SOCKET;
@@ -200,7 +198,6 @@ SOCKET socket(int af, int type, int protocol) {
     if (!entry)
         return Fail(WSAEMFILE), INVALID_SOCKET;
     entry->LingerChanged(false);
-    entry->OpenedAt(forks);
     return entry->Handle();
 }
 
@@ -240,20 +237,19 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
         return Fail(WSAEFAULT), INVALID_SOCKET;
     u_long peerAddress = 0;
     u_short peerPort = 0;
-    const std::uint64_t forks = ForkCounter::Now();
     int descriptor = -1;
     int acceptErrno = 0;
     do {
         descriptor = Posix::Accept(listening->Descriptor(), &peerAddress, &peerPort);
         acceptErrno = errno;
     } while (descriptor < 0 && WaitToRetry(*listening, acceptErrno, false));
-    listening->ConsumedConnection();
+    listening->ConsumedConnection(descriptor < 0 &&
+                                  (acceptErrno == EAGAIN || acceptErrno == EWOULDBLOCK));
     if (descriptor < 0)
         return Fail(WinsockErrorFromErrno(acceptErrno)), INVALID_SOCKET;
     auto entry = SocketTable::Instance().Add(descriptor);
     if (!entry)
         return Fail(WSAEMFILE), INVALID_SOCKET;
-    entry->OpenedAt(forks);
     entry->Connected();
     entry->InheritRegistration(*listening);
     WriteAddress(peerAddress, peerPort, address, addressLength);
@@ -330,16 +326,19 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     if (length < 0 || (length > 0 && !buffer))
         return Fail(WSAEFAULT);
     const bool urgent = (flags & MSG_OOB) != 0;
+    const bool peek = (flags & MSG_PEEK) != 0;
     long received = 0;
     int receiveErrno = 0;
     // Urgent data is never waited for, in any mode.
     do {
-        received = Posix::Receive(entry->Descriptor(), buffer, static_cast<size_t>(length),
-                                  (flags & MSG_PEEK) != 0, urgent);
+        received =
+            Posix::Receive(entry->Descriptor(), buffer, static_cast<size_t>(length), peek, urgent);
         receiveErrno = errno;
     } while (received < 0 && !urgent && WaitToRetry(*entry, receiveErrno, false));
-    // Any recv re-enables the read notification.
-    entry->ConsumedData();
+    // Any recv re-enables the read notification. A read of data that got
+    // less than it asked for, or nothing yet, has left nothing behind.
+    const bool wouldBlock = received < 0 && (receiveErrno == EAGAIN || receiveErrno == EWOULDBLOCK);
+    entry->ConsumedData(!peek && !urgent && ((received >= 0 && received < length) || wouldBlock));
     if (received == 0 && length > 0 && entry->ClosingError() != 0)
         return Fail(entry->ClosingError());
     if (received < 0) {

@@ -277,6 +277,26 @@ TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) 
     EXPECT_EQ(Count(s, FD_CLOSE), 1u);
 }
 
+TEST_F(WinsockTest, ACloseThatArrivedWhileReadingWasOffIsReportedAfterTheRead) {
+    // The kernel reports the rest of the data and the close while the read
+    // notification waits for recv; one recv then takes all the data. The
+    // close must still be reported, although nothing changes after the recv.
+    LoopbackPeer peer;
+    peer.Accept().Send("hello").WaitForRelease().Send(" world").Close();
+    peer.Start();
+    SOCKET s = ConnectedSocket(peer);
+    ASSERT_TRUE(WaitForEvent(s, FD_READ));
+    peer.Release();
+    ASSERT_TRUE(peer.WaitDone());
+    DispatchFor(50ms);
+    char buffer[64] = {};
+    ASSERT_EQ(recv(s, buffer, sizeof buffer, 0), 11);
+    EXPECT_EQ(std::string(buffer, 11), "hello world");
+    ASSERT_TRUE(WaitForEvent(s, FD_CLOSE));
+    EXPECT_EQ(Count(s, FD_READ), 1u);
+    closesocket(s);
+}
+
 TEST_F(WinsockTest, RegisteringAgainReportsTheCurrentState) {
     LoopbackPeer peer;
     peer.Accept().Send("abc").Close();
