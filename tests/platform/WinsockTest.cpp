@@ -71,6 +71,20 @@ protected:
         return s;
     }
 
+    // A connected socket whose peer sends "hello", then " world" and closes;
+    // returns once all of it has arrived and been dispatched while the read
+    // notification for "hello" waits for recv.
+    SOCKET HelloWorldWaiting(LoopbackPeer& peer) {
+        peer.Accept().Send("hello").WaitForRelease().Send(" world").Close();
+        peer.Start();
+        SOCKET s = ConnectedSocket(peer);
+        EXPECT_TRUE(WaitForEvent(s, FD_READ));
+        peer.Release();
+        EXPECT_TRUE(peer.WaitDone());
+        DispatchFor(100ms);
+        return s;
+    }
+
     MessageRecorder m_recorder;
 };
 
@@ -237,15 +251,8 @@ TEST_F(WinsockTest, AsyncConnectGivesOneNotification) {
 
 TEST_F(WinsockTest, ReadNotificationIsReArmedOnlyByRecvAndCloseWaitsForTheData) {
     LoopbackPeer peer;
-    peer.Accept().Send("hello").WaitForRelease().Send(" world").Close();
-    peer.Start();
-    SOCKET s = ConnectedSocket(peer);
-    ASSERT_TRUE(WaitForEvent(s, FD_READ));
-
     SCOPED_TRACE("more data and the peer's close, but nothing read yet");
-    peer.Release();
-    ASSERT_TRUE(peer.WaitDone());
-    DispatchFor(100ms);
+    SOCKET s = HelloWorldWaiting(peer);
     EXPECT_EQ(Count(s, FD_READ), 1u) << "no second read notification before recv";
     EXPECT_EQ(Count(s, FD_CLOSE), 0u) << "no close while data waits";
 
@@ -282,13 +289,7 @@ TEST_F(WinsockTest, ACloseThatArrivedWhileReadingWasOffIsReportedAfterTheRead) {
     // notification waits for recv; one recv then takes all the data. The
     // close must still be reported, although nothing changes after the recv.
     LoopbackPeer peer;
-    peer.Accept().Send("hello").WaitForRelease().Send(" world").Close();
-    peer.Start();
-    SOCKET s = ConnectedSocket(peer);
-    ASSERT_TRUE(WaitForEvent(s, FD_READ));
-    peer.Release();
-    ASSERT_TRUE(peer.WaitDone());
-    DispatchFor(50ms);
+    SOCKET s = HelloWorldWaiting(peer);
     char buffer[64] = {};
     ASSERT_EQ(recv(s, buffer, sizeof buffer, 0), 11);
     EXPECT_EQ(std::string(buffer, 11), "hello world");
