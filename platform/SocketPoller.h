@@ -17,9 +17,9 @@ class QSocketNotifier;
 // socket's kinds on and off at nearly every notification, a client renews its
 // socket after every connection, and each notifier that Qt's dispatcher adds
 // or removes wakes the dispatcher (a write to its wake-up descriptor). A
-// small page fetch cost fourteen such wake-ups. Here switching a kind is one
-// epoll_ctl, which wakes nobody, and the dispatcher's set of descriptors
-// never changes.
+// small page fetch cost fourteen such wake-ups. Here switching a kind wakes
+// nobody and mostly costs no system call (below), and the dispatcher's set
+// of descriptors never changes.
 //
 // The epoll set is edge-triggered: the kernel reports a descriptor when its
 // readiness changes (with all that is ready at that moment), never again for
