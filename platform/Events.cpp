@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <optional>
 #include <utility>
@@ -26,6 +27,29 @@ std::optional<Clock::time_point> DeadlineAfter(DWORD milliseconds) {
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
+// The events of one wait, in order. Nearly every wait is on one event: a
+// few are kept in place, and only longer lists take memory.
+class EventStates {
+public:
+    void Add(std::shared_ptr<EventState> state) {
+        if (m_count < kInPlace)
+            m_inPlace[m_count] = std::move(state);
+        else
+            m_more.push_back(std::move(state));
+        ++m_count;
+    }
+    size_t Count() const { return m_count; }
+    EventState& operator[](size_t i) const {
+        return i < kInPlace ? *m_inPlace[i] : *m_more[i - kInPlace];
+    }
+
+private:
+    static constexpr size_t kInPlace = 2;
+    std::array<std::shared_ptr<EventState>, kInPlace> m_inPlace;
+    std::vector<std::shared_ptr<EventState>> m_more;
+    size_t m_count = 0;
+};
+
 // The events of one wait, and the waiter that SetEvent pokes for them. The
 // waiter is registered with the events only once the wait is about to sleep
 // (most waits find what they wait for without sleeping) and stays so until
@@ -33,14 +57,14 @@ std::optional<Clock::time_point> DeadlineAfter(DWORD milliseconds) {
 // dispatcher, which is alive because its thread is inside the wait.
 class WaitRegistration {
 public:
-    WaitRegistration(std::vector<std::shared_ptr<EventState>> states, EventWaiter& waiter)
-        : m_states(std::move(states)), m_waiter(waiter) {}
+    WaitRegistration(const EventStates& states, EventWaiter& waiter)
+        : m_states(states), m_waiter(waiter) {}
     ~WaitRegistration() {
         if (!m_registered)
             return;
-        for (auto& state : m_states) {
-            std::lock_guard lock(state->Mutex);
-            std::erase(state->Waiters, &m_waiter);
+        for (size_t i = 0; i < m_states.Count(); ++i) {
+            std::lock_guard lock(m_states[i].Mutex);
+            std::erase(m_states[i].Waiters, &m_waiter);
         }
     }
     WaitRegistration(const WaitRegistration&) = delete;
@@ -49,8 +73,8 @@ public:
     // WAIT_OBJECT_0 + i for the first signalled event (resetting an
     // auto-reset one), WAIT_FAILED when one was closed, nothing otherwise.
     std::optional<DWORD> TakeSignalled() {
-        for (size_t i = 0; i < m_states.size(); ++i) {
-            std::lock_guard lock(m_states[i]->Mutex);
+        for (size_t i = 0; i < m_states.Count(); ++i) {
+            std::lock_guard lock(m_states[i].Mutex);
             if (auto result = TakeLocked(i))
                 return result;
         }
@@ -64,9 +88,9 @@ public:
         if (std::exchange(m_registered, true))
             return TakeSignalled();
         std::optional<DWORD> result;
-        for (size_t i = 0; i < m_states.size(); ++i) {
-            std::lock_guard lock(m_states[i]->Mutex);
-            m_states[i]->Waiters.push_back(&m_waiter);
+        for (size_t i = 0; i < m_states.Count(); ++i) {
+            std::lock_guard lock(m_states[i].Mutex);
+            m_states[i].Waiters.push_back(&m_waiter);
             if (!result)
                 result = TakeLocked(i);
         }
@@ -75,7 +99,7 @@ public:
 
 private:
     std::optional<DWORD> TakeLocked(size_t i) {
-        EventState& state = *m_states[i];
+        EventState& state = m_states[i];
         if (state.Closed)
             return WAIT_FAILED;
         if (!state.Signalled)
@@ -85,23 +109,22 @@ private:
         return WAIT_OBJECT_0 + static_cast<DWORD>(i);
     }
 
-    std::vector<std::shared_ptr<EventState>> m_states;
+    const EventStates& m_states;
     EventWaiter& m_waiter;
     bool m_registered = false;
 };
 
-std::optional<std::vector<std::shared_ptr<EventState>>> FindAll(DWORD count,
-                                                                const HANDLE* handles) {
+// False when a handle is not a live event.
+bool FindAll(DWORD count, const HANDLE* handles, EventStates& states) {
     if (count > kMaximumObjects || (count > 0 && !handles))
-        return std::nullopt;
-    std::vector<std::shared_ptr<EventState>> states;
+        return false;
     for (DWORD i = 0; i < count; ++i) {
         auto state = EventRegistry::Instance().Find(handles[i]);
         if (!state)
-            return std::nullopt;
-        states.push_back(std::move(state));
+            return false;
+        states.Add(std::move(state));
     }
-    return states;
+    return true;
 }
 
 DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
@@ -273,8 +296,9 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, bool waitAll,
                                 DWORD milliseconds, DWORD wakeMask) {
-    auto states = FindAll(count, handles);
-    if (!states || waitAll || (count == 0 && wakeMask == 0 && milliseconds == INFINITE))
+    EventStates states;
+    if (!FindAll(count, handles, states) || waitAll ||
+        (count == 0 && wakeMask == 0 && milliseconds == INFINITE))
         return WAIT_FAILED;
     EventWaiter waiter;
     if (wakeMask != 0) {
@@ -282,7 +306,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, bool waitAll
         if (!waiter.Dispatcher)
             return WAIT_FAILED;
     }
-    WaitRegistration registration(std::move(*states), waiter);
+    WaitRegistration registration(states, waiter);
     auto deadline = DeadlineAfter(milliseconds);
     if (wakeMask == 0)
         return WaitWithoutInput(registration, waiter, deadline);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <future>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -197,6 +198,32 @@ TEST(Events, ClosingTheHandleEndsAWaitOnIt) {
         result = WaitOn(event);
     } while (result == WAIT_OBJECT_0 + 1);
     EXPECT_EQ(result, WAIT_FAILED);
+}
+
+TEST(Events, AWaitOnManyEventsReportsTheFirstSignalledOne) {
+    std::vector<EventObject> events;
+    for (int i = 0; i < 5; ++i)
+        events.emplace_back(i != 4);
+    std::vector<HANDLE> handles;
+    for (const EventObject& event : events)
+        handles.push_back(event.Handle());
+    const auto wait = [&](DWORD milliseconds) {
+        DWORD result;
+        do {
+            result = MsgWaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                               false, milliseconds, QS_ALLINPUT);
+        } while (result == WAIT_OBJECT_0 + handles.size());
+        return result;
+    };
+    std::thread([&] { events[3].Set(); }).join();
+    events[4].Set();
+    EXPECT_EQ(wait(kWatchdog), WAIT_OBJECT_0 + 3);
+    events[3].Reset();
+    EXPECT_EQ(wait(kWatchdog), WAIT_OBJECT_0 + 4);
+    EXPECT_EQ(wait(0), WAIT_TIMEOUT) << "the auto-reset event was reset by the wait";
+    std::thread signaller([&] { events[2].Set(); });
+    EXPECT_EQ(wait(kWatchdog), WAIT_OBJECT_0 + 2);
+    signaller.join();
 }
 
 TEST(Events, AClosedEventIsNotFoundAgainByThreadsThatUsedIt) {
