@@ -149,7 +149,9 @@ int SocketPoller::DispatchThisThread() {
 }
 
 int SocketPoller::Dispatch() {
-    std::array<epoll_event, kEventsPerDispatch> events {};
+    // Not cleared: epoll_wait fills what it reports, and only that is read.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init)
+    std::array<epoll_event, kEventsPerDispatch> events;
     int count = 0;
     do {
         count = ::epoll_wait(m_epoll, events.data(), kEventsPerDispatch, 0);
