@@ -149,6 +149,17 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
 }
 
 void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
+    line.clear();
+    // While the steps below report to nobody, a line that is already
+    // buffered needs only what they leave behind: TimedOut cleared and the
+    // limit stopped. A response head is read a line at a time like this.
+    if (ReportLevel < static_cast<int32_t>(StatusLevel::Detail) && !Canceled && TimeOut >= 0) {
+        TimedOut = false;
+        m_timerDeferred = false;
+        Timer->SetEnabled(false);
+        if (TakeBufferedLine(line, maxLength))
+            return;
+    }
     ReportStatus(StatusLevel::Detail, "ReadLn");
     line.clear();
     // Armed only once the line is not simply there: looking into the buffer
