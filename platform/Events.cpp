@@ -148,9 +148,11 @@ DWORD WaitWithoutInput(WaitRegistration& registration, EventWaiter& waiter,
 // wait's own time limit) is not taken for input. Application event filters
 // see only the main thread's events; elsewhere every wake counts as input.
 //
-// One counter, a child of the application, serves every wait of the main
-// thread, nested ones included: it filters only while a wait runs, and a
-// wait costs no object of its own.
+// One counter, a child of the application and one of its event filters from
+// the first wait on, serves every wait of the main thread, nested ones
+// included: a wait costs no object and no filter of its own, and outside
+// waits the counter counts nothing. It sees what the filters installed after
+// it let through; the program installs no other application filter.
 class InputCounter : public QObject {
 public:
     // One wait's count; inactive off the main thread.
@@ -161,19 +163,16 @@ public:
             if (!application || application->thread() != QThread::currentThread())
                 return;
             static QPointer<InputCounter> counter;
-            if (!counter)
+            if (!counter) {
                 counter = new InputCounter(application);
+                application->installEventFilter(counter);
+            }
             m_counter = counter.data();
-            if (m_counter->m_watches.empty())
-                application->installEventFilter(m_counter);
             m_counter->m_watches.push_back(this);
         }
         ~Watch() {
-            if (!m_counter)
-                return;
-            std::erase(m_counter->m_watches, this);
-            if (m_counter->m_watches.empty())
-                m_counter->parent()->removeEventFilter(m_counter);
+            if (m_counter)
+                std::erase(m_counter->m_watches, this);
         }
         Watch(const Watch&) = delete;
         Watch& operator=(const Watch&) = delete;
