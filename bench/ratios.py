@@ -129,6 +129,16 @@ def main(paths):
     per_request = lambda r: r['median_us']
     add('Page fetch, median per request (vs plain blocking C loop, a connection each)',
         'PageFetch/TKvHTTP', 'PageFetch/plain-c', per_request, False, fmt_us, 1.2)
+    # Both sides of one run taking turns: the ratio of the median round's
+    # medians, and the best round's own ratio.
+    turns = 'PageFetch/interleaved'
+    if turns in runs:
+        r = runs[turns]
+        ratio = r['ours_us'] / r['plain_us']
+        best_ratio = ratio_text(best[turns]['ratio']) if turns in best else '-'
+        rows.append(('Page fetch, the same two taking turns in blocks of 50 requests',
+                     fmt_us(r['ours_us']), fmt_us(r['plain_us']), ratio_text(ratio), best_ratio,
+                     verdict(ratio, 1.2, False)))
     add('Page fetch, median per request (vs curl --http1.0, a connection each)',
         'PageFetch/TKvHTTP', 'PageFetch/curl-http1.0', per_request, False, fmt_us, 1.0)
     add('Page fetch, median per request (vs curl, one process, keep-alive)',

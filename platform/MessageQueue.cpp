@@ -173,6 +173,11 @@ void MessageQueue::RunTask(HWND window, const std::function<void()>& task) {
 }
 
 bool MessageQueue::event(QEvent* event) {
+    // A message posted from another thread reaches this one through Qt's own
+    // queue, whose locking the thread sanitizer does not see. The poster
+    // raised the count before posting, so reading it first orders the
+    // message's fields after their writing for the sanitizer as well.
+    (void)m_posted.load(std::memory_order_acquire);
     if (event->type() != WindowMessageEvent::Type())
         return QObject::event(event);
     auto* message = static_cast<WindowMessageEvent*>(event);
