@@ -15,19 +15,13 @@ bool IsAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // AnsiCompareText(a, b) == 0 without its two folded copies: for ASCII
 // texts, which header names are, folding the letter case is lowering A-Z.
 // Names with other bytes take the general comparison.
 bool SameName(std::string_view a, std::string_view b) {
     if (!IsAscii(a) || !IsAscii(b))
         return AnsiCompareText(std::string(a), std::string(b)) == 0;
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
+    return SameAsciiText(a, b);
 }
 
 } // namespace

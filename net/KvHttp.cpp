@@ -175,20 +175,6 @@ std::string_view FirstField(const std::string& line) {
     return std::string_view(line).substr(0, line.find(' '));
 }
 
-// The field is the upper-case name, compared without regard to the letter
-// case of ASCII letters.
-bool IsName(std::string_view field, std::string_view upperName) {
-    if (field.size() != upperName.size())
-        return false;
-    for (size_t i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-        if (upper != upperName[i])
-            return false;
-    }
-    return true;
-}
-
 // The line without its own line end: CR LF or a lone LF, nothing else.
 std::string_view WithoutLineEnd(std::string_view line) {
     size_t end = line.size();
@@ -799,12 +785,12 @@ void TKvHTTP::ReadResponseHeader() {
             throw ESockError(kHeaderCut);
         }
         const std::string_view name = FirstField(line);
-        if (IsName(name, "SET-COOKIE:")) {
+        if (SameAsciiText(name, "SET-COOKIE:")) {
             const std::string value = From(WithoutLineEnd(line), 12);
             m_cookieIn = value.substr(0, value.find(';'));
-        } else if (IsName(name, "LOCATION:")) {
+        } else if (SameAsciiText(name, "LOCATION:")) {
             m_location = From(WithoutLineEnd(line), 10);
-        } else if (IsName(name, "CONTENT-LENGTH:")) {
+        } else if (SameAsciiText(name, "CONTENT-LENGTH:")) {
             const int64_t length = ContentLengthOf(line);
             m_lengthAnnounced = length >= 0;
             SendTotal = m_lengthAnnounced ? static_cast<int32_t>(length) : 0;

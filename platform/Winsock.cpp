@@ -89,12 +89,16 @@ bool IsNetworkOutcome(int posixError) {
            posixError == ETIMEDOUT;
 }
 
+bool WouldBlock(int posixErrno) {
+    return posixErrno == EAGAIN || posixErrno == EWOULDBLOCK;
+}
+
 // Every descriptor is non-blocking in the kernel. A socket in the library's
 // blocking mode (never registered) waits here for what a blocking call would
 // have waited for, and the call is made again: true to call again, false to
 // fail with posixErrno (which a failed wait replaces).
 bool WaitToRetry(const SocketEntry& entry, int& posixErrno, bool writing) {
-    if (entry.IsNonBlocking() || (posixErrno != EAGAIN && posixErrno != EWOULDBLOCK))
+    if (entry.IsNonBlocking() || !WouldBlock(posixErrno))
         return false;
     if (Posix::WaitUntilReady(entry.Descriptor(), writing) == 0)
         return true;
@@ -243,8 +247,7 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) {
         descriptor = Posix::Accept(listening->Descriptor(), &peerAddress, &peerPort);
         acceptErrno = errno;
     } while (descriptor < 0 && WaitToRetry(*listening, acceptErrno, false));
-    listening->ConsumedConnection(descriptor < 0 &&
-                                  (acceptErrno == EAGAIN || acceptErrno == EWOULDBLOCK));
+    listening->ConsumedConnection(descriptor < 0 && WouldBlock(acceptErrno));
     if (descriptor < 0)
         return Fail(WinsockErrorFromErrno(acceptErrno)), INVALID_SOCKET;
     auto entry = SocketTable::Instance().Add(descriptor);
@@ -337,7 +340,7 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     } while (received < 0 && !urgent && WaitToRetry(*entry, receiveErrno, false));
     // Any recv re-enables the read notification. A read of data that got
     // less than it asked for, or nothing yet, has left nothing behind.
-    const bool wouldBlock = received < 0 && (receiveErrno == EAGAIN || receiveErrno == EWOULDBLOCK);
+    const bool wouldBlock = received < 0 && WouldBlock(receiveErrno);
     entry->ConsumedData(!peek && !urgent && ((received >= 0 && received < length) || wouldBlock));
     if (received == 0 && length > 0 && entry->ClosingError() != 0)
         return Fail(entry->ClosingError());

@@ -25,6 +25,13 @@ TEST(AnsiCompareText, ComparesBytesAsLatin1TextWithoutLetterCase) {
     EXPECT_EQ(sorted[index], "X-\xC0");
 }
 
+TEST(SameAsciiText, FoldsOnlyTheCaseOfAsciiLetters) {
+    EXPECT_TRUE(SameAsciiText("Content-Length:", "CONTENT-LENGTH:"));
+    EXPECT_FALSE(SameAsciiText("Content-Length", "Content-Length:"));
+    EXPECT_FALSE(SameAsciiText("\xC4pfel", "\xE4pfel")) << "Latin-1 letters are other bytes";
+    EXPECT_FALSE(SameAsciiText("[", "{")) << "only A-Z fold, not the bytes 32 apart around them";
+}
+
 TEST(StringList, AppendTextAddsTheJoinedLinesBehindWhatIsThere) {
     TStringList list;
     std::string text = "head:";

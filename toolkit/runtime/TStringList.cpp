@@ -18,6 +18,14 @@ int AnsiCompareText(const std::string& a, const std::string& b) {
     return byLocale != 0 ? byLocale : left.compare(right);
 }
 
+bool SameAsciiText(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 const std::string& TStringList::operator[](int index) const {
     CheckIndex(index, Count() - 1);
     return m_lines[static_cast<size_t>(index)];

@@ -3,6 +3,7 @@
 #include "toolkit/runtime/Exception.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // An index outside the list: "List index out of bounds (%d)".
@@ -17,6 +18,11 @@ public:
 // never do, even where the locale's collation would rank them alike, so
 // lookups by name stay exact.
 int AnsiCompareText(const std::string& a, const std::string& b);
+
+// Whether two texts are equal when the letter case of A-Z is ignored; every
+// other byte must be the same. For ASCII texts this is AnsiCompareText(a, b)
+// == 0 without its two folded copies.
+bool SameAsciiText(std::string_view a, std::string_view b);
 
 // An ordered list of text lines, indexed from 0. In sorted mode Add puts a
 // line at its place by AnsiCompareText and IndexOf searches by halving;
