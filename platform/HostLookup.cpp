@@ -29,25 +29,30 @@ HANDLE HostLookup::Start(HWND window, UINT message, std::string name, char* buff
     }
     std::shared_ptr<HostResolver> resolver = CurrentHostResolver();
     try {
-        std::thread([task, resolver] {
+        std::thread([task, resolver]() mutable {
             HostLookupResult result;
             try {
                 result = resolver->Resolve(task->Name);
             } catch (const std::exception&) {
                 result = HostLookupResult { Winsock::WSANO_RECOVERY, {}, {}, {} };
             }
-            bool delivered = PostWindowTask(
-                task->Window, [task, result] { HostLookup::Instance().Answer(*task, result); });
+            // The worker hands its share of the task on with the answer, so
+            // that the task ends on the window's thread, which reads it last.
+            const HANDLE taskHandle = task->Handle;
+            const HWND window = task->Window;
+            bool delivered = PostWindowTask(window, [task = std::move(task), result] {
+                HostLookup::Instance().Answer(*task, result);
+            });
             if (!delivered)
-                HostLookup::Instance().Finish(task->Handle);
+                HostLookup::Instance().Finish(taskHandle);
         }).detach();
     } catch (const std::system_error&) {
         Finish(handle);
         return 0;
     }
-    // Once the worker runs, this thread leaves the task alone: the worker may
-    // become its last owner, and the thread sanitizer does not see how the
-    // reference count orders that against a read here.
+    // Once the worker runs, this thread leaves the task alone: the thread
+    // sanitizer does not see how the reference count orders a read here
+    // against the task's end on another thread.
     return handle;
 }
 
