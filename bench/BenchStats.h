@@ -4,6 +4,8 @@
 #include <chrono>
 #include <vector>
 
+#include <sys/resource.h>
+
 // Small helpers shared by the benchmarks.
 namespace BenchStats {
 
@@ -20,6 +22,22 @@ inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The calling thread's processor time so far, in seconds: in user space,
+// and in the kernel on its behalf.
+struct ThreadTimes {
+    double User = 0;
+    double System = 0;
+};
+
+inline ThreadTimes ThreadTimesNow() {
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6;
+    };
+    return { seconds(usage.ru_utime), seconds(usage.ru_stime) };
 }
 
 } // namespace BenchStats

@@ -1,5 +1,6 @@
 #include "platform/Events.h"
 
+#include "platform/DispatcherSleep.h"
 #include "platform/EventRegistry.h"
 #include "platform/SocketPoller.h"
 
@@ -210,17 +211,22 @@ thread_local bool t_mayTakeReadiness = true;
 
 // Sleeps in the thread's Qt dispatcher, which wakes for posted messages,
 // window-system input, timers, socket notifiers and SetEvent. Whatever woke
-// it has been dispatched when processEvents returns.
+// it has been dispatched when processEvents returns. While what the
+// dispatcher last slept on is fresh, the wait sleeps on the same descriptors
+// itself (DispatcherSleep), and when only the thread's sockets end that
+// sleep it dispatches their readiness without a turn of the loop.
 //
 // First, though, a wait looks at its thread's sockets itself: what a wait
 // needs is often there already (a connection to a local peer has completed
-// by the time connect returns), and a turn of the loop costs a poll of every
-// descriptor the dispatcher watches and the dispatcher's own bookkeeping.
-// Only every other wait does so, so that timers, posted messages and other
-// input still get a turn between two such waits on a busy connection.
+// by the time connect returns, a local server has answered by the time the
+// request is sent), and a turn of the loop costs a poll of every descriptor
+// the dispatcher watches and the dispatcher's own bookkeeping. Every wait
+// does so while the dispatcher looked at everything else lately, and after
+// that only every other wait, so that timers, posted messages and other
+// input still get a turn on a busy connection.
 DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD count,
                     std::optional<Clock::time_point> deadline) {
-    if (t_mayTakeReadiness) {
+    if (t_mayTakeReadiness || DispatcherSleep::LookedLately()) {
         if (auto result = registration.TakeSignalled())
             return *result;
         t_mayTakeReadiness = false;
@@ -247,14 +253,22 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
     }
     InputCounter::Watch input(timer ? &*timer : nullptr);
     for (;;) {
-        waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        const int poller = SocketPoller::DescriptorOfThisThread();
+        const bool socketsOnly =
+            poller >= 0 && DispatcherSleep::Sleep(*waiter.Dispatcher, poller, deadline) ==
+                               DispatcherSleep::Woken::Sockets;
+        const int handled = socketsOnly ? SocketPoller::DispatchThisThread() : 0;
+        if (!socketsOnly)
+            waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         t_mayTakeReadiness = true;
         if (auto result = registration.TakeSignalled())
             return *result;
         if (timeUp || (deadline && Clock::now() >= *deadline))
             return WAIT_TIMEOUT;
-        // A poke whose event was reset again before we looked is not input.
-        if (input.Active() ? input.TakeInput() : !waiter.TakePoke())
+        // What the sockets' handlers did is input, as a socket notifier's
+        // would be. A poke whose event was reset again before we looked is
+        // not input.
+        if (socketsOnly ? handled > 0 : (input.Active() ? input.TakeInput() : !waiter.TakePoke()))
             return WAIT_OBJECT_0 + count;
     }
 }

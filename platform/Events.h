@@ -29,6 +29,13 @@
 //   dispatcher) does not count as input; on other threads every wake of the
 //   dispatcher does, so there a caller may now and then see input that was
 //   nothing, and simply waits again.
+// - Readiness of the thread's own sockets may be taken ahead of other input
+//   for a short while: a wait takes readiness that is there before turning
+//   the loop, and sleeps on the dispatcher's descriptors itself, as long as
+//   the dispatcher looked at everything less than 2 ms ago
+//   (DispatcherSleep). Posted messages, wake-ups and other input end such a
+//   sleep at once; a Qt timer started within those 2 ms may fire up to that
+//   much late.
 // - Any non-zero wake mask means QS_ALLINPUT; a zero mask waits for the
 //   events only and dispatches nothing. Only "wait for any" is supported:
 //   waitAll = true fails with WAIT_FAILED.

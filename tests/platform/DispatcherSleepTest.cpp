@@ -1,0 +1,209 @@
+// The sleep a wait takes on what the Qt event dispatcher last slept on. Pipes
+// with socket notifiers stand in for the socket poller's epoll descriptor
+// (the "poller" pipe) and for any other descriptor the dispatcher watches.
+#include "platform/DispatcherSleep.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <glib.h>
+
+#include <array>
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Clock = DispatcherSleep::Clock;
+using Woken = DispatcherSleep::Woken;
+
+namespace {
+
+// A pipe that the dispatcher watches; its notifier drains what is written.
+class WatchedPipe {
+public:
+    WatchedPipe() {
+        EXPECT_EQ(::pipe2(m_ends.data(), O_NONBLOCK | O_CLOEXEC), 0);
+        m_notifier = std::make_unique<QSocketNotifier>(m_ends[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { Drain(); });
+    }
+    ~WatchedPipe() {
+        m_notifier.reset();
+        ::close(m_ends[0]);
+        ::close(m_ends[1]);
+    }
+    WatchedPipe(const WatchedPipe&) = delete;
+    WatchedPipe& operator=(const WatchedPipe&) = delete;
+
+    int ReadEnd() const { return m_ends[0]; }
+    void Write() { EXPECT_EQ(::write(m_ends[1], "x", 1), 1); }
+    void Drain() {
+        char byte = 0;
+        while (::read(m_ends[0], &byte, 1) == 1)
+            ++m_drained;
+    }
+    int Drained() const { return m_drained; }
+
+private:
+    std::array<int, 2> m_ends {};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    int m_drained = 0;
+};
+
+class DispatcherSleepTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dispatcher = QThread::currentThread()->eventDispatcher();
+        ASSERT_NE(m_dispatcher, nullptr);
+        // The first sleep of a thread sets the keeping up; a limit already
+        // reached ends any sleep at once.
+        EXPECT_EQ(Sleep(Clock::now()), Woken::Nothing);
+    }
+
+    Woken Sleep(std::optional<Clock::time_point> limit = std::nullopt) {
+        return DispatcherSleep::Sleep(*m_dispatcher, m_poller.ReadEnd(), limit);
+    }
+
+    // Lets the dispatcher sleep, woken by the other pipe, until what it
+    // slept on is fresh: a turn that found work already waiting (a posted
+    // event, say) polls without sleeping, which tells nothing of the timers.
+    void DispatcherSleepsOnce() {
+        const unsigned long before = DispatcherSleep::DispatcherSleepsOfThisThread();
+        for (int turn = 0; turn == 0 || (turn < 100 && !DispatcherSleep::LookedLately()); ++turn) {
+            const int drained = m_other.Drained();
+            m_other.Write();
+            while (m_other.Drained() == drained)
+                QCoreApplication::processEvents(QEventLoop::AllEvents |
+                                                QEventLoop::WaitForMoreEvents);
+        }
+        ASSERT_GT(DispatcherSleep::DispatcherSleepsOfThisThread(), before)
+            << "the dispatcher polls through the keeping function";
+        ASSERT_TRUE(DispatcherSleep::LookedLately());
+    }
+
+    QAbstractEventDispatcher* m_dispatcher = nullptr;
+    WatchedPipe m_poller;
+    WatchedPipe m_other;
+};
+
+TEST_F(DispatcherSleepTest, OnlyThePollersReadinessIsTakenWithoutATurnOfTheLoop) {
+    DispatcherSleepsOnce();
+    const unsigned long sleeps = DispatcherSleep::DispatcherSleepsOfThisThread();
+    m_poller.Write();
+    EXPECT_EQ(Sleep(), Woken::Sockets);
+    EXPECT_EQ(DispatcherSleep::DispatcherSleepsOfThisThread(), sleeps) << "no turn of the loop";
+    EXPECT_EQ(m_poller.Drained(), 0) << "the caller dispatches, not the sleep";
+
+    // Readiness of anything else as well goes to the loop.
+    DispatcherSleepsOnce();
+    m_other.Write();
+    EXPECT_EQ(Sleep(), Woken::Other);
+    DispatcherSleepsOnce();
+    m_poller.Write();
+    m_other.Write();
+    EXPECT_EQ(Sleep(), Woken::Other) << "both ready";
+}
+
+TEST_F(DispatcherSleepTest, PostedEventsAndChangesOfTheWatchedSetEndTheSleep) {
+    // A posted event wakes the dispatcher through glib's wake-up descriptor,
+    // which is in the kept set; the sleep leaves the event to the loop.
+    QObject receiver;
+    DispatcherSleepsOnce();
+    QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+    EXPECT_EQ(Sleep(Clock::now() + 1h), Woken::Other);
+    QCoreApplication::sendPostedEvents(&receiver);
+
+    // A notifier made since the dispatcher slept is not in the kept set, but
+    // glib announces the change on the same descriptor.
+    DispatcherSleepsOnce();
+    WatchedPipe later;
+    EXPECT_EQ(Sleep(Clock::now() + 1h), Woken::Other);
+    DispatcherSleepsOnce();
+    later.Write();
+    EXPECT_EQ(Sleep(Clock::now() + 1h), Woken::Other) << "the new descriptor is watched";
+}
+
+TEST_F(DispatcherSleepTest, TheSleepEndsAtItsLimitNeverEarlier) {
+    DispatcherSleepsOnce();
+    const auto start = Clock::now();
+    EXPECT_EQ(Sleep(start + 1ms), Woken::Nothing);
+    EXPECT_GE(Clock::now() - start, 1ms);
+}
+
+TEST_F(DispatcherSleepTest, WhatTheDispatcherSawGoesStaleAndATimerItKnewEndsTheSleep) {
+    DispatcherSleepsOnce();
+    std::this_thread::sleep_for(DispatcherSleep::kFresh + 1ms);
+    EXPECT_FALSE(DispatcherSleep::LookedLately());
+    m_poller.Write();
+    EXPECT_EQ(Sleep(), Woken::Nothing) << "a stale set is not slept on";
+    m_poller.Drain();
+
+    // The dispatcher slept knowing a timer due within the freshness: the
+    // sleep ends no later than the timer is due, and not before.
+    bool fired = false;
+    const auto start = Clock::now();
+    QTimer::singleShot(1ms, Qt::PreciseTimer, [&fired] { fired = true; });
+    DispatcherSleepsOnce();
+    const Woken woken = Sleep(Clock::now() + 1h);
+    EXPECT_EQ(woken, Woken::Nothing);
+    EXPECT_GE(Clock::now() - start, 1ms);
+    EXPECT_FALSE(DispatcherSleep::LookedLately()) << "the timer is due";
+    while (!fired)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+TEST_F(DispatcherSleepTest, TheSleepTellsTheWindowSystemItBlocks) {
+    int blocks = 0;
+    int awakes = 0;
+    QObject listener;
+    QObject::connect(m_dispatcher, &QAbstractEventDispatcher::aboutToBlock, &listener,
+                     [&] { ++blocks; });
+    QObject::connect(m_dispatcher, &QAbstractEventDispatcher::awake, &listener, [&] { ++awakes; });
+    DispatcherSleepsOnce();
+    blocks = 0;
+    awakes = 0;
+    m_poller.Write();
+    EXPECT_EQ(Sleep(), Woken::Sockets);
+    EXPECT_EQ(blocks, 1);
+    EXPECT_EQ(awakes, 1);
+}
+
+// Someone else's poll function on a thread's context: that thread never
+// sleeps on its own.
+gint OtherPoll(GPollFD* descriptors, guint count, gint timeout) {
+    return g_poll(descriptors, count, timeout);
+}
+
+TEST(DispatcherSleepThreads, AContextPollingThroughAnotherFunctionIsLeftAlone) {
+    Woken first = Woken::Sockets;
+    Woken later = Woken::Sockets;
+    bool looked = true;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        GMainContext* context = g_main_context_ref_thread_default();
+        g_main_context_set_poll_func(context, OtherPoll);
+        g_main_context_unref(context);
+        WatchedPipe poller;
+        QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+        first = DispatcherSleep::Sleep(*dispatcher, poller.ReadEnd(), Clock::now() + 1ms);
+        poller.Write();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        poller.Write();
+        later = DispatcherSleep::Sleep(*dispatcher, poller.ReadEnd(), Clock::now() + 1ms);
+        looked = DispatcherSleep::LookedLately();
+    }));
+    thread->start();
+    ASSERT_TRUE(thread->wait(30000));
+    EXPECT_EQ(first, Woken::Nothing);
+    EXPECT_EQ(later, Woken::Nothing);
+    EXPECT_FALSE(looked);
+}
+
+} // namespace
