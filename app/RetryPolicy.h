@@ -54,6 +54,7 @@ struct TFetchTry {
     std::exception_ptr Failure;
     std::optional<int64_t> RetryAfterSeconds;
 
+    static TFetchTry Ended() { return { TResult::Ended, nullptr, std::nullopt }; }
     static TFetchTry Transient(std::exception_ptr failure, std::optional<int64_t> retryAfter) {
         return { TResult::Transient, std::move(failure), retryAfter };
     }

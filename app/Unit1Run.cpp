@@ -158,7 +158,7 @@ bool TForm1::FetchPage(const std::string& address) {
     return FetchWithRetries([this, &address] {
         try {
             if (!GetPage(address))
-                return TFetchTry { TFetchTry::TResult::Ended };
+                return TFetchTry::Ended();
         } catch (const std::exception& error) {
             if (!IsTransientPageError(error.what(), KvHTTP1.TimedOut))
                 throw;
@@ -254,7 +254,7 @@ bool TForm1::FetchPicture(const std::string& url, const std::string& fileName) {
             ImageFetcher1.Fetch(url, fileName);
         } catch (const EDownloadError& e) {
             if (e.ServiceError == ERROR_INTERNET_OPERATION_CANCELLED)
-                return TFetchTry { TFetchTry::TResult::Ended };
+                return TFetchTry::Ended();
             if (!IsTransientDownload(e.ServiceError, e.HttpStatus))
                 throw;
             return TFetchTry::Transient(std::current_exception(), e.RetryAfter >= 0

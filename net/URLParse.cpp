@@ -81,7 +81,7 @@ void ParseURL(std::string_view url, std::string& scheme, std::string& user, std:
         w.remove_suffix(w.size() - cut);
     }
     if (w.empty())
-        path.assign("/");
+        path.assign(1, '/');
     else
         path.assign(w);
 

@@ -116,7 +116,7 @@ TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::strin
     // systems. 0666 lets the umask decide the mode, as for any new file.
     std::string directory = ExtractFilePath(file);
     if (directory.empty())
-        directory = ".";
+        directory.assign(1, '.');
     if (CanLinkUnnamed()) {
         const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
