@@ -24,7 +24,12 @@ constexpr guint kKeptDescriptors = 32;
 struct KeptSet {
     std::array<pollfd, kKeptDescriptors> Descriptors {};
     guint Count = 0;
-    // The last poll's set fitted.
+    // The socket poller's place in Descriptors.
+    guint Poller = 0;
+    // The set may be slept on: it fitted, held the socket poller's
+    // descriptor, and the poll found nothing but the sockets ready. A turn
+    // woken by anything else (a posted event, say) may be handling a batch
+    // of which more is waiting behind the wake-up glib has taken in.
     bool Usable = false;
     // When that poll returned.
     Clock::time_point Woke {};
@@ -37,6 +42,10 @@ enum class Installation : unsigned char { NotYet, Done, Refused };
 
 thread_local KeptSet t_kept;
 thread_local Installation t_installation = Installation::NotYet;
+// The context polling through KeepingPoll; its dispatcher holds it.
+thread_local GMainContext* t_context = nullptr;
+// The socket poller's descriptor, as the last Sleep was told it.
+thread_local int t_pollerDescriptor = -1;
 
 // glib's poll, keeping what was polled. Called by the thread that iterates
 // the context, between its prepare (which set the time limit) and check.
@@ -47,14 +56,22 @@ gint KeepingPoll(GPollFD* descriptors, guint count, gint timeout) {
     kept.Woke = Clock::now();
     kept.Due = timeout < 0 ? Clock::time_point::max() : start + std::chrono::milliseconds(timeout);
     ++kept.Sleeps;
-    kept.Usable = count <= kKeptDescriptors;
-    if (kept.Usable) {
-        kept.Count = count;
-        for (guint i = 0; i < count; ++i) {
-            kept.Descriptors[i] =
-                pollfd { descriptors[i].fd, static_cast<short>(descriptors[i].events), 0 };
+    const int poller = t_pollerDescriptor;
+    kept.Usable = poller >= 0 && count <= kKeptDescriptors;
+    bool pollerKept = false;
+    for (guint i = 0; kept.Usable && i < count; ++i) {
+        const bool isPoller = descriptors[i].fd == poller;
+        if (isPoller) {
+            kept.Poller = i;
+            pollerKept = true;
+        } else if (descriptors[i].revents != 0) {
+            kept.Usable = false;
         }
+        kept.Descriptors[i] =
+            pollfd { descriptors[i].fd, static_cast<short>(descriptors[i].events), 0 };
     }
+    kept.Usable = kept.Usable && pollerKept;
+    kept.Count = count;
     return result;
 }
 
@@ -64,15 +81,38 @@ gint KeepingPoll(GPollFD* descriptors, guint count, gint timeout) {
 bool Install(QAbstractEventDispatcher& dispatcher) {
     if (!dispatcher.inherits("QEventDispatcherGlib"))
         return false;
-    // The dispatcher made its context the thread's default when it was made.
+    // The dispatcher made its context the thread's default when it was made;
+    // waits do not run inside code that pushes a context of its own.
     GMainContext* context = g_main_context_ref_thread_default();
     const GPollFunc current = g_main_context_get_poll_func(context);
     const bool usable = current == g_poll || current == KeepingPoll;
-    if (usable)
+    if (usable) {
         g_main_context_set_poll_func(context, KeepingPoll);
+        t_context = context;
+    }
     g_main_context_unref(context);
     return usable;
 }
+
+// Holds the context as glib's own poll does: a source attached from
+// another thread then wakes the sleep (glib signals its wake-up descriptor
+// only when someone else owns the context).
+class ContextHeld {
+public:
+    explicit ContextHeld(GMainContext* context)
+        : m_context(g_main_context_acquire(context) ? context : nullptr) {}
+    ~ContextHeld() {
+        if (m_context)
+            g_main_context_release(m_context);
+    }
+    ContextHeld(const ContextHeld&) = delete;
+    ContextHeld& operator=(const ContextHeld&) = delete;
+
+    bool Held() const { return m_context != nullptr; }
+
+private:
+    GMainContext* m_context;
+};
 
 timespec TimeLeft(Clock::duration left) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
@@ -88,37 +128,41 @@ DispatcherSleep::Woken DispatcherSleep::Sleep(QAbstractEventDispatcher& dispatch
                                               std::optional<Clock::time_point> limit) {
     if (t_installation == Installation::NotYet)
         t_installation = Install(dispatcher) ? Installation::Done : Installation::Refused;
-    const KeptSet& kept = t_kept;
-    if (t_installation != Installation::Done || !kept.Usable)
+    t_pollerDescriptor = pollerDescriptor;
+    std::optional<Clock::time_point> until = FreshUntil();
+    if (!until || t_kept.Descriptors[t_kept.Poller].fd != pollerDescriptor)
         return Woken::Nothing;
-    Clock::time_point until = std::min(kept.Due, kept.Woke + kFresh);
     if (limit)
-        until = std::min(until, *limit);
-    const Clock::time_point now = Clock::now();
-    if (until <= now)
-        return Woken::Nothing;
-    std::array<pollfd, kKeptDescriptors> descriptors = kept.Descriptors;
-    const auto poller = std::find_if(descriptors.begin(), descriptors.begin() + kept.Count,
-                                     [&](const pollfd& d) { return d.fd == pollerDescriptor; });
-    if (poller == descriptors.begin() + kept.Count)
-        return Woken::Nothing;
+        until = std::min(*until, *limit);
     // A window-system connection flushes what it queued before the
     // dispatcher sleeps; it must before this sleep too.
     emit dispatcher.aboutToBlock();
-    const timespec left = TimeLeft(until - now);
-    const int ready = ::ppoll(descriptors.data(), kept.Count, &left, nullptr);
+    std::array<pollfd, kKeptDescriptors> descriptors = t_kept.Descriptors;
+    const guint count = t_kept.Count;
+    const pollfd& poller = descriptors[t_kept.Poller];
+    int ready = 0;
+    const Clock::time_point now = Clock::now();
+    if (*until > now) {
+        const ContextHeld held(t_context);
+        const timespec left = TimeLeft(*until - now);
+        ready = held.Held() ? ::ppoll(descriptors.data(), count, &left, nullptr) : 0;
+    }
     emit dispatcher.awake();
     if (ready <= 0)
         return Woken::Nothing;
-    return ready == 1 && poller->revents != 0 ? Woken::Sockets : Woken::Other;
+    return ready == 1 && poller.revents != 0 ? Woken::Sockets : Woken::Other;
+}
+
+std::optional<DispatcherSleep::Clock::time_point> DispatcherSleep::FreshUntil() {
+    const KeptSet& kept = t_kept;
+    if (t_installation != Installation::Done || !kept.Usable)
+        return std::nullopt;
+    return std::min(kept.Due, kept.Woke + kFresh);
 }
 
 bool DispatcherSleep::LookedLately() {
-    const KeptSet& kept = t_kept;
-    if (t_installation != Installation::Done || !kept.Usable)
-        return false;
-    const Clock::time_point now = Clock::now();
-    return now < kept.Woke + kFresh && now < kept.Due;
+    const std::optional<Clock::time_point> until = FreshUntil();
+    return until && Clock::now() < *until;
 }
 
 unsigned long DispatcherSleep::DispatcherSleepsOfThisThread() {

@@ -35,7 +35,7 @@
 //   the dispatcher looked at everything less than 2 ms ago
 //   (DispatcherSleep). Posted messages, wake-ups and other input end such a
 //   sleep at once; a Qt timer started within those 2 ms may fire up to that
-//   much late.
+//   much (and what the handlers run meanwhile) late.
 // - Any non-zero wake mask means QS_ALLINPUT; a zero mask waits for the
 //   events only and dispatches nothing. Only "wait for any" is supported:
 //   waitAll = true fails with WAIT_FAILED.

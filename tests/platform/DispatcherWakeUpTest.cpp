@@ -303,9 +303,10 @@ TEST_F(DispatcherWakeUps, ReadinessThatIsThereIsTakenWithoutATurnWhileTheLoopLoo
     // Each read leaves data behind, so readiness is there whenever the next
     // wait starts. The dispatcher has just slept (for the first readiness):
     // what else it watches was looked at only now, so the waits take that
-    // readiness themselves. Only once that look is a few milliseconds old do
-    // they turn the loop again, every other wait (a slow machine may get
-    // there within these nine waits).
+    // readiness themselves. Only once that look is 2 ms old do they turn the
+    // loop again, every other wait; a slow machine gets there within these
+    // nine waits, so the count is only held to what turning every other
+    // wait would make (the sleep's own tests show the rest).
     const std::string data = "abcdefghij";
     LoopbackPeer peer;
     peer.Accept().Send(data).WaitForRelease();
@@ -324,7 +325,7 @@ TEST_F(DispatcherWakeUps, ReadinessThatIsThereIsTakenWithoutATurnWhileTheLoopLoo
     });
     EXPECT_EQ(received, data.substr(0, data.size() - 1));
     const int waits = static_cast<int>(data.size()) - 1;
-    EXPECT_LT(g_turns.load(), waits / 2) << "readiness that is there needs no turn";
+    EXPECT_LE(g_turns.load(), waits / 2 + 1) << "readiness that is there needs no turn";
     peer.Release();
     closesocket(s);
 }
