@@ -23,8 +23,8 @@
 // an accept) has the kernel asked again when it re-enables the kind.
 //
 // All members are used on the thread that owns the registration's window.
-class SocketEntry : public std::enable_shared_from_this<SocketEntry>,
-                    private SocketPoller::Watcher {
+class SocketEntry final : public std::enable_shared_from_this<SocketEntry>,
+                          private SocketPoller::Watcher {
 public:
     SocketEntry(Winsock::SOCKET handle, int descriptor);
     ~SocketEntry();
