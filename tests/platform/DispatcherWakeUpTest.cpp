@@ -331,10 +331,10 @@ TEST_F(DispatcherWakeUps, ReadinessThatIsThereIsTakenWithoutATurnWhileTheLoopLoo
 }
 
 TEST_F(DispatcherWakeUps, AConnectionThatIsAlwaysReadyLetsTimersAndPostedMessagesIn) {
-    // Every wait finds readiness there (each reads one byte of many), yet a
+    // Every wait finds readiness there (each reads one byte of 8 KiB), yet a
     // timer and a message posted from another thread are handled while
     // most of the data is still unread.
-    constexpr size_t kSize = 65536;
+    constexpr size_t kSize = 8192;
     LoopbackPeer peer;
     peer.Accept().Send(std::string(kSize, 'r')).WaitForRelease();
     peer.Start();
