@@ -71,7 +71,7 @@ gint KeepingPoll(GPollFD* descriptors, guint count, gint timeout) {
             pollfd { descriptors[i].fd, static_cast<short>(descriptors[i].events), 0 };
     }
     kept.Usable = kept.Usable && pollerKept;
-    kept.Count = count;
+    kept.Count = kept.Usable ? count : 0;
     return result;
 }
 
