@@ -153,7 +153,9 @@ void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
     // While the steps below report to nobody, a line that is already
     // buffered needs only what they leave behind: TimedOut cleared and the
     // limit stopped. A response head is read a line at a time like this.
-    if (ReportLevel < static_cast<int32_t>(StatusLevel::Detail) && !Canceled && TimeOut >= 0) {
+    const bool quiet =
+        ReportLevel < static_cast<int32_t>(StatusLevel::Detail) && !Canceled && TimeOut >= 0;
+    if (quiet) {
         TimedOut = false;
         m_timerDeferred = false;
         Timer->SetEnabled(false);
@@ -161,13 +163,13 @@ void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
             return;
     }
     ReportStatus(StatusLevel::Detail, "ReadLn");
-    line.clear();
     // Armed only once the line is not simply there: looking into the buffer
     // runs nothing that the limit could bound.
     StartTimerDeferred();
     {
         ScopeExit stopTimer([this] { StopTimer(); });
-        if (Canceled || !TakeBufferedLine(line, maxLength))
+        // A quiet read has looked already, and nothing has run since.
+        if (quiet || Canceled || !TakeBufferedLine(line, maxLength))
             WaitForLine(line, maxLength);
     }
     AbortExit("Socket readln aborted");

@@ -71,10 +71,13 @@ WNDPROC MessageQueue::ProcedureOf(HWND window) const {
 
 std::atomic<LONG_PTR>* MessageQueue::SlotOf(HWND window, int index) const {
     const Adopted* adopted = Find(window);
-    if (!adopted || index < 0 || index % 4 != 0 ||
-        static_cast<size_t>(index / 4) >= adopted->SlotCount)
+    return adopted ? WindowSlotAt(adopted->Slots, adopted->SlotCount, index) : nullptr;
+}
+
+std::atomic<LONG_PTR>* WindowSlotAt(std::atomic<LONG_PTR>* windowSlots, size_t count, int index) {
+    if (index < 0 || index % 4 != 0 || static_cast<size_t>(index / 4) >= count)
         return nullptr;
-    return &adopted->Slots[static_cast<size_t>(index / 4)];
+    return &windowSlots[static_cast<size_t>(index / 4)];
 }
 
 MessageQueue::~MessageQueue() {

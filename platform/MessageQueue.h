@@ -114,3 +114,8 @@ private:
     int m_sharedTimer = 0; // Qt timer id, 0 when not armed
     Clock::time_point m_armedFor;
 };
+
+// The slot at a byte index of a window's extra bytes (one pointer-sized slot
+// per 4 bytes), null for a bad index; the queue and the window registry both
+// look slots up so.
+std::atomic<LONG_PTR>* WindowSlotAt(std::atomic<LONG_PTR>* windowSlots, size_t count, int index);

@@ -75,7 +75,6 @@ HWND WindowRegistry::AddWindow(HINSTANCE instance, const char* className, Messag
         return 0;
     const WNDCLASS& windowClass = found->second->Class;
     WindowRecord record;
-    record.Procedure = windowClass.lpfnWndProc;
     record.Thread = std::this_thread::get_id();
     record.Queue = queue;
     // One pointer-sized slot per 4 extra bytes, so slot 0 can hold an object.
@@ -102,31 +101,11 @@ bool WindowRegistry::Exists(HWND window) const {
     return m_windows.count(window) > 0;
 }
 
-const WindowRegistry::WindowRecord* WindowRegistry::FindForThisThread(HWND window) const {
-    auto found = m_windows.find(window);
-    if (found == m_windows.end() || found->second.Thread != std::this_thread::get_id())
-        return nullptr;
-    return &found->second;
-}
-
-WNDPROC WindowRegistry::ProcedureForThisThread(HWND window) const {
-    std::lock_guard lock(m_mutex);
-    const WindowRecord* record = FindForThisThread(window);
-    return record ? record->Procedure : nullptr;
-}
-
-MessageQueue* WindowRegistry::QueueForThisThread(HWND window) const {
-    std::lock_guard lock(m_mutex);
-    const WindowRecord* record = FindForThisThread(window);
-    return record ? record->Queue : nullptr;
-}
-
 std::atomic<LONG_PTR>* WindowRegistry::SlotLocked(HWND window, int index) {
     auto found = m_windows.find(window);
-    if (found == m_windows.end() || index < 0 || index % 4 != 0 ||
-        static_cast<size_t>(index / 4) >= found->second.Slots.size())
+    if (found == m_windows.end())
         return nullptr;
-    return &found->second.Slots[static_cast<size_t>(index / 4)];
+    return WindowSlotAt(found->second.Slots.data(), found->second.Slots.size(), index);
 }
 
 bool WindowRegistry::SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous) {

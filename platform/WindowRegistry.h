@@ -34,9 +34,6 @@ public:
     // the window is unknown or belongs to another thread.
     MessageQueue* RemoveWindow(HWND window);
     bool Exists(HWND window) const;
-    // The procedure of a window of the calling thread; null otherwise.
-    WNDPROC ProcedureForThisThread(HWND window) const;
-    MessageQueue* QueueForThisThread(HWND window) const;
 
     bool SetSlot(HWND window, int index, LONG_PTR value, LONG_PTR* previous);
     bool GetSlot(HWND window, int index, LONG_PTR* value);
@@ -52,7 +49,6 @@ private:
         ATOM Atom = 0;
     };
     struct WindowRecord {
-        WNDPROC Procedure = nullptr;
         std::thread::id Thread;
         MessageQueue* Queue = nullptr;
         // Made once with the window; the window's thread reads them through
@@ -61,7 +57,6 @@ private:
     };
 
     static std::string ClassKey(HINSTANCE instance, const char* className);
-    const WindowRecord* FindForThisThread(HWND window) const;
     // The slot at a byte index of a window's extra bytes; call with the lock.
     std::atomic<LONG_PTR>* SlotLocked(HWND window, int index);
 
