@@ -14,6 +14,7 @@
 #include <glib.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
@@ -220,9 +221,10 @@ gint OtherPoll(GPollFD* descriptors, guint count, gint timeout) {
 }
 
 TEST(DispatcherSleepThreads, AContextPollingThroughAnotherFunctionIsLeftAlone) {
-    Woken first = Woken::Sockets;
-    Woken later = Woken::Sockets;
-    bool looked = true;
+    // Atomic: the thread sanitizer does not see QThread::wait order them.
+    std::atomic<Woken> first { Woken::Sockets };
+    std::atomic<Woken> later { Woken::Sockets };
+    std::atomic<bool> looked { true };
     std::unique_ptr<QThread> thread(QThread::create([&] {
         GMainContext* context = g_main_context_ref_thread_default();
         g_main_context_set_poll_func(context, OtherPoll);
@@ -238,9 +240,9 @@ TEST(DispatcherSleepThreads, AContextPollingThroughAnotherFunctionIsLeftAlone) {
     }));
     thread->start();
     ASSERT_TRUE(thread->wait(30000));
-    EXPECT_EQ(first, Woken::Nothing);
-    EXPECT_EQ(later, Woken::Nothing);
-    EXPECT_FALSE(looked);
+    EXPECT_EQ(first.load(), Woken::Nothing);
+    EXPECT_EQ(later.load(), Woken::Nothing);
+    EXPECT_FALSE(looked.load());
 }
 
 } // namespace
