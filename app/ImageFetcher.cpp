@@ -47,7 +47,8 @@ void TImageFetcher::Fetch(const std::string& url, const std::string& fileName) {
     // written costs no transfer.
     std::optional<TAtomicFileStream> output;
     try {
-        output.emplace(fileName);
+        // A picture never follows a link out of its folder to make a file.
+        output.emplace(fileName, TFileTarget::TDangling::Refuse);
         const std::string agent = ExtractFileName(GetModuleFileName());
         TInternetHandle root(
             InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -67,6 +68,9 @@ void TImageFetcher::Fetch(const std::string& url, const std::string& fileName) {
             throw ServiceFailure(url, 0);
         Transfer(url, file.get(), *output);
         output->Commit();
+    } catch (const ENotRegularFile&) {
+        // Names the file: no I/O code says what is wrong with it.
+        throw;
     } catch (const EFCreateError& e) {
         throw InOutErrorFromErrno(e.SystemError);
     } catch (const EWriteError&) {

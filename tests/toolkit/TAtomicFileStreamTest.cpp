@@ -12,7 +12,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,12 +90,16 @@ TEST_F(AtomicFileStream, SymbolicLinkStaysALinkToTheUpdatedFile) {
     EXPECT_EQ(ReadFile(Path("real/log.log")), "old\r\nnew\r\n");
     EXPECT_EQ(Entries("real"), QStringList { "log.log" }) << "the temporary file went beside it";
 
-    // A link to a file not yet there makes that file.
-    ASSERT_EQ(symlink("real/new.log", Path("dangling").c_str()), 0);
+    // A link to a file not yet there makes that file when it lies beside
+    // the link, never in another folder.
+    ASSERT_EQ(symlink("new.log", Path("dangling").c_str()), 0);
     Save(Path("dangling"), "1\r\n");
-    EXPECT_EQ(ReadFile(Path("real/new.log")), "1\r\n");
+    EXPECT_EQ(ReadFile(Path("new.log")), "1\r\n");
     ASSERT_EQ(lstat(Path("dangling").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(symlink("real/new.log", Path("away").c_str()), 0);
+    EXPECT_THROW(Save(Path("away"), "2\r\n"), ENotRegularFile);
+    EXPECT_EQ(Entries("real"), QStringList { "log.log" });
 }
 
 TEST_F(AtomicFileStream, HardLinkedFileIsRewrittenInPlaceKeepingOwnerAndMode) {
@@ -183,4 +190,92 @@ TEST_F(AtomicFileStream, StaleNamedTemporariesOfEndedProcessesAreRemoved) {
     QStringList expected { names[2], names[3], names[4], names[5] };
     expected.sort();
     EXPECT_EQ(Entries(), expected);
+}
+
+// Only regular files are written: whatever else a name is, or leads to, is
+// refused and stays as it was. Device nodes are the test's own (mknod in its
+// folder, as root), never the machine's.
+TEST_F(AtomicFileStream, OnlyRegularFilesAreReplacedAppendedToOrRead) {
+    const bool root = geteuid() == 0;
+    ASSERT_EQ(mkdir(Path("away").c_str(), 0755), 0);
+    if (root) {
+        ASSERT_EQ(mknod(Path("zero").c_str(), S_IFCHR | 0666, makedev(1, 5)), 0);
+    }
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = Path("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    WriteFile(Path("plain"), "old");
+
+    enum : int { Refused, Done };
+    struct Row {
+        const char* name;
+        const char* linkTo; // nullptr: the name itself is the node
+        int save;           // a save that may make a missing file beside a link
+        int picture;        // a save that never follows a link to a missing file
+        int append;
+        bool readable;
+        bool needsRoot;
+    };
+    const Row rows[] = {
+        { "zero", nullptr, Refused, Refused, Refused, false, true },
+        { "to-zero", "zero", Refused, Refused, Refused, false, true },
+        { "fifo", nullptr, Refused, Refused, Refused, false, false },
+        { "to-fifo", "fifo", Refused, Refused, Refused, false, false },
+        { "to-socket", "socket", Refused, Refused, Refused, false, false },
+        { "to-plain", "plain", Done, Done, Done, true, false },
+        { "to-missing-beside", "missing", Done, Refused, Done, true, false },
+        { "to-missing-away", "away/missing", Refused, Refused, Refused, false, false },
+    };
+    const auto kinds = [&] {
+        QStringList kinds;
+        for (const QString& entry : Entries()) {
+            struct stat st {};
+            lstat(Path(entry.toStdString()).c_str(), &st);
+            kinds << entry + ":" + QString::number(st.st_mode & S_IFMT, 8);
+        }
+        return kinds;
+    };
+    for (const Row& row : rows) {
+        if (row.needsRoot && !root)
+            continue;
+        SCOPED_TRACE(row.name);
+        if (row.linkTo) {
+            ASSERT_EQ(symlink(row.linkTo, Path(row.name).c_str()), 0);
+        }
+        const std::string name = Path(row.name);
+        const auto outcome = [&name](const auto& write) {
+            try {
+                write();
+                return static_cast<int>(Done);
+            } catch (const ENotRegularFile& e) {
+                EXPECT_EQ(e.Message().rfind("Cannot create file \"" + name + "\". ", 0), 0u);
+                return static_cast<int>(Refused);
+            }
+        };
+        const QStringList before = kinds();
+        const int picture = outcome([&] {
+            TAtomicFileStream stream(name, TFileTarget::TDangling::Refuse);
+            stream.Commit();
+        });
+        const int save = outcome([&] { Save(name, "new"); });
+        const int append = outcome([&] { TFileStream(name, fmAppend).WriteBuffer("+", 1); });
+        EXPECT_EQ(save, row.save);
+        EXPECT_EQ(picture, row.picture);
+        EXPECT_EQ(append, row.append);
+        if (row.save == Refused && row.append == Refused) {
+            EXPECT_EQ(kinds(), before) << "nothing made, nothing replaced";
+        }
+        // Reading never blocks on what is not a regular file.
+        if (!row.readable) {
+            EXPECT_THROW(TFileStream(name, fmOpenRead), EFOpenError);
+        }
+    }
+    close(listener);
+    EXPECT_EQ(ReadFile(Path("plain")), "new+");
+    EXPECT_EQ(ReadFile(Path("missing")), "new+");
 }

@@ -24,6 +24,9 @@ public:
 class EFOpenError : public EStreamError {
 public:
     EFOpenError(const std::string& fileName, int systemError);
+
+protected:
+    EFOpenError(const std::string& fileName, const std::string& reason);
 };
 
 // `Cannot create file "%s". %s`. SystemError keeps the errno, for callers
@@ -32,6 +35,29 @@ class EFCreateError : public EStreamError {
 public:
     EFCreateError(const std::string& fileName, int systemError);
     int SystemError;
+
+protected:
+    EFCreateError(const std::string& fileName, int systemError, const std::string& reason);
+};
+
+// What a file name leads to is not a file we may replace or read: a device,
+// a FIFO, a socket, or a symbolic link to a missing file where none may be
+// made. Writing: `Cannot create file "%s". %s`; reading (EFOpenNotRegular):
+// `Cannot open file "%s". %s`; the reason is one of the Reason texts.
+enum class TNotRegularReason {
+    NotRegular,  // "Not a regular file"
+    DanglingLink // "Symbolic link to a missing file"
+};
+
+class ENotRegularFile : public EFCreateError {
+public:
+    ENotRegularFile(const std::string& fileName, TNotRegularReason reason);
+    TNotRegularReason Reason;
+};
+
+class EFOpenNotRegular : public EFOpenError {
+public:
+    explicit EFOpenNotRegular(const std::string& fileName);
 };
 
 class EReadError : public EStreamError {

@@ -17,30 +17,13 @@
 namespace {
 
 std::atomic<unsigned> g_temporaryCounter { 0 };
+// For tests: the fallback of file systems without unnamed files.
+std::atomic<bool> g_namedTemporariesOnly { false };
 
-constexpr int kMaxLinkHops = 40;
-
-// The file a chain of symbolic links ends at, or the name itself when it is
-// no link. A link's relative content counts from the link's own folder. A
-// loop ends after as many hops as the kernel allows, and the open then fails
-// as a plain one would.
-std::string FollowLinks(const std::string& name) {
-    std::string current = name;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        char content[PATH_MAX];
-        const ssize_t n = ::readlink(current.c_str(), content, sizeof content);
-        if (n <= 0 || static_cast<size_t>(n) == sizeof content)
-            return current;
-        std::string next = content[0] == '/' ? std::string() : ExtractFilePath(current);
-        next.append(content, static_cast<size_t>(n));
-        current = std::move(next);
-    }
-    return current;
-}
-
-std::string HiddenName(const std::string& file) {
-    return ExtractFilePath(file) + "." + ExtractFileName(file) + "." + std::to_string(::getpid()) +
-           "-" + std::to_string(g_temporaryCounter++) + ".tmp";
+// A hidden name beside the entry, in the same folder.
+std::string HiddenName(const std::string& entry) {
+    return "." + entry + "." + std::to_string(::getpid()) + "-" +
+           std::to_string(g_temporaryCounter++) + ".tmp";
 }
 
 // Creating files in the folder is not allowed; rewriting the file in place
@@ -76,19 +59,17 @@ pid_t TemporaryOwner(const std::string& name) {
 
 } // namespace
 
-TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::string& target) {
-    const std::string file = FollowLinks(target);
-    struct stat existing {};
-    const bool replaces = ::stat(file.c_str(), &existing) == 0;
-    // A directory could only fail the final step, after all the writing.
-    if (replaces && S_ISDIR(existing.st_mode))
-        throw EFCreateError(target, EISDIR);
+TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const TFileTarget& place) {
+    const std::string& target = place.Name();
+    const bool replaces = place.Exists();
+    const struct stat& existing = place.Status();
     int writable = -1;
     if (replaces) {
         // Opening for writing (never truncating) asks the same question a
-        // plain create would, with the caller's effective rights.
-        writable = ::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (writable < 0 && errno != ENXIO)
+        // plain create would, with the caller's effective rights; what it
+        // opens is checked to be a regular file.
+        writable = place.Open(O_WRONLY);
+        if (writable < 0)
             throw EFCreateError(target, errno);
     }
     struct Closer {
@@ -99,41 +80,36 @@ TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::strin
         }
     } closeWritable { writable };
     const auto inPlace = [&]() -> Temporary {
-        // A FIFO or device (ENXIO above) has nothing to rewrite.
-        if (writable < 0 || !S_ISREG(existing.st_mode))
+        if (writable < 0)
             throw EFCreateError(target, EACCES);
-        const int flags = ::fcntl(writable, F_GETFL);
-        (void)::fcntl(writable, F_SETFL, flags & ~O_NONBLOCK);
         const int fd = writable;
         writable = -1;
-        return { fd, file, Kind::InPlace, file };
+        return { fd, std::string(), Kind::InPlace };
     };
     // Another name for the same file would keep the old content.
-    if (replaces && S_ISREG(existing.st_mode) && existing.st_nlink > 1)
+    if (replaces && existing.st_nlink > 1)
         return inPlace();
 
     // Beside the file, so that putting it in place never crosses file
     // systems. 0666 lets the umask decide the mode, as for any new file.
-    std::string directory = ExtractFilePath(file);
-    if (directory.empty())
-        directory.assign(1, '.');
-    if (CanLinkUnnamed()) {
-        const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (CanLinkUnnamed() && !g_namedTemporariesOnly) {
+        const int fd = ::openat(place.Folder(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             if (replaces)
                 (void)::fchmod(fd, existing.st_mode & 07777);
-            return { fd, std::string(), Kind::Unnamed, file };
+            return { fd, std::string(), Kind::Unnamed };
         }
         if (FolderRefuses(errno) && replaces)
             return inPlace();
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = HiddenName(file);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        std::string name = HiddenName(place.Entry());
+        const int fd = ::openat(place.Folder(), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             if (replaces)
                 (void)::fchmod(fd, existing.st_mode & 07777);
-            return { fd, std::move(name), Kind::Named, file };
+            return { fd, std::move(name), Kind::Named };
         }
         if (FolderRefuses(errno) && replaces)
             return inPlace();
@@ -143,42 +119,57 @@ TAtomicFileStream::Temporary TAtomicFileStream::CreateTemporary(const std::strin
     throw EFCreateError(target, errno);
 }
 
-TAtomicFileStream::TAtomicFileStream(const std::string& fileName)
-    : TAtomicFileStream(fileName, CreateTemporary(fileName)) {}
+TAtomicFileStream::TAtomicFileStream(const std::string& fileName, TFileTarget::TDangling dangling)
+    : TAtomicFileStream(TFileTarget(fileName, dangling)) {}
 
-TAtomicFileStream::TAtomicFileStream(const std::string& fileName, Temporary temporary)
-    : TFileStream(temporary.fd, std::move(temporary.name)), m_target(fileName),
-      m_file(std::move(temporary.file)), m_kind(temporary.kind) {}
+TAtomicFileStream::TAtomicFileStream(TFileTarget place)
+    : TAtomicFileStream(std::move(place), CreateTemporary(place)) {}
+
+TAtomicFileStream::TAtomicFileStream(TFileTarget&& place, Temporary temporary)
+    : TFileStream(temporary.fd, place.Path()), m_place(std::move(place)),
+      m_hidden(std::move(temporary.hidden)), m_kind(temporary.kind) {}
 
 TAtomicFileStream::~TAtomicFileStream() {
     if (!m_committed && m_kind == Kind::Named)
-        ::unlink(FileName().c_str());
+        ::unlinkat(m_place.Folder(), m_hidden.c_str(), 0);
+}
+
+void TAtomicFileStream::PutInPlace(const std::string& hidden) {
+    // What is there now must still be ours to replace; the rename itself
+    // replaces only the folder's entry, never writes through it.
+    try {
+        m_place.CheckReplaceable();
+        if (::renameat(m_place.Folder(), hidden.c_str(), m_place.Folder(),
+                       m_place.Entry().c_str()) != 0)
+            throw EFCreateError(m_place.Name(), errno);
+    } catch (...) {
+        ::unlinkat(m_place.Folder(), hidden.c_str(), 0);
+        throw;
+    }
 }
 
 void TAtomicFileStream::LinkUnnamed() {
     const std::string self = "/proc/self/fd/" + std::to_string(Handle());
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_file.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, self.c_str(), m_place.Folder(), m_place.Entry().c_str(),
+                 AT_SYMLINK_FOLLOW) == 0)
         return;
     if (errno != EEXIST)
-        throw EFCreateError(m_target, errno);
+        throw EFCreateError(m_place.Name(), errno);
     // A name can only be given to a free place: link under a hidden name and
     // rename that over the old file, which replaces it in one step.
     std::string hidden;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        hidden = HiddenName(m_file);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        hidden = HiddenName(m_place.Entry());
+        if (::linkat(AT_FDCWD, self.c_str(), m_place.Folder(), hidden.c_str(), AT_SYMLINK_FOLLOW) ==
+            0)
             break;
         if (errno != EEXIST)
-            throw EFCreateError(m_target, errno);
+            throw EFCreateError(m_place.Name(), errno);
         hidden.clear();
     }
     if (hidden.empty())
-        throw EFCreateError(m_target, EEXIST);
-    if (::rename(hidden.c_str(), m_file.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(hidden.c_str());
-        throw EFCreateError(m_target, error);
-    }
+        throw EFCreateError(m_place.Name(), EEXIST);
+    PutInPlace(hidden);
 }
 
 void TAtomicFileStream::Commit() {
@@ -195,8 +186,7 @@ void TAtomicFileStream::Commit() {
     case Kind::Named:
         if (!FlushAndClose())
             throw EWriteError();
-        if (::rename(FileName().c_str(), m_file.c_str()) != 0)
-            throw EFCreateError(m_target, errno);
+        PutInPlace(m_hidden);
         break;
     case Kind::InPlace:
         SetSize(Position());
@@ -205,6 +195,10 @@ void TAtomicFileStream::Commit() {
         break;
     }
     m_committed = true;
+}
+
+void TAtomicFileStream::UseNamedTemporariesOnly(bool on) {
+    g_namedTemporariesOnly = on;
 }
 
 void TAtomicFileStream::RemoveStaleTemporaries(const std::string& directory) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "toolkit/runtime/TFileStream.h"
+#include "toolkit/runtime/TFileTarget.h"
 
 #include <string>
 
@@ -16,8 +17,12 @@
 // ".<target>.<pid>-<n>.tmp", removed by a stream destroyed without Commit()
 // and, after a crash, by RemoveStaleTemporaries at the next start.
 //
-// A symbolic link is followed: the file it ends at is the one written, and
-// the temporary file goes beside that file, so the link stays a link. A file
+// Only a regular file is replaced (TFileTarget): a symbolic link is followed,
+// the file it ends at is the one written, and the temporary file goes beside
+// that file, so the link stays a link; a link to a device, FIFO or socket, or
+// one to a missing file outside the name's folder, is refused at
+// construction with ENotRegularFile (a link to a missing file beside it
+// only when the caller allows it). A file
 // with more than one hard link, or one in a folder where no file can be
 // created, is rewritten in place instead (written from its start, cut to the
 // new length and flushed at Commit()), which keeps its links, owner and
@@ -33,12 +38,18 @@
 // gets the usual mode (0666 less the umask).
 class TAtomicFileStream : public TFileStream {
 public:
-    explicit TAtomicFileStream(const std::string& fileName);
+    explicit TAtomicFileStream(
+        const std::string& fileName,
+        TFileTarget::TDangling dangling = TFileTarget::TDangling::CreateInSameFolder);
     ~TAtomicFileStream() override;
 
     void Commit();
 
-    const std::string& TargetName() const { return m_target; }
+    const std::string& TargetName() const { return m_place.Name(); }
+
+    // For tests: make the hidden named temporary file even where the file
+    // system could make an unnamed one.
+    static void UseNamedTemporariesOnly(bool on);
 
     // Removes the named temporary files in the directory (with a trailing
     // "/", or empty for the current one) whose process has ended.
@@ -48,17 +59,20 @@ private:
     enum class Kind { Unnamed, Named, InPlace };
     struct Temporary {
         int fd;
-        std::string name;
+        // The hidden entry of a named one, in the target's folder.
+        std::string hidden;
         Kind kind;
-        std::string file;
     };
-    static Temporary CreateTemporary(const std::string& target);
-    TAtomicFileStream(const std::string& fileName, Temporary temporary);
+    static Temporary CreateTemporary(const TFileTarget& place);
+    explicit TAtomicFileStream(TFileTarget place);
+    TAtomicFileStream(TFileTarget&& place, Temporary temporary);
     void LinkUnnamed();
+    // Renames the hidden entry over the target's; removes it on failure.
+    void PutInPlace(const std::string& hidden);
 
-    std::string m_target;
     // The file that is replaced: the target, or where its links lead.
-    std::string m_file;
+    TFileTarget m_place;
+    std::string m_hidden;
     Kind m_kind;
     bool m_committed { false };
 };

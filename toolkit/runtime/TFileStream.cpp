@@ -1,6 +1,7 @@
 #include "toolkit/runtime/TFileStream.h"
 
 #include "toolkit/runtime/Exception.h"
+#include "toolkit/runtime/TFileTarget.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,9 +17,12 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileNam
         return;
     }
     if (mode == fmAppend) {
-        m_fd = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        // Only a regular file is appended to, and a link to a missing file
+        // makes it only beside the link (TFileTarget).
+        const TFileTarget target(fileName, TFileTarget::TDangling::CreateInSameFolder);
+        m_fd = target.Open(O_RDWR | O_APPEND | O_CREAT);
         if (m_fd < 0 && errno == EACCES)
-            m_fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+            m_fd = target.Open(O_WRONLY | O_APPEND | O_CREAT);
         if (m_fd < 0)
             throw EFCreateError(fileName, errno);
         return;
@@ -28,17 +32,23 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : m_fileNam
         flags = O_WRONLY;
     else if ((mode & 3) == fmOpenReadWrite)
         flags = O_RDWR;
-    m_fd = ::open(fileName.c_str(), flags | O_CLOEXEC);
+    // Never blocks on a FIFO or a device: what was opened is looked at first.
+    m_fd = ::open(fileName.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (m_fd < 0)
         throw EFOpenError(fileName, errno);
     // Linux lets a directory be opened for reading; a file stream over one
-    // would only fail later with a less useful error.
+    // would only fail later with a less useful error, and a FIFO or device
+    // could block or never end.
     struct stat st {};
-    if (::fstat(m_fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool directory = S_ISDIR(st.st_mode);
         ::close(m_fd);
         m_fd = -1;
-        throw EFOpenError(fileName, EISDIR);
+        if (directory)
+            throw EFOpenError(fileName, EISDIR);
+        throw EFOpenNotRegular(fileName);
     }
+    (void)::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
     if ((mode & 0xF0) == fmShareExclusive || (mode & 0xF0) == fmShareDenyWrite) {
         // Advisory only; a failure to lock does not stop the open.
         (void)::flock(m_fd, ((mode & 0xF0) == fmShareExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
