@@ -39,7 +39,9 @@ public:
 // The target is checked first: a file that cannot be made there (a missing
 // or read-only folder, a directory of that name) raises EInOutError with the
 // codes of InOutError.h ("File access denied", "Invalid filename") before
-// any request is sent. The file appears only after a complete transfer with
+// any request is sent; a name that leads to no regular file (a device, a
+// FIFO, a link to a missing file) raises ENotRegularFile naming it, also
+// before any request. The file appears only after a complete transfer with
 // a success status: it is written beside the target and renamed over it at
 // the end. When the URL cannot be opened, the final response has no 2xx
 // status, the transfer breaks or breaks a bound, or Abort is called, this

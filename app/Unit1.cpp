@@ -157,7 +157,15 @@ void TForm1::Image1DblClick() {
 }
 
 void TForm1::FormClose() {
-    m_log.Save(*Memo1);
+    try {
+        m_log.Save(*Memo1);
+    } catch (...) {
+        // A log that no save can ever write must not hold the window open:
+        // its error is told once and the close goes on.
+        if (!m_log.Unusable())
+            throw;
+        Application->HandleException(std::current_exception());
+    }
     m_closed = true;
     AbortPageFetch();
     ImageFetcher1.Abort();

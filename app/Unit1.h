@@ -89,7 +89,9 @@ public:
     // Opens a new viewer, which becomes the current one (Form2).
     void Image1DblClick();
     // Saves the log pane to "log.log" (a log that could not be loaded is
-    // left as it is, see LogFile); on failure the window stays open.
+    // left as it is, see LogFile); on failure the window stays open, except
+    // for a log that no save can write (not a regular file): its error is
+    // shown once and the window closes.
     // Once saved, a download run in progress ends as at a press of the stop
     // button (StopFlag itself stays as it is), so that the program can end.
     void FormClose() override;

@@ -36,6 +36,9 @@ constexpr int32_t PageMinRateBytes = 1024;
 constexpr int32_t PageMinRatePeriod = 30000;
 // A page is held whole in memory, twice (as Body and as its lines).
 constexpr int64_t MaxPageSize = int64_t { 64 } * 1024 * 1024;
+// Each marker line of a page logs its number once more; a page of millions
+// of them would flood the log, so the lines beyond these are read as any.
+constexpr int MaxMarkerLinesPerPage = 100;
 
 // The run counts in 32-bit two's complement, so that stepping past the
 // largest number wraps instead of overflowing.
@@ -111,11 +114,13 @@ void TForm1::Button2Click() {
             return;
         SplitPageLines(KvHTTP1.Body, lines);
 
+        int markerLines = 0;
         for (int i = 0; i < lines.Count(); ++i) {
             Application->ProcessMessages();
             if (m_closed)
                 return;
-            if (HasImageMarker(lines[i])) {
+            if (markerLines < MaxMarkerLinesPerPage && HasImageMarker(lines[i])) {
+                ++markerLines;
                 Application->ProcessMessages();
                 if (m_closed)
                     return;

@@ -1,6 +1,7 @@
 // The log and the pictures under faults, crashes and hostile files: every
 // number logged is on disk at once, a log we could not read is never
 // replaced, and nothing half fetched or temporary is left behind.
+#include "app/LogFile.h"
 #include "app/ProcessSetUp.h"
 #include "tests/app/DownloadRunFixture.h"
 #include "tests/support/JpegEncoder.h"
@@ -16,12 +17,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <thread>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 extern "C" {
@@ -49,9 +52,15 @@ public:
         AddPage(number, m_server.Url("/images/" + std::to_string(number) + ".jpg"));
     }
     void AddPage(int number, const std::string& pictureUrl) {
-        m_server.WriteFile(PagePath(number).substr(1), Page(pictureUrl));
+        AddRawPage(number, Page(pictureUrl));
+    }
+    void AddRawPage(int number, const std::string& page) {
+        m_server.WriteFile(PagePath(number).substr(1), page);
     }
     std::string BaseUrl() const { return m_server.BaseUrl(); }
+    std::string PictureUrl(int number) const {
+        return m_server.Url("/images/" + std::to_string(number) + ".jpg");
+    }
 
 private:
     NginxServer m_server;
@@ -73,6 +82,12 @@ protected:
         const std::string name = m_dir.filePath("log.log").toStdString();
         std::ofstream(name, std::ios::binary | std::ios::trunc) << log;
         chmod(name.c_str(), mode);
+        Reopen(capacity);
+    }
+
+    // Ends the program and starts it again over whatever "log.log" is now.
+    void Reopen(size_t capacity = TMemo::DefaultCapacity) {
+        m_application.reset();
         m_errors.clear();
         m_application = std::make_unique<TApplication>();
         m_application->SetTitle("Wallpapers");
@@ -87,7 +102,8 @@ protected:
         Form1->show();
     }
 
-    std::string LogFile() const { return ReadFile(m_dir.filePath("log.log").toStdString()); }
+    std::string LogFile() const { return ReadFile(LogName()); }
+    std::string LogName() const { return m_dir.filePath("log.log").toStdString(); }
 
     LogSite m_site;
 };
@@ -239,6 +255,126 @@ TEST_F(DownloadRunLog, JustFetchedPictureThatDoesNotDecodeIsRemovedAndNotLogged)
         EXPECT_EQ(LogFile(), "203\r\n206\r\n");
         EXPECT_EQ(ReadFile(PictureFile(206)), cut);
     }
+}
+
+// A "log.log" that is no regular file is never opened in a way that blocks,
+// never replaced or written through, and never traps the user: one error at
+// start, runs that work and show their numbers, and a close that says once
+// that the log was not saved and then goes through.
+TEST_F(DownloadRunLog, LogThatIsNoRegularFileKeepsTheProgramUsableAndStaysAsItWas) {
+    const std::string away = m_pictures.path().toStdString() + "/away.log";
+    struct Row {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* startError;
+        const char* closeError;
+    };
+    const Row rows[] = {
+        { "folder", [](const std::string& n) { mkdir(n.c_str(), 0755); }, "Is a directory.",
+          "Is a directory." },
+        { "FIFO", [](const std::string& n) { mkfifo(n.c_str(), 0666); }, "Not a regular file.",
+          "Not a regular file." },
+        { "device", [](const std::string& n) { mknod(n.c_str(), S_IFCHR | 0666, makedev(1, 5)); },
+          "Not a regular file.", "Not a regular file." },
+        { "link to a missing file in another folder",
+          [&](const std::string& n) { symlink(away.c_str(), n.c_str()); },
+          "No such file or directory.", "Symbolic link to a missing file." },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (std::string(row.name) == "device" && geteuid() != 0)
+            continue;
+        m_application.reset();
+        std::filesystem::remove_all(LogName());
+        row.make(LogName());
+        struct stat before {};
+        ASSERT_EQ(lstat(LogName().c_str(), &before), 0);
+        Reopen();
+        const std::string prefix = "Cannot open file \"" + LogName() + "\". ";
+        EXPECT_EQ(m_errors, std::vector<std::string> { prefix + row.startError });
+        ClickDownload(200, 201);
+        EXPECT_EQ(LogText(), "200\r\n201\r\n");
+        EXPECT_EQ(m_errors.size(), 1u) << "the run logs without errors";
+        Form1->close();
+        EXPECT_TRUE(m_application->Terminated()) << "the close goes through";
+        ASSERT_EQ(m_errors.size(), 2u);
+        EXPECT_EQ(m_errors[1], "Cannot create file \"" + LogName() + "\". " + row.closeError);
+        m_application.reset();
+        EXPECT_EQ(m_errors.size(), 2u) << "said once";
+        struct stat after {};
+        ASSERT_EQ(lstat(LogName().c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_FALSE(std::filesystem::exists(away));
+    }
+    std::filesystem::remove_all(LogName());
+}
+
+// A picture's name that leads to no regular file ends the run before any
+// request, with an error naming it; nothing is made outside the folder.
+TEST_F(DownloadRunLog, PictureNameThatLeadsToNoRegularFileIsRefused) {
+    const std::string outside = m_dir.filePath("outside.jpg").toStdString();
+    const std::pair<std::string, const char*> rows[] = {
+        { "", "Not a regular file." }, // a FIFO
+        { outside, "Symbolic link to a missing file." },
+    };
+    for (const auto& [linkTo, reason] : rows) {
+        SCOPED_TRACE(reason);
+        m_errors.clear();
+        std::filesystem::remove(PictureFile(200));
+        ASSERT_EQ(linkTo.empty() ? mkfifo(PictureFile(200).c_str(), 0666)
+                                 : symlink(linkTo.c_str(), PictureFile(200).c_str()),
+                  0);
+        ClickDownload(200, 201);
+        EXPECT_EQ(m_errors, std::vector<std::string> { "Cannot create file \"" + PictureFile(200) +
+                                                       "\". " + reason });
+        EXPECT_EQ(CurrentNumber, 200);
+        EXPECT_FALSE(std::filesystem::exists(outside));
+    }
+    EXPECT_EQ(LogFile(), "");
+}
+
+// Two copies of the program in one folder: whatever order they log and close
+// in, neither removes a line the other wrote.
+TEST_F(DownloadRunLog, SecondCopyInTheSameFolderNeverRemovesTheFirstOnesLines) {
+    Restart("100\r\n101\r\n");
+    // The other copy: started earlier over the same log, idle so far.
+    TMemo otherPane;
+    ::LogFile other("log.log");
+    other.Load(otherPane);
+    ClickDownload(200, 201);
+    other.Save(otherPane);
+    EXPECT_EQ(LogFile(), "100\r\n101\r\n200\r\n201\r\n") << "an idle copy's close";
+    other.Append(otherPane, otherPane.AddLine("300"));
+    ClickDownload(202, 203);
+    Form1->close();
+    m_application.reset();
+    other.Save(otherPane);
+    EXPECT_EQ(LogFile(), "100\r\n101\r\n200\r\n201\r\n300\r\n202\r\n203\r\n");
+}
+
+// A page that repeats its picture tag: the first 100 marker lines each log
+// the number, the rest are read like any line; and no run pushes the pane
+// past its capacity, so the log stays loadable.
+TEST_F(DownloadRunLog, MarkerLinesPerPageAreBoundedAndTheLogNeverOutgrowsThePane) {
+    std::string page;
+    for (int i = 0; i < 250; ++i)
+        page += ImageTag(m_site.PictureUrl(200)) + "\r\n";
+    m_site.AddRawPage(200, page);
+    ClickDownload(200, 200);
+    std::string hundred;
+    for (int i = 0; i < 100; ++i)
+        hundred += "200\r\n";
+    EXPECT_EQ(LogText(), hundred);
+    EXPECT_EQ(LogFile(), hundred);
+
+    Restart("", 64);
+    ClickDownload(200, 201);
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Text exceeds memo capacity." });
+    EXPECT_LE(LogFile().size(), 64u);
+    Reopen(64);
+    EXPECT_EQ(m_errors, std::vector<std::string> {}) << "the next start loads it";
+    EXPECT_EQ(LogText(), LogFile());
 }
 
 // ---------------------------------------------------------------------------
