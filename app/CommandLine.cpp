@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 std::string Text(const QString& text) {
@@ -22,17 +24,102 @@ TCommandLine Refused(const QString& program, const QString& message) {
     return refused;
 }
 
+// What is wrong with a --site value; each has its own text (SiteMessage).
+enum class TSiteProblem {
+    None,
+    Form,     // not http(s)://host[:port][/path]
+    UserInfo, // "user@" or "user:password@" before the host
+    Host,     // neither a host name nor a dotted IPv4 address
+    Port,     // not a number from 1 to 65535
+};
+
+bool IsDecimal(QStringView text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+}
+
+// Four decimal parts from 0 to 255. A part with a leading zero is refused:
+// the system's address parser reads it as octal.
+bool IsDottedIpv4(QStringView host) {
+    const auto parts = host.split(u'.');
+    return parts.size() == 4 && std::all_of(parts.begin(), parts.end(), [](QStringView part) {
+               return IsDecimal(part) && part.size() <= 3 && (part.size() == 1 || part[0] != '0') &&
+                      part.toInt() <= 255;
+           });
+}
+
+// Labels of letters, digits and hyphens, none starting or ending with a
+// hyphen. A name whose last label is a number would be read as an IPv4
+// address, so it must be one. Anything else (an IPv6 literal in brackets
+// among them) the page component cannot connect to.
+bool IsHost(QStringView host) {
+    if (IsDecimal(host.mid(host.lastIndexOf(u'.') + 1)))
+        return IsDottedIpv4(host);
+    const auto labels = host.split(u'.');
+    return std::all_of(labels.begin(), labels.end(), [](QStringView label) {
+        return !label.isEmpty() && !label.startsWith(u'-') && !label.endsWith(u'-') &&
+               std::all_of(label.begin(), label.end(), [](QChar c) {
+                   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '-';
+               });
+    });
+}
+
+bool IsPort(QStringView text) {
+    return IsDecimal(text) && text.size() <= 5 && text.toInt() >= 1 && text.toInt() <= 65535;
+}
+
 // The component takes the address as 8-bit text and speaks HTTP and HTTPS;
 // anything beyond the base (a query, a fragment) would end up inside every
 // page address.
-bool IsSiteAddress(const QString& text) {
+TSiteProblem SiteProblem(const QString& text) {
     for (const QChar c : text)
         if (c.unicode() <= 0x20 || c.unicode() >= 0x7F)
-            return false;
+            return TSiteProblem::Form;
+    const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
+    const QString scheme = text.left(schemeEnd).toLower();
+    if (schemeEnd < 0 || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return TSiteProblem::Form;
+    const qsizetype start = schemeEnd + 3;
+    qsizetype end = start;
+    while (end < text.size() && text[end] != '/' && text[end] != '?' && text[end] != '#')
+        ++end;
+    const QStringView authority = QStringView(text).mid(start, end - start);
+    if (authority.contains(u'@'))
+        return TSiteProblem::UserInfo;
+    // A host name holds no colon, so the first one starts the port.
+    const qsizetype colon = authority.indexOf(u':');
+    const QStringView host = authority.left(colon);
+    if (host.isEmpty())
+        return TSiteProblem::Form;
+    if (host.startsWith(u'[') || !IsHost(host))
+        return TSiteProblem::Host;
+    if (colon >= 0 && !IsPort(authority.mid(colon + 1)))
+        return TSiteProblem::Port;
     const QUrl url(text, QUrl::StrictMode);
-    const bool http =
-        url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    return url.isValid() && http && !url.host().isEmpty() && !url.hasQuery() && !url.hasFragment();
+    return url.isValid() && !url.hasQuery() && !url.hasFragment() ? TSiteProblem::None
+                                                                  : TSiteProblem::Form;
+}
+
+QString SiteMessage(TSiteProblem problem, const QString& address) {
+    const QString give = QStringLiteral("give http(s)://host or http(s)://host:port");
+    switch (problem) {
+    case TSiteProblem::None:
+        break;
+    case TSiteProblem::Form:
+        return QStringLiteral("--site \"%1\" is not a site address; %2").arg(address, give);
+    case TSiteProblem::UserInfo:
+        return QStringLiteral("--site \"%1\": a user name or password cannot be given; %2")
+            .arg(address, give);
+    case TSiteProblem::Host:
+        return QStringLiteral("--site \"%1\": the host must be a host name or an IPv4 address "
+                              "(four numbers from 0 to 255)")
+            .arg(address);
+    case TSiteProblem::Port:
+        return QStringLiteral("--site \"%1\": the port must be a number from 1 to 65535")
+            .arg(address);
+    }
+    return {};
 }
 
 QString WithoutTrailingSlashes(QString text) {
@@ -89,12 +176,16 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
         return Refused(program, QStringLiteral("unexpected argument \"%1\"")
                                     .arg(parser.positionalArguments().constFirst()));
 
+    // A second value would silently win over the first: the user meant one.
+    for (const QCommandLineOption* option : { &site, &dir })
+        if (parser.values(*option).size() > 1)
+            return Refused(
+                program,
+                QStringLiteral("--%1 is given more than once").arg(option->names().constFirst()));
+
     const QString address = parser.value(site);
-    if (!IsSiteAddress(address))
-        return Refused(program,
-                       QStringLiteral("--site \"%1\" is not a site address; give http(s)://host or "
-                                      "http(s)://host:port")
-                           .arg(address));
+    if (const TSiteProblem problem = SiteProblem(address); problem != TSiteProblem::None)
+        return Refused(program, SiteMessage(problem, address));
     result.SiteAddress = Text(WithoutTrailingSlashes(address));
 
     if (parser.isSet(dir)) {
