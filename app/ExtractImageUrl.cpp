@@ -1,5 +1,7 @@
 #include "app/ExtractImageUrl.h"
 
+#include "toolkit/runtime/TStringList.h"
+
 std::string ExtractImageUrl(std::string line) {
     const auto marker = line.find(ImageMarker);
     if (marker == std::string::npos)
@@ -9,4 +11,12 @@ std::string ExtractImageUrl(std::string line) {
     if (quote != std::string::npos)
         line.erase(quote);
     return line;
+}
+
+bool HasImageMarker(const std::string& line) {
+    return line.find(ImageMarker) != std::string::npos;
+}
+
+void SplitPageLines(const std::string& body, TStringList& lines) {
+    lines.SetText(body.substr(0, body.find('\0')));
 }

@@ -13,3 +13,12 @@ inline constexpr std::string_view ImageMarker = "<img class=\"wallpaper\" src=\"
 // resolved. A line without the marker (which callers test for first) gives
 // "".
 std::string ExtractImageUrl(std::string line);
+
+class TStringList;
+
+// Whether a page line holds the image marker anywhere.
+bool HasImageMarker(const std::string& line);
+
+// A page's lines: CR LF, a lone CR and a lone LF each end one line; a last
+// line without a line end still counts; the text ends at its first NUL.
+void SplitPageLines(const std::string& body, TStringList& lines);

@@ -53,16 +53,6 @@ std::string PageAddress(const std::string& site, int32_t number) {
     return site + "/wallpapers/get/id/" + std::to_string(number) + "/resolution/1024x768";
 }
 
-// CR LF, a lone CR and a lone LF each end one line; a last line without a
-// line end still counts; the text ends at its first NUL character.
-void SplitPageLines(const std::string& body, TStringList& lines) {
-    lines.SetText(body.substr(0, body.find('\0')));
-}
-
-bool HasImageMarker(const std::string& line) {
-    return line.find(ImageMarker) != std::string::npos;
-}
-
 } // namespace
 
 void TForm1::SetUpKvHTTP1() {
