@@ -40,6 +40,8 @@ EDownloadError ServiceFailure(const std::string& url, uint32_t httpStatus) {
 } // namespace
 
 void TImageFetcher::Fetch(const std::string& url, const std::string& fileName) {
+    if (url.size() > MaxPictureAddress)
+        throw EPictureAddressTooLong();
     assert(!Fetching() && "a second picture fetch started inside the first");
     // File failures are told by the runtime's I/O codes for their errno:
     // creating or renaming keeps it on the error, writing or flushing on the

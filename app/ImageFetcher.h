@@ -2,6 +2,7 @@
 
 #include "toolkit/runtime/Exception.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,13 +32,27 @@ public:
     int64_t RetryAfter;
 };
 
+// The longest picture address Fetch sends, in bytes. A page that names a
+// longer one is broken or hostile: no server takes such a request line.
+inline constexpr size_t MaxPictureAddress = 65536;
+
+// "Picture address too long": a picture address over MaxPictureAddress,
+// refused before the file is made or any request is sent. A class of its own,
+// not an EDownloadError: nothing was downloaded, and trying it again would
+// refuse it again.
+class EPictureAddressTooLong : public Exception {
+public:
+    EPictureAddressTooLong() : Exception("Picture address too long") {}
+};
+
 // Copies the body of a URL into a file through the URL service, reading it
 // in chunks of 4024 bytes and writing it in batches of 128 KiB, so memory
 // stays bounded whatever the picture's size. The URL and the name are used unchanged.
 // The agent name is the program file's name.
 //
-// The target is checked first: a file that cannot be made there (a missing
-// or read-only folder, a directory of that name) raises EInOutError with the
+// The address is checked first (EPictureAddressTooLong), then the target: a
+// file that cannot be made there (a missing or read-only folder, a
+// directory of that name) raises EInOutError with the
 // codes of InOutError.h ("File access denied", "Invalid filename") before
 // any request is sent; a name that leads to no regular file (a device, a
 // FIFO, a link to a missing file) raises ENotRegularFile naming it, also

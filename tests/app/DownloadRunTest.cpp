@@ -219,6 +219,22 @@ TEST_F(DownloadRun, PictureThatFailsEndsTheRunAndLeavesNoFileOfItsOwn) {
     EXPECT_EQ(CurrentNumber, 203);
 }
 
+TEST_F(DownloadRun, PictureAddressTooLongEndsTheRunWithoutARequest) {
+    std::string address = m_site.BaseUrl() + "/images/";
+    address += std::string(70000 - address.size() - 4, 'a') + ".jpg";
+    ASSERT_EQ(address.size(), 70000U);
+    m_site.AddPage(200, "<p>\r\n<img class=\"wallpaper\" src=\"" + address + "\">\r\n");
+    m_site.AddWallpaper(201, 50, 40);
+
+    ClickDownload(200, 201);
+    EXPECT_EQ(m_errors, std::vector<std::string> { "Picture address too long." });
+    EXPECT_FALSE(std::filesystem::exists(PictureFile(200)));
+    EXPECT_EQ(LogText(), "");
+    EXPECT_EQ(CurrentNumber, 200);
+    EXPECT_EQ(m_site.Requests(1, "/wallpapers/"), 1);
+    EXPECT_EQ(m_site.LogLines(), 1U) << "the page alone, no picture request";
+}
+
 TEST_F(DownloadRun, StopFlagAlreadySetHandlesTheFirstLineOfTheFirstPageOnly) {
     m_site.AddPage(200, m_site.ImageTag(200) + "\r\n" + m_site.ImageTag(200) + "\r\n");
     m_site.AddPicture(200, MakeJpeg(30, 20));

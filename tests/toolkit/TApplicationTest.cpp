@@ -50,6 +50,37 @@ TEST(TApplication, ErrorBoxTextAppendsAPeriodUnlessTheMessageEndsInOneOrBelow) {
     EXPECT_EQ(ErrorBoxText("Ошибка"), "Ошибка.");
 }
 
+TEST(TApplication, LongErrorTextsAreElidedInTheBox) {
+    const auto repeat = [](const std::string& piece, int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += piece;
+        return text;
+    };
+    const std::string a200(200, 'a');
+    const std::string z100(100, 'z');
+    const struct {
+        std::string message;
+        std::string shown;
+    } rows[] = {
+        { "Picture address too long", "Picture address too long" },
+        { std::string(400, 'a'), std::string(400, 'a') },
+        { a200 + std::string(101, 'm') + z100, a200 + " … " + z100 },
+        { a200 + std::string(1000000, 'm') + z100, a200 + " … " + z100 },
+        // Cuts that would fall inside a two-byte character move off it.
+        { "x" + repeat("я", 300) + "y", "x" + repeat("я", 99) + " … " + repeat("я", 49) + "y" },
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ElidedErrorText(row.message), row.shown) << row.message.size();
+
+    TApplication application;
+    Recorder recorder;
+    application.SetErrorPresenter(recorder.Presenter());
+    application.ShowErrorText(a200 + std::string(5000, 'm') + z100);
+    ASSERT_EQ(recorder.boxes.size(), 1U);
+    EXPECT_EQ(recorder.boxes[0].second, a200 + " … " + z100 + ".");
+}
+
 TEST(TApplication, TitleIsTheProgramNameUpToItsFirstDotWithTheRestLowered) {
     EXPECT_EQ(ApplicationTitle("/usr/local/bin/wallpapers"), "wallpapers");
     EXPECT_EQ(ApplicationTitle("/opt/WallPapers.exe"), "Wallpapers");

@@ -16,6 +16,22 @@ std::string ErrorBoxText(const std::string& message) {
     return message + ".";
 }
 
+std::string ElidedErrorText(const std::string& message) {
+    if (message.size() <= ErrorBoxLimit)
+        return message;
+    // A cut never splits a UTF-8 character: it moves off continuation bytes.
+    const auto continuation = [&message](size_t at) {
+        return (static_cast<unsigned char>(message[at]) & 0xC0) == 0x80;
+    };
+    size_t headEnd = ElidedHead;
+    while (headEnd > 0 && continuation(headEnd))
+        --headEnd;
+    size_t tailStart = message.size() - ElidedTail;
+    while (tailStart < message.size() && continuation(tailStart))
+        ++tailStart;
+    return message.substr(0, headEnd) + " \u2026 " + message.substr(tailStart);
+}
+
 std::string ApplicationTitle(const std::string& programFile) {
     QString name = QString::fromLocal8Bit(programFile.c_str());
     name = name.mid(name.lastIndexOf(u'/') + 1);
@@ -81,7 +97,10 @@ void TApplication::ProcessMessages() {
 
 void TApplication::ShowErrorText(const std::string& message) noexcept {
     try {
-        m_presenter(m_title, ErrorBoxText(message));
+        const std::string shown = ElidedErrorText(message);
+        if (message.size() > ErrorBoxLimit)
+            std::fprintf(stderr, "%s: %s\n", m_title.c_str(), message.c_str());
+        m_presenter(m_title, ErrorBoxText(shown));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: cannot show the error box: %s\n", m_title.c_str(), e.what());
     } catch (...) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -52,7 +53,8 @@ public:
     void ProcessMessages();
 
     // Reports an exception in the error box: its message, with "." appended
-    // unless it already ends with "." or a character below ".". Never throws.
+    // unless it already ends with "." or a character below ".", and elided
+    // when it is long (ElidedErrorText). Never throws.
     void HandleException(std::exception_ptr error) noexcept;
     void ShowErrorText(const std::string& message) noexcept;
 
@@ -73,6 +75,16 @@ extern TApplication* Application;
 
 // The message text as the error box shows it.
 std::string ErrorBoxText(const std::string& message);
+
+// A message longer than ErrorBoxLimit bytes as the error box shows it: its
+// first ElidedHead and last ElidedTail bytes (moved to whole UTF-8
+// characters) around " … ". A box with a text of a million characters takes
+// seconds to lay out and no one reads it; ShowErrorText writes the whole
+// text to standard error instead. Shorter messages come back unchanged.
+inline constexpr size_t ErrorBoxLimit = 400;
+inline constexpr size_t ElidedHead = 200;
+inline constexpr size_t ElidedTail = 100;
+std::string ElidedErrorText(const std::string& message);
 
 // The application title for a program file: its name without directory and
 // without everything from the first "." on, every character after the first
