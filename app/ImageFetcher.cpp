@@ -10,8 +10,9 @@
 #include <fcntl.h>
 
 #include <cassert>
+#include <cerrno>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -37,20 +38,41 @@ EDownloadError ServiceFailure(const std::string& url, uint32_t httpStatus) {
     return EDownloadError(url, reason, code, httpStatus);
 }
 
+// File failures are told by the runtime's I/O codes for their errno:
+// creating or renaming keeps it on the error, writing or flushing on the
+// stream. A name that leads to no regular file keeps its own error, which
+// names the file: no I/O code says what is wrong with it. Only inside a
+// handler of the stream error.
+[[noreturn]] void RaiseFileFailure(const TFileStream* stream) {
+    try {
+        throw;
+    } catch (const ENotRegularFile&) {
+        throw;
+    } catch (const EFCreateError& e) {
+        throw InOutErrorFromErrno(e.SystemError);
+    } catch (const EWriteError&) {
+        throw InOutErrorFromErrno(stream ? stream->LastError() : EIO);
+    }
+}
+
 } // namespace
 
 void TImageFetcher::Fetch(const std::string& url, const std::string& fileName) {
+    const std::unique_ptr<TAtomicFileStream> output = Download(url, fileName);
+    PutInPlace(*output);
+}
+
+std::unique_ptr<TAtomicFileStream> TImageFetcher::Download(const std::string& url,
+                                                           const std::string& fileName) {
     if (url.size() > MaxPictureAddress)
         throw EPictureAddressTooLong();
     assert(!Fetching() && "a second picture fetch started inside the first");
-    // File failures are told by the runtime's I/O codes for their errno:
-    // creating or renaming keeps it on the error, writing or flushing on the
-    // stream. The file is made first, so that a target that cannot be
-    // written costs no transfer.
-    std::optional<TAtomicFileStream> output;
+    // The file is made first, so that a target that cannot be written costs
+    // no transfer.
+    std::unique_ptr<TAtomicFileStream> output;
     try {
         // A picture never follows a link out of its folder to make a file.
-        output.emplace(fileName, TFileTarget::TDangling::Refuse);
+        output = std::make_unique<TAtomicFileStream>(fileName, TFileTarget::TDangling::Refuse);
         const std::string agent = ExtractFileName(GetModuleFileName());
         TInternetHandle root(
             InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -69,14 +91,21 @@ void TImageFetcher::Fetch(const std::string& url, const std::string& fileName) {
         if (!file)
             throw ServiceFailure(url, 0);
         Transfer(url, file.get(), *output);
-        output->Commit();
-    } catch (const ENotRegularFile&) {
-        // Names the file: no I/O code says what is wrong with it.
-        throw;
-    } catch (const EFCreateError& e) {
-        throw InOutErrorFromErrno(e.SystemError);
-    } catch (const EWriteError&) {
-        throw InOutErrorFromErrno(output->LastError());
+        // On disk now, so that putting it in place later is quick wherever
+        // that happens.
+        if (!output->Flush())
+            throw EWriteError();
+    } catch (const EStreamError&) {
+        RaiseFileFailure(output.get());
+    }
+    return output;
+}
+
+void TImageFetcher::PutInPlace(TAtomicFileStream& output) {
+    try {
+        output.Commit();
+    } catch (const EStreamError&) {
+        RaiseFileFailure(&output);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct InternetHandle;
@@ -85,6 +86,14 @@ public:
     std::function<void(int64_t received, int64_t announced)> OnProgress;
 
     void Fetch(const std::string& url, const std::string& fileName);
+    // Fetch in two steps: the complete picture, flushed to disk beside the
+    // target but not yet in its place (nothing named exists until then; the
+    // file goes when the stream does), and then putting it in place, with
+    // the same errors as Fetch. The stream may be put in place on another
+    // thread than the one that downloaded it.
+    std::unique_ptr<TAtomicFileStream> Download(const std::string& url,
+                                                const std::string& fileName);
+    static void PutInPlace(TAtomicFileStream& output);
     // Ends the fetch in progress, if any, at once: Fetch raises
     // EDownloadError with ServiceError ERROR_INTERNET_OPERATION_CANCELLED.
     void Abort();

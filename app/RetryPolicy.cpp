@@ -1,5 +1,6 @@
 #include "app/RetryPolicy.h"
 
+#include "app/HttpDate.h"
 #include "net/NthField.h"
 #include "platform/UrlService.h"
 #include "toolkit/runtime/SysUtils.h"
@@ -40,6 +41,16 @@ bool IsRetryAfterLine(const std::string& line) {
            });
 }
 
+// A date's seconds from now; 0 once it has passed.
+std::optional<int64_t> SecondsUntil(const std::string& value,
+                                    std::chrono::system_clock::time_point now) {
+    const std::chrono::sys_seconds nowSeconds = std::chrono::floor<std::chrono::seconds>(now);
+    const std::optional<std::chrono::sys_seconds> date = ParseHttpDate(value, nowSeconds);
+    if (!date)
+        return std::nullopt;
+    return std::max<int64_t>(0, (*date - nowSeconds).count());
+}
+
 } // namespace
 
 bool IsTransientStatus(int status) {
@@ -73,6 +84,11 @@ bool IsTransientDownload(uint32_t serviceError, uint32_t httpStatus) {
 }
 
 std::optional<int64_t> RetryAfterSeconds(const std::string& header) {
+    return RetryAfterSeconds(header, std::chrono::system_clock::now());
+}
+
+std::optional<int64_t> RetryAfterSeconds(const std::string& header,
+                                         std::chrono::system_clock::time_point now) {
     size_t start = 0;
     while (start < header.size()) {
         size_t end = header.find('\n', start);
@@ -83,10 +99,11 @@ std::optional<int64_t> RetryAfterSeconds(const std::string& header) {
         if (!IsRetryAfterLine(line))
             continue;
         const std::string value = Trimmed(line.substr(line.find(':') + 1));
-        if (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) {
-                return std::isdigit(static_cast<unsigned char>(c));
-            }))
+        if (value.empty())
             return std::nullopt;
+        if (!std::all_of(value.begin(), value.end(),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            return SecondsUntil(value, now);
         // Any number of digits: more than a day is as good as for ever.
         return value.size() > 9 ? int64_t { 999999999 } : std::stoll(value);
     }

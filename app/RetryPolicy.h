@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -33,9 +34,14 @@ bool IsTransientPageError(const std::string& message, bool timedOut);
 // server's status.
 bool IsTransientDownload(uint32_t serviceError, uint32_t httpStatus);
 
-// The Retry-After of a response header (CR LF or LF lines), in seconds; only
-// the number-of-seconds form counts.
+// The Retry-After of a response header (CR LF or LF lines), in seconds: a
+// number of seconds, or an HTTP date (the IMF-fixdate "Sun, 06 Nov 1994
+// 08:49:37 GMT" or the obsolete RFC 850 and asctime forms) counted from now,
+// 0 when it has passed. Nothing for no header or a value of neither form.
 std::optional<int64_t> RetryAfterSeconds(const std::string& header);
+// The same, with the current time given.
+std::optional<int64_t> RetryAfterSeconds(const std::string& header,
+                                         std::chrono::system_clock::time_point now);
 
 // The wait after failed try `attempt` (1 to MaxAttempts - 1): the server's
 // Retry-After when it sent one, at most MaxRetryAfter, else the scheduled one.

@@ -37,6 +37,7 @@ void TRunProgress::Start(int64_t total) {
     m_present = 0;
     m_withoutPicture = 0;
     m_numberHasPicture = false;
+    m_inFlight = 0;
     m_activity.clear();
     m_bar->setTextVisible(true);
     ShowBar();
@@ -98,6 +99,13 @@ QString TRunProgress::BytesText(int64_t received, int64_t announced) {
     return SizeText(received) + QStringLiteral(" из ") + SizeText(announced);
 }
 
+void TRunProgress::InFlight(int count) {
+    if (count == m_inFlight)
+        return;
+    m_inFlight = count;
+    ShowBar();
+}
+
 void TRunProgress::ShowBar() {
     if (m_total <= INT_MAX) {
         m_bar->setRange(0, static_cast<int>(m_total));
@@ -106,7 +114,10 @@ void TRunProgress::ShowBar() {
         m_bar->setRange(0, static_cast<int>(ScaledBarMaximum));
         m_bar->setValue(static_cast<int>(m_done * ScaledBarMaximum / m_total));
     }
-    m_bar->setFormat(QStringLiteral("%1 из %2").arg(m_done).arg(m_total));
+    QString format = QStringLiteral("%1 из %2").arg(m_done).arg(m_total);
+    if (m_inFlight > 0)
+        format += QStringLiteral(", %1 в пути").arg(m_inFlight);
+    m_bar->setFormat(format);
 }
 
 void TRunProgress::ShowStatus() {

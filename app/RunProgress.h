@@ -35,6 +35,9 @@ public:
     // WaitEnded.
     void Waiting(int32_t milliseconds);
     void WaitEnded();
+    // Numbers fetched ahead of the current one or with it, shown after the
+    // bar's figures ("3 из 61, 6 в пути") while there are any.
+    void InFlight(int count);
 
     int64_t Total() const { return m_total; }
     int64_t Done() const { return m_done; }
@@ -64,5 +67,6 @@ private:
     int64_t m_present { 0 };
     int64_t m_withoutPicture { 0 };
     bool m_numberHasPicture { false };
+    int m_inFlight { 0 };
     QString m_activity;
 };

@@ -142,9 +142,13 @@ void TForm1::FormShow() {
 void TForm1::Button3Click() {
     StopFlag = 1 - StopFlag;
     Button3->setText(StopFlag == 1 ? QStringLiteral("разрешить") : QStringLiteral("Запретить"));
+    if (m_ahead)
+        m_ahead->SetStopping(StopFlag == 1);
     if (StopFlag == 1) {
         AbortPageFetch();
         ImageFetcher1.Abort();
+        if (m_ahead)
+            m_ahead->CancelAll();
     }
 }
 
@@ -169,6 +173,8 @@ void TForm1::FormClose() {
     m_closed = true;
     AbortPageFetch();
     ImageFetcher1.Abort();
+    if (m_ahead)
+        m_ahead->CancelAll();
 }
 
 void TForm1::FormDestroy() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/FetchAhead.h"
 #include "app/ImageFetcher.h"
 #include "app/LogFile.h"
 #include "app/RetryPolicy.h"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -71,6 +73,12 @@ public:
     std::string PictureDirectory;
     // The waits before another try of a transiently failed fetch.
     TRetryWaits RetryWaits { DefaultRetryWaits };
+    // How many numbers a run has in flight at once. With 1 it fetches each
+    // page and picture when it gets to its number; with more, the pages and
+    // pictures of the next numbers are fetched ahead on worker threads
+    // (TFetchAhead) while the run shows and logs the numbers strictly in
+    // order, leaving exactly what it would leave with 1.
+    int Parallel { 1 };
 
     const TRunProgress& Progress() const { return *m_progress; }
 
@@ -105,10 +113,14 @@ private:
     // or a wait.
     bool FetchPage(const std::string& address);
     // Runs a fetch until it is done, ended by the user, fails for good, or
-    // its tries are used up (RetryPolicy.h); false when it was ended.
+    // its tries are used up (FetchTries.h); false when it was ended.
     bool FetchWithRetries(const std::function<TFetchTry()>& fetch);
-    // One try of FetchPage.
-    bool GetPage(const std::string& address);
+    // One try of FetchPage with KvHTTP1.
+    TFetchTry TryOwnPage(const std::string& address);
+    // The page FetchPage fetched: KvHTTP1's, or the one fetched ahead.
+    const std::string& PageBody() const;
+    // Starts fetching ahead for a run over `count` numbers from `from`.
+    void BeginFetchAhead(int32_t from, uint64_t count);
     // Waits while the window's events go on; false when the stop button or a
     // close ended the wait.
     bool WaitBeforeRetry(int32_t milliseconds);
@@ -132,6 +144,10 @@ private:
     bool m_closed { false };
     // Made once the widgets exist.
     std::optional<TRunProgress> m_progress;
+    // While a run with Parallel above 1 works: the numbers fetched ahead,
+    // and what was fetched of the current one.
+    std::unique_ptr<TFetchAhead> m_ahead;
+    std::shared_ptr<TAheadResult> m_aheadResult;
 };
 
 // Program-wide state, on the user-interface thread only.

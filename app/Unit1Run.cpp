@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/ExtractImageUrl.h"
+#include "app/FetchTries.h"
 #include "app/ImageFetcher.h"
 #include "app/PictureDirectory.h"
 #include "app/Unit2.h"
@@ -9,6 +10,7 @@
 #include "platform/UrlService.h"
 #include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/SysUtils.h"
+#include "toolkit/runtime/TAtomicFileStream.h"
 #include "toolkit/runtime/TStringList.h"
 #include "toolkit/widgets/LoadPictureFile.h"
 #include "toolkit/widgets/TApplication.h"
@@ -19,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <unistd.h>
@@ -36,6 +39,10 @@ constexpr int32_t PageMinRateBytes = 1024;
 constexpr int32_t PageMinRatePeriod = 30000;
 // A page is held whole in memory, twice (as Body and as its lines).
 constexpr int64_t MaxPageSize = int64_t { 64 } * 1024 * 1024;
+// What the numbers fetched ahead may hold at most: their pages in memory,
+// their pictures on disk (until the run puts them in place).
+constexpr int64_t MaxPagesAhead = int64_t { 128 } * 1024 * 1024;
+constexpr uint64_t MaxPicturesAhead = uint64_t { 256 } * 1024 * 1024;
 // Each marker line of a page logs its number once more; a page of millions
 // of them would flood the log, so the lines beyond these are read as any.
 constexpr int MaxMarkerLinesPerPage = 100;
@@ -86,6 +93,9 @@ void TForm1::Button2Click() {
     m_running = true;
     Button2->setEnabled(false);
     ScopeExit idle([this] {
+        // Whatever was fetched ahead goes with the run, pictures included.
+        m_aheadResult.reset();
+        m_ahead.reset();
         m_running = false;
         Button2->setEnabled(true);
     });
@@ -93,6 +103,8 @@ void TForm1::Button2Click() {
     int32_t remaining = Wrapped(Bits(to) - Bits(from) + 1U);
     m_progress->Start(int64_t { to } - from + 1);
     CurrentNumber = from;
+    if (Parallel > 1)
+        BeginFetchAhead(from, static_cast<uint64_t>(int64_t { to } - from + 1));
     TStringList lines;
     for (;;) {
         Application->ProcessMessages();
@@ -102,7 +114,7 @@ void TForm1::Button2Click() {
         Edit1->setText(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())));
         if (!FetchPage(address))
             return;
-        SplitPageLines(KvHTTP1.Body, lines);
+        SplitPageLines(PageBody(), lines);
 
         int markerLines = 0;
         for (int i = 0; i < lines.Count(); ++i) {
@@ -124,6 +136,12 @@ void TForm1::Button2Click() {
             return;
 
         m_progress->NumberDone();
+        if (m_ahead) {
+            m_aheadResult.reset();
+            m_ahead->Next();
+            m_ahead->Fill(StopFlag == 1);
+            m_progress->InFlight(m_ahead->InFlight());
+        }
         CurrentNumber = Wrapped(Bits(CurrentNumber) + 1U);
         remaining = Wrapped(Bits(remaining) - 1U);
         if (remaining == 0)
@@ -135,50 +153,62 @@ void TForm1::Button2Click() {
 // without retries: the error ends the run, and a page with an error status
 // is read like any other (it names no picture).
 bool TForm1::FetchWithRetries(const std::function<TFetchTry()>& fetch) {
-    for (int attempt = 1;; ++attempt) {
-        const TFetchTry outcome = fetch();
-        if (outcome.Result != TFetchTry::TResult::Transient)
-            return outcome.Result == TFetchTry::TResult::Done;
-        if (attempt == MaxAttempts || StopFlag == 1) {
-            if (outcome.Failure)
-                std::rethrow_exception(outcome.Failure);
-            return true;
-        }
-        if (!WaitBeforeRetry(RetryWait(attempt, RetryWaits, outcome.RetryAfterSeconds)))
-            return false;
-    }
+    return ::FetchWithRetries(
+        fetch, RetryWaits, [] { return StopFlag == 1; },
+        [this](int32_t milliseconds) { return WaitBeforeRetry(milliseconds); });
 }
 
 bool TForm1::FetchPage(const std::string& address) {
-    return FetchWithRetries([this, &address] {
-        try {
-            if (!GetPage(address))
-                return TFetchTry::Ended();
-        } catch (const std::exception& error) {
-            if (!IsTransientPageError(error.what(), KvHTTP1.TimedOut))
-                throw;
-            return TFetchTry::Transient(std::current_exception(), std::nullopt);
-        }
-        if (!IsTransientStatus(KvHTTP1.ReplyCode))
-            return TFetchTry {};
-        return TFetchTry::Transient(nullptr, RetryAfterSeconds(KvHTTP1.Header));
-    });
+    if (m_ahead) {
+        m_aheadResult = m_ahead->Take();
+        m_progress->InFlight(m_ahead->InFlight());
+        if (!m_aheadResult)
+            return false;
+        if (m_aheadResult->Failure)
+            std::rethrow_exception(m_aheadResult->Failure);
+        if (!m_aheadResult->Redo)
+            return true;
+        // A lasting failure ahead: the run meets it, or not, for itself.
+        m_aheadResult.reset();
+    }
+    return FetchWithRetries([this, &address] { return TryOwnPage(address); });
 }
 
-bool TForm1::GetPage(const std::string& address) {
+TFetchTry TForm1::TryOwnPage(const std::string& address) {
     m_pageFetchAborted = false;
     m_fetchingPage = true;
     ScopeExit fetched([this] { m_fetchingPage = false; });
-    try {
-        KvHTTP1.Get(address);
-    } catch (...) {
-        // Whatever error the abort made the component raise, it is the
-        // user's stop, not a failure to report.
-        if (m_pageFetchAborted)
-            return false;
-        throw;
-    }
-    return true;
+    return TryPage(KvHTTP1, address, m_pageFetchAborted);
+}
+
+const std::string& TForm1::PageBody() const {
+    return m_aheadResult ? m_aheadResult->Body : KvHTTP1.Body;
+}
+
+void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
+    m_ahead = std::make_unique<TFetchAhead>(Parallel);
+    m_ahead->Begin(from, count, [this](int32_t number) {
+        TAheadJob job;
+        job.Number = number;
+        job.PageAddress = PageAddress(SiteAddress, number);
+        job.PictureFile = PictureFileName(number);
+        job.Page = TPageSettings::Of(KvHTTP1);
+        // What is held ahead stays within a total; a page or picture beyond
+        // its share is fetched again by the run itself, with its own bounds.
+        const int64_t pageShare = MaxPagesAhead / Parallel;
+        if (job.Page.MaxBodySize < 0 || job.Page.MaxBodySize > pageShare)
+            job.Page.MaxBodySize = pageShare;
+        job.RetryWaits = RetryWaits;
+        job.ConnectTimeOut = ImageFetcher1.ConnectTimeOut;
+        job.LowSpeedLimit = ImageFetcher1.LowSpeedLimit;
+        job.LowSpeedTime = ImageFetcher1.LowSpeedTime;
+        job.MaxPictureSize =
+            std::min<uint64_t>(ImageFetcher1.MaxPictureSize, MaxPicturesAhead / Parallel);
+        return job;
+    });
+    m_ahead->SetStopping(StopFlag == 1);
+    m_ahead->Fill(StopFlag == 1);
+    m_progress->InFlight(m_ahead->InFlight());
 }
 
 bool TForm1::WaitBeforeRetry(int32_t milliseconds) {
@@ -212,8 +242,19 @@ bool TForm1::TakePicture(const std::string& line) {
     bool fetchedNow = false;
     if (!FileExists(fileName)) {
         ForcePictureDirectory(ExtractFilePath(fileName));
-        if (!FetchPicture(ExtractImageUrl(line), fileName))
+        const std::string url = ExtractImageUrl(line);
+        if (m_aheadResult && !m_aheadResult->PictureUrl.empty() &&
+            m_aheadResult->PictureUrl == url) {
+            // Fetched ahead: it becomes the number's file only now, or its
+            // failure surfaces now, as it would have had it been fetched now.
+            m_aheadResult->PictureUrl.clear();
+            if (m_aheadResult->PictureFailure)
+                std::rethrow_exception(m_aheadResult->PictureFailure);
+            const std::unique_ptr<TAtomicFileStream> picture = std::move(m_aheadResult->Picture);
+            TImageFetcher::PutInPlace(*picture);
+        } else if (!FetchPicture(url, fileName)) {
             return false;
+        }
         fetchedNow = true;
     }
     try {
@@ -244,20 +285,13 @@ bool TForm1::TakePicture(const std::string& line) {
 // ends the run quietly.
 bool TForm1::FetchPicture(const std::string& url, const std::string& fileName) {
     ScopeExit shown([this] { m_progress->PictureEnded(); });
-    return FetchWithRetries([this, &url, &fileName] {
-        try {
-            ImageFetcher1.Fetch(url, fileName);
-        } catch (const EDownloadError& e) {
-            if (e.ServiceError == ERROR_INTERNET_OPERATION_CANCELLED)
-                return TFetchTry::Ended();
-            if (!IsTransientDownload(e.ServiceError, e.HttpStatus))
-                throw;
-            return TFetchTry::Transient(std::current_exception(), e.RetryAfter >= 0
-                                                                      ? std::optional(e.RetryAfter)
-                                                                      : std::nullopt);
-        }
-        return TFetchTry {};
-    });
+    std::unique_ptr<TAtomicFileStream> picture;
+    if (!FetchWithRetries([this, &url, &fileName, &picture] {
+            return TryPicture(ImageFetcher1, url, fileName, picture);
+        }))
+        return false;
+    TImageFetcher::PutInPlace(*picture);
+    return true;
 }
 
 std::string TForm1::PictureFileName(int32_t number) const {

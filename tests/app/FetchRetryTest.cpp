@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -63,10 +64,38 @@ TEST(RetryPolicy, WhatIsTriedAgainAndHowLongItWaits) {
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nRetry-After: 99999999999999999999\r\n"),
               999999999);
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nRetry-After: Wed, 21 Oct 2026 07:28:00 "
+    // A date counts from now: the three forms of HTTP, and one that has
+    // passed. A two-digit year is the one within 50 years ahead or behind.
+    const auto now = std::chrono::sys_days(std::chrono::year(1994) / 11 / 6) + 8h + 49min;
+    const struct {
+        const char* value;
+        std::optional<int64_t> seconds;
+    } dates[] = {
+        { "Sun, 06 Nov 1994 08:49:37 GMT", 37 },
+        { "Sunday, 06-Nov-94 08:49:37 GMT", 37 },
+        { "Sun Nov  6 08:49:37 1994", 37 },
+        { "Mon, 07 Nov 1994 08:49:00 GMT", 86400 },
+        { "Thu, 01 Dec 1994 00:00:00 GMT", 2128260 },
+        { "Saturday, 01-Jan-05 00:00:00 GMT", 320425860 },
+        { "Sat, 05 Nov 1994 08:49:37 GMT", 0 },
+        { "Thursday, 01-Jan-70 00:00:00 GMT", 0 },
+        { "Sun, 06 Nov 1994 08:49:37 UTC", std::nullopt },
+        { "Sun, 31 Nov 1994 08:49:37 GMT", std::nullopt },
+        { "Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt },
+        { "Sun, 6 Nov 1994 08:49:37 GMT", std::nullopt },
+        { "sun, 06 nov 1994 08:49:37 gmt", std::nullopt },
+        { "Sun Nov 06 08:49:37 1994 GMT", std::nullopt },
+        { "soon", std::nullopt },
+    };
+    for (const auto& row : dates)
+        EXPECT_EQ(RetryAfterSeconds(
+                      std::string("HTTP/1.0 503 Busy\r\nRetry-After: ") + row.value + "\r\n", now),
+                  row.seconds)
+            << row.value;
+    EXPECT_GT(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nRetry-After: Fri, 01 Jan 2100 00:00:00 "
                                 "GMT\r\n"),
-              std::nullopt)
-        << "a date is left to the scheduled waits";
+              60)
+        << "the current time by default";
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nRetry-After: -5\r\n"), std::nullopt);
     EXPECT_EQ(RetryAfterSeconds("HTTP/1.0 503 Busy\r\nX-Retry-After: 5\r\n"), std::nullopt);
 
@@ -253,6 +282,29 @@ TEST_F(FetchRetry, StopButtonEndsAWaitAtOnce) {
     EXPECT_EQ(m_peer.AcceptedCount(), 1);
     EXPECT_EQ(Status(), "Сохранено: 0 · уже были: 0 · без картинки: 0");
     EXPECT_TRUE(Form1->Button2->isEnabled());
+}
+
+TEST_F(FetchRetry, PageRetryAfterAsADateIsHonoured) {
+    // Ten minutes from now, as an IMF-fixdate: the run waits the longest
+    // wait a server may ask for.
+    using namespace std::chrono;
+    const auto later = floor<seconds>(system_clock::now()) + 10min;
+    const auto day = floor<days>(later);
+    const year_month_day date(day);
+    const hh_mm_ss<seconds> time(later - day);
+    constexpr const char* dayNames[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
+    constexpr const char* monthNames[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    char value[64];
+    std::snprintf(value, sizeof value, "%s, %02u %s %d %02d:%02d:%02d GMT",
+                  dayNames[weekday(day).c_encoding()], unsigned(date.day()),
+                  monthNames[unsigned(date.month()) - 1], int(date.year()),
+                  int(time.hours().count()), int(time.minutes().count()),
+                  int(time.seconds().count()));
+    Next().Send(std::string("HTTP/1.0 503 Busy\r\nRetry-After: ") + value + "\r\n\r\n").Close();
+    m_peer.Start();
+    ExpectStopEndsTheWait();
+    EXPECT_EQ(m_peer.AcceptedCount(), 1);
 }
 
 TEST_F(FetchRetry, ClosingTheWindowEndsAWait) {

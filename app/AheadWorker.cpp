@@ -1,0 +1,220 @@
+#include "app/AheadWorker.h"
+
+#include "app/ExtractImageUrl.h"
+#include "app/ImageFetcher.h"
+#include "net/KvHttp.h"
+#include "platform/Events.h"
+#include "toolkit/runtime/SysUtils.h"
+#include "toolkit/runtime/TAtomicFileStream.h"
+#include "toolkit/runtime/TStringList.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <sys/stat.h>
+
+namespace {
+
+// Waits on the worker's thread, its events going on (a cancel arrives as
+// one); false when the job was cancelled.
+bool WaitUnlessCancelled(int32_t milliseconds, const std::atomic<bool>& cancelled) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (cancelled)
+            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+// The worker thread's own objects; made by its first job, on that thread.
+class TAheadWorker::TThreadSide {
+public:
+    TKvHTTP Http;
+    TImageFetcher Fetcher;
+    // Set by Abort: the page fetch's error is then an end, not a failure.
+    bool PageAborted { false };
+    bool InPage { false };
+    // The cancel flag of the job in progress.
+    std::shared_ptr<std::atomic<bool>> Cancel;
+
+    void Abort() {
+        if (InPage) {
+            PageAborted = true;
+            Http.Abort();
+        }
+        Fetcher.Abort();
+    }
+
+    void Run(const TAheadJob& job, TAheadResult& result);
+
+private:
+    bool FetchPage(const TAheadJob& job, TAheadResult& result);
+    bool FetchPicture(const TAheadJob& job, TAheadResult& result);
+};
+
+void TAheadWorker::TThreadSide::Run(const TAheadJob& job, TAheadResult& result) {
+    job.Page.ApplyTo(Http);
+    Fetcher.ConnectTimeOut = job.ConnectTimeOut;
+    Fetcher.LowSpeedLimit = job.LowSpeedLimit;
+    Fetcher.LowSpeedTime = job.LowSpeedTime;
+    Fetcher.MaxPictureSize = job.MaxPictureSize;
+    result.Ended = !FetchPage(job, result) || *Cancel;
+    if (result.Ended || result.Failure || result.Redo)
+        return;
+    result.Ended = !FetchPicture(job, result) || *Cancel;
+}
+
+// A failure that persisted through its tries is the run's to raise when it
+// gets there; any other is left for the run to meet itself.
+bool TAheadWorker::TThreadSide::FetchPage(const TAheadJob& job, TAheadResult& result) {
+    PageAborted = false;
+    InPage = true;
+    bool lasting = false;
+    try {
+        const bool done = FetchWithRetries(
+            [&] {
+                try {
+                    return TryPage(Http, job.PageAddress, PageAborted);
+                } catch (...) {
+                    lasting = true;
+                    throw;
+                }
+            },
+            job.RetryWaits,
+            [&] { return Cancel->load() || (job.Stopping && job.Stopping->load()); },
+            [this](int32_t ms) { return WaitUnlessCancelled(ms, *Cancel); });
+        InPage = false;
+        if (done)
+            result.Body = std::move(Http.Body);
+        return done;
+    } catch (...) {
+        InPage = false;
+        if (lasting)
+            result.Redo = true;
+        else
+            result.Failure = std::current_exception();
+        return true;
+    }
+}
+
+// Only the first marker line of a page can download a picture: every later
+// one finds its file present. A missing picture folder is left for the run
+// to make when it gets there.
+bool TAheadWorker::TThreadSide::FetchPicture(const TAheadJob& job, TAheadResult& result) {
+    TStringList lines;
+    SplitPageLines(result.Body, lines);
+    int marker = 0;
+    while (marker < lines.Count() && !HasImageMarker(lines[marker]))
+        ++marker;
+    if (marker == lines.Count() || !IsFolder(ExtractFilePath(job.PictureFile)) ||
+        FileExists(job.PictureFile))
+        return true;
+    const std::string url = ExtractImageUrl(lines[marker]);
+    bool lasting = false;
+    try {
+        const bool done = FetchWithRetries(
+            [&] {
+                try {
+                    return TryPicture(Fetcher, url, job.PictureFile, result.Picture);
+                } catch (...) {
+                    lasting = true;
+                    throw;
+                }
+            },
+            job.RetryWaits,
+            [&] { return Cancel->load() || (job.Stopping && job.Stopping->load()); },
+            [this](int32_t ms) { return WaitUnlessCancelled(ms, *Cancel); });
+        if (done)
+            result.PictureUrl = url;
+        return done;
+    } catch (...) {
+        if (!lasting) {
+            result.PictureUrl = url;
+            result.PictureFailure = std::current_exception();
+        }
+        return true;
+    }
+}
+
+TAheadWorker::TAheadWorker(TDeliver deliver)
+    : m_deliver(std::move(deliver)), m_context(std::make_unique<QObject>()),
+      m_home(std::make_unique<QObject>()) {
+    m_context->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+TAheadWorker::~TAheadWorker() {
+    Cancel();
+    // The thread's objects go on their own thread, before its loop ends,
+    // and not inside a wait of the job in progress, which dispatches this.
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this] {
+            if (m_running) {
+                m_endAfterJob = true;
+                return;
+            }
+            EndThread();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+    m_context.reset();
+}
+
+void TAheadWorker::Start(TAheadJob job) {
+    m_busy = true;
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this, job = std::move(job), cancel = m_cancel] {
+            if (!m_side)
+                m_side = std::make_unique<TThreadSide>();
+            m_side->Cancel = cancel;
+            auto result = std::make_shared<TAheadResult>();
+            result->Number = job.Number;
+            m_running = true;
+            m_side->Run(job, *result);
+            m_running = false;
+            m_side->Cancel = nullptr;
+            QMetaObject::invokeMethod(
+                m_home.get(),
+                [this, result] {
+                    m_busy = false;
+                    m_deliver(result);
+                },
+                Qt::QueuedConnection);
+            if (m_endAfterJob)
+                EndThread();
+        },
+        Qt::QueuedConnection);
+}
+
+void TAheadWorker::EndThread() {
+    m_side.reset();
+    QThread::currentThread()->quit();
+}
+
+void TAheadWorker::Cancel() {
+    if (!m_busy || !m_cancel || *m_cancel)
+        return;
+    *m_cancel = true;
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this, cancel = m_cancel] {
+            if (m_side && m_side->Cancel == cancel)
+                m_side->Abort();
+        },
+        Qt::QueuedConnection);
+}
