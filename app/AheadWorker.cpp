@@ -4,32 +4,16 @@
 #include "app/ImageFetcher.h"
 #include "net/KvHttp.h"
 #include "platform/Events.h"
+#include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/SysUtils.h"
 #include "toolkit/runtime/TAtomicFileStream.h"
 #include "toolkit/runtime/TStringList.h"
 
 #include <QObject>
 
-#include <chrono>
 #include <sys/stat.h>
 
 namespace {
-
-// Waits on the worker's thread, its events going on (a cancel arrives as
-// one); false when the job was cancelled.
-bool WaitUnlessCancelled(int32_t milliseconds, const std::atomic<bool>& cancelled) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        if (cancelled)
-            return false;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
-}
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -60,6 +44,10 @@ public:
     void Run(const TAheadJob& job, TAheadResult& result);
 
 private:
+    // Tries a fetch as the run would, on this thread; `lasting` tells a
+    // failure the try raised itself from one that persisted through the
+    // tries.
+    bool Retried(const TAheadJob& job, const std::function<TFetchTry()>& fetch, bool& lasting);
     bool FetchPage(const TAheadJob& job, TAheadResult& result);
     bool FetchPicture(const TAheadJob& job, TAheadResult& result);
 };
@@ -78,35 +66,41 @@ void TAheadWorker::TThreadSide::Run(const TAheadJob& job, TAheadResult& result) 
 
 // A failure that persisted through its tries is the run's to raise when it
 // gets there; any other is left for the run to meet itself.
+bool TAheadWorker::TThreadSide::Retried(const TAheadJob& job,
+                                        const std::function<TFetchTry()>& fetch, bool& lasting) {
+    lasting = false;
+    return FetchWithRetries(
+        [&] {
+            try {
+                return fetch();
+            } catch (...) {
+                lasting = true;
+                throw;
+            }
+        },
+        job.RetryWaits, [&] { return *Cancel || (job.Stopping && *job.Stopping); },
+        [this](int32_t ms) { return DispatchingWait(ms, [this] { return Cancel->load(); }); });
+}
+
+// A failure that persisted through its tries is the run's to raise when it
+// gets there; any other is left for the run to meet itself.
 bool TAheadWorker::TThreadSide::FetchPage(const TAheadJob& job, TAheadResult& result) {
     PageAborted = false;
     InPage = true;
+    ScopeExit pageEnded([this] { InPage = false; });
     bool lasting = false;
     try {
-        const bool done = FetchWithRetries(
-            [&] {
-                try {
-                    return TryPage(Http, job.PageAddress, PageAborted);
-                } catch (...) {
-                    lasting = true;
-                    throw;
-                }
-            },
-            job.RetryWaits,
-            [&] { return Cancel->load() || (job.Stopping && job.Stopping->load()); },
-            [this](int32_t ms) { return WaitUnlessCancelled(ms, *Cancel); });
-        InPage = false;
-        if (done)
-            result.Body = std::move(Http.Body);
-        return done;
+        if (!Retried(
+                job, [&] { return TryPage(Http, job.PageAddress, PageAborted); }, lasting))
+            return false;
+        result.Body = std::move(Http.Body);
     } catch (...) {
-        InPage = false;
         if (lasting)
             result.Redo = true;
         else
             result.Failure = std::current_exception();
-        return true;
     }
+    return true;
 }
 
 // Only the first marker line of a page can download a picture: every later
@@ -124,28 +118,18 @@ bool TAheadWorker::TThreadSide::FetchPicture(const TAheadJob& job, TAheadResult&
     const std::string url = ExtractImageUrl(lines[marker]);
     bool lasting = false;
     try {
-        const bool done = FetchWithRetries(
-            [&] {
-                try {
-                    return TryPicture(Fetcher, url, job.PictureFile, result.Picture);
-                } catch (...) {
-                    lasting = true;
-                    throw;
-                }
-            },
-            job.RetryWaits,
-            [&] { return Cancel->load() || (job.Stopping && job.Stopping->load()); },
-            [this](int32_t ms) { return WaitUnlessCancelled(ms, *Cancel); });
-        if (done)
-            result.PictureUrl = url;
-        return done;
+        if (!Retried(
+                job, [&] { return TryPicture(Fetcher, url, job.PictureFile, result.Picture); },
+                lasting))
+            return false;
+        result.PictureUrl = url;
     } catch (...) {
         if (!lasting) {
             result.PictureUrl = url;
             result.PictureFailure = std::current_exception();
         }
-        return true;
     }
+    return true;
 }
 
 TAheadWorker::TAheadWorker(TDeliver deliver)

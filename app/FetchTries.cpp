@@ -2,8 +2,11 @@
 
 #include "app/ImageFetcher.h"
 #include "net/KvHttp.h"
+#include "platform/Events.h"
 #include "platform/UrlService.h"
 #include "toolkit/runtime/TAtomicFileStream.h"
+
+#include <chrono>
 
 TPageSettings TPageSettings::Of(const TKvHTTP& model) {
     TPageSettings settings;
@@ -81,5 +84,19 @@ bool FetchWithRetries(const std::function<TFetchTry()>& fetch, const TRetryWaits
         }
         if (!wait(RetryWait(attempt, waits, outcome.RetryAfterSeconds)))
             return false;
+    }
+}
+
+bool DispatchingWait(int32_t milliseconds, const std::function<bool()>& ended) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (ended())
+            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return true;
+        MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left), QS_ALLINPUT);
     }
 }

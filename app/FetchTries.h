@@ -57,3 +57,8 @@ TFetchTry TryPicture(TImageFetcher& fetcher, const std::string& url, const std::
 bool FetchWithRetries(const std::function<TFetchTry()>& fetch, const TRetryWaits& waits,
                       const std::function<bool()>& stopping,
                       const std::function<bool(int32_t)>& wait);
+
+// Waits `milliseconds` while the thread's events go on; each event that
+// arrives is handled inside the wait, so `ended()` is looked at again at
+// once. False when `ended()` became true first.
+bool DispatchingWait(int32_t milliseconds, const std::function<bool()>& ended);

@@ -22,7 +22,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <unistd.h>
 
@@ -212,21 +211,10 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
 }
 
 bool TForm1::WaitBeforeRetry(int32_t milliseconds) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     m_progress->Waiting(milliseconds);
     ScopeExit waited([this] { m_progress->WaitEnded(); });
-    // Each event that arrives is handled inside the wait, which then
-    // returns, so a press of the stop button is seen at once.
-    for (;;) {
-        if (StopFlag == 1 || m_closed)
-            return false;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, false, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
+    // A press of the stop button or a close ends the wait at once.
+    return DispatchingWait(milliseconds, [this] { return StopFlag == 1 || m_closed; });
 }
 
 void TForm1::AbortPageFetch() {
