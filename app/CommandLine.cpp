@@ -156,8 +156,17 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
                        "or \"wallpapers\" in your pictures folder when the program's folder "
                        "cannot be written)."),
         QStringLiteral("DIR"));
+    const QCommandLineOption parallel(
+        QStringLiteral("parallel"),
+        QStringLiteral("How many numbers are fetched at once, %1 to %2; 1 fetches each "
+                       "number's page and picture only when the run gets to it (default: %3).")
+            .arg(TCommandLine::MinParallel)
+            .arg(TCommandLine::MaxParallel)
+            .arg(TCommandLine::DefaultParallel),
+        QStringLiteral("N"), QString::number(TCommandLine::DefaultParallel));
     parser.addOption(site);
     parser.addOption(dir);
+    parser.addOption(parallel);
 
     if (!parser.parse(arguments))
         return Refused(program, parser.errorText());
@@ -177,7 +186,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
                                     .arg(parser.positionalArguments().constFirst()));
 
     // A second value would silently win over the first: the user meant one.
-    for (const QCommandLineOption* option : { &site, &dir })
+    for (const QCommandLineOption* option : { &site, &dir, &parallel })
         if (parser.values(*option).size() > 1)
             return Refused(
                 program,
@@ -187,6 +196,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
     if (const TSiteProblem problem = SiteProblem(address); problem != TSiteProblem::None)
         return Refused(program, SiteMessage(problem, address));
     result.SiteAddress = Text(WithoutTrailingSlashes(address));
+
+    const QString count = parser.value(parallel);
+    result.Parallel = count.toInt();
+    if (!IsDecimal(count) || count.size() > 2 || result.Parallel < TCommandLine::MinParallel ||
+        result.Parallel > TCommandLine::MaxParallel)
+        return Refused(program, QStringLiteral("--parallel \"%1\": give a number from %2 to %3")
+                                    .arg(count)
+                                    .arg(TCommandLine::MinParallel)
+                                    .arg(TCommandLine::MaxParallel));
 
     if (parser.isSet(dir)) {
         const QString given = parser.value(dir);

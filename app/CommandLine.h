@@ -9,6 +9,7 @@
 //                (default: the one the program was built for)
 //   --dir DIR    the folder for the pictures; it must exist and be writable
 //                (default: see DefaultPictureDirectory)
+//   --parallel N numbers in flight at once, 1 to 16 (default 6)
 //   --help, --version
 // Everything is checked here, before any window is made, so that a start
 // that cannot work ends at once with a message and no window.
@@ -25,6 +26,12 @@ struct TCommandLine {
     std::string SiteAddress;
     // Absolute, with a trailing '/'; empty when no --dir was given.
     std::string PictureDirectory;
+    // --parallel N: how many numbers a run has in flight at once. The
+    // default is the number of connections to one host that browsers open.
+    static constexpr int MinParallel = 1;
+    static constexpr int MaxParallel = 16;
+    static constexpr int DefaultParallel = 6;
+    int Parallel { DefaultParallel };
     // What to print for Help, Version and Refuse, ending with a line end.
     std::string Text;
 

@@ -114,6 +114,20 @@ TEST_F(CommandLine, SiteRefusesWhatThePageComponentCannotReach) {
     EXPECT_EQ(Parse({ "--dir", "/", "--dir", "/" }).Text, Refusal("--dir is given more than once"));
 }
 
+TEST_F(CommandLine, ParallelTakesOneToSixteenNumbersInFlight) {
+    EXPECT_EQ(Parse({}).Parallel, 6);
+    EXPECT_EQ(Parse({ "--parallel", "1" }).Parallel, 1);
+    EXPECT_EQ(Parse({ "--parallel=16" }).Parallel, 16);
+    for (const char* bad : { "0", "17", "-1", "+2", "x", "", "4 ", "0x4", "100" })
+        EXPECT_EQ(Parse({ "--parallel", bad }).Text,
+                  Refusal(QStringLiteral("--parallel \"%1\": give a number from 1 to 16")
+                              .arg(bad)
+                              .toStdString()))
+            << bad;
+    EXPECT_EQ(Parse({ "--parallel", "2", "--parallel", "3" }).Text,
+              Refusal("--parallel is given more than once"));
+}
+
 TEST_F(CommandLine, DirMustBeAWritableFolderAndBecomesAbsolute) {
     const QString pictures = Folder("pictures");
     const TCommandLine absolute = Parse({ "--dir", pictures });
