@@ -20,6 +20,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <random>
 #include <thread>
 
 #include <sys/resource.h>
@@ -406,6 +407,8 @@ void RunWindowInChild() {
     Form2 = application.CreateForm<TForm2>();
     Form1->PictureDirectory = Env("CHILD_PICTURES");
     Form1->SiteAddress = Env("CHILD_SITE");
+    if (!Env("CHILD_PARALLEL").empty())
+        Form1->Parallel = std::stoi(Env("CHILD_PARALLEL"));
     Form1->show();
     Form1->SpinEdit1->SetText(QString::fromStdString(Env("CHILD_FROM")));
     Form1->SpinEdit2->SetText(QString::fromStdString(Env("CHILD_TO")));
@@ -528,6 +531,54 @@ TEST(DownloadRunKilled, LogListsEveryNumberAndNoTemporaryFileRemains) {
     EXPECT_EQ(Entries(pictures), (QStringList { "200.jpg", "201.jpg", "202.jpg" }));
     EXPECT_EQ(QDir(temp.path()).entryList({ "Buf*" }, QDir::Files | QDir::Hidden), QStringList {});
     EXPECT_EQ(Entries(dir), QStringList { "log.log" });
+}
+
+// Killed at random moments while numbers are fetched ahead: every logged
+// number has its whole picture, no picture is anything but what the server
+// sent, and nothing temporary is left.
+TEST(DownloadRunKilled, FetchingAheadLeavesWholePicturesOfEveryLoggedNumber) {
+    LogSite site;
+    std::map<std::string, std::string> sent;
+    for (int number = 200; number <= 259; ++number) {
+        sent[std::to_string(number) + ".jpg"] = MakeJpeg(200 + number % 9, 150);
+        site.Add(number, sent[std::to_string(number) + ".jpg"]);
+    }
+    std::mt19937 random(std::random_device {}());
+    for (int round = 0; round < 3; ++round) {
+        QTemporaryDir dir;
+        QTemporaryDir pictures;
+        const std::string picturesPath = pictures.path().toStdString() + "/";
+        // Killed once a random count of numbers is logged, a moment later.
+        const size_t logged = 1 + random() % 40;
+        const auto delay = std::chrono::milliseconds(random() % 20);
+        SCOPED_TRACE("killed " + std::to_string(delay.count()) + " ms after " +
+                     std::to_string(logged) + " numbers");
+        {
+            ChildProgram child({ { "CHILD_DIR", dir.path().toStdString() },
+                                 { "CHILD_PICTURES", picturesPath },
+                                 { "CHILD_SITE", site.BaseUrl() },
+                                 { "CHILD_FROM", "200" },
+                                 { "CHILD_TO", "259" },
+                                 { "CHILD_PARALLEL", "6" } });
+            const std::string logName = dir.filePath("log.log").toStdString();
+            ASSERT_TRUE(WaitFor([&] {
+                return static_cast<size_t>(std::count(
+                           std::istreambuf_iterator<char>(std::ifstream(logName).rdbuf()), {},
+                           '\n')) >= logged;
+            })) << child.Output();
+            std::this_thread::sleep_for(delay);
+            child.Kill();
+        }
+        std::istringstream log(ReadWholeFile(dir.filePath("log.log").toStdString()));
+        for (std::string line; std::getline(log, line);) {
+            ASSERT_TRUE(!line.empty() && line.back() == '\r') << "whole lines only";
+            line.pop_back();
+            EXPECT_EQ(ReadWholeFile(picturesPath + line + ".jpg"), sent[line + ".jpg"]) << line;
+        }
+        for (const QString& name : Entries(pictures))
+            EXPECT_EQ(ReadWholeFile(picturesPath + name.toStdString()), sent[name.toStdString()])
+                << name.toStdString();
+    }
 }
 
 TEST(DownloadRunKilled, FileSizeLimitGivesTheDiskFullBoxInsteadOfASignal) {
