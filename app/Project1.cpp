@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/PictureDirectory.h"
 #include "app/ProcessSetUp.h"
+#include "app/ProxySetting.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "net/TComponent.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         [](std::exception_ptr error) { Application->HandleException(std::move(error)); });
     Form1 = application.CreateForm<TForm1>();
     Form1->SiteAddress = commandLine.SiteAddress;
+    // The window chose the pages' proxy for the built-in site.
+    UsePageProxy(Form1->KvHTTP1, Form1->SiteAddress);
     Form1->PictureDirectory = commandLine.PictureDirectory;
     Form2 = application.CreateForm<TForm2>();
     application.Run();

@@ -4,6 +4,7 @@
 #include "app/FetchTries.h"
 #include "app/ImageFetcher.h"
 #include "app/PictureDirectory.h"
+#include "app/ProxySetting.h"
 #include "app/Unit2.h"
 #include "platform/Events.h"
 #include "platform/Kernel.h"
@@ -69,7 +70,9 @@ void TForm1::SetUpKvHTTP1() {
     KvHTTP1.ProxyPort = 8080;
     KvHTTP1.Port = 0;
     KvHTTP1.ReportLevel = 0;
-    KvHTTP1.Proxy.clear();
+    // The proxy the environment names, as for the pictures. main sets it
+    // again once the site from the command line is known.
+    UsePageProxy(KvHTTP1, SiteAddress);
     KvHTTP1.TimeOut = PageTimeOut;
     KvHTTP1.MaxBodySize = MaxPageSize;
     KvHTTP1.MinRateBytes = PageMinRateBytes;
