@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/Unit2.h"
+#include "app/WallpaperAction.h"
 #include "toolkit/widgets/TApplication.h"
 #include "toolkit/widgets/TImage.h"
 #include "toolkit/widgets/TMemo.h"
@@ -115,6 +116,7 @@ TForm1::TForm1() {
     Image1->SetAutoSize(true);
     ScrollBox1->setWidget(Image1);
     Image1->OnDblClick = [this] { RunHandler([this] { Image1DblClick(); }); };
+    AddWallpaperAction(Image1);
 
     // The panel keeps the window's width; the scroll box takes the rest.
     auto* layout = new QVBoxLayout(this);

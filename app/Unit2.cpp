@@ -1,5 +1,6 @@
 #include "app/Unit2.h"
 
+#include "app/WallpaperAction.h"
 #include "toolkit/widgets/TApplication.h"
 #include "toolkit/widgets/TImage.h"
 
@@ -29,6 +30,7 @@ TForm2::TForm2() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Image1);
+    AddWallpaperAction(Image1);
 }
 
 TForm2::~TForm2() {

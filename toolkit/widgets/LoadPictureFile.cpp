@@ -44,11 +44,11 @@ std::unique_ptr<TGraphic> LoadPicture(const std::string& fileName) {
 } // namespace
 
 void LoadPictureFile(TImage& image, const std::string& fileName) {
-    image.SetGraphic(LoadPicture(fileName));
+    image.SetGraphic(LoadPicture(fileName), fileName);
 }
 
 void LoadWholePictureFile(TImage& image, const std::string& fileName) {
     std::unique_ptr<TGraphic> picture = LoadPicture(fileName);
     picture->DecodeWhole();
-    image.SetGraphic(std::move(picture));
+    image.SetGraphic(std::move(picture), fileName);
 }

@@ -10,7 +10,8 @@ class TImage;
 // extension (.%s)". File and header errors (EFOpenError, EReadError, EJPEG)
 // go to the caller, and the control then keeps its previous picture. On
 // success the control drops its previous picture, takes the new one,
-// adjusts its size when AutoSize is on, and repaints at the next paint.
+// adjusts its size when AutoSize is on, and repaints at the next paint; it
+// remembers fileName as the file it shows.
 void LoadPictureFile(TImage& image, const std::string& fileName);
 
 // LoadPictureFile for a file that must hold the whole picture (one just

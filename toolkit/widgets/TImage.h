@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <string>
 
 // A picture control: holds at most one picture and draws it at its natural
 // size from the top-left corner, never stretched. With AutoSize on, a new
@@ -20,10 +21,17 @@ public:
 
     TGraphic* Graphic() const { return m_graphic.get(); }
     // Drops the previous picture, takes the new one, adjusts, repaints.
-    void SetGraphic(std::unique_ptr<TGraphic> graphic);
+    // fileName is the file the picture was read from, empty for one that
+    // has none.
+    void SetGraphic(std::unique_ptr<TGraphic> graphic, std::string fileName = {});
+    // The file of the picture shown; empty while none is shown or the
+    // picture came from no file.
+    const std::string& FileName() const { return m_fileName; }
 
     // Handler for a double-click (the main window opens a viewer with it).
     std::function<void()> OnDblClick;
+    // Runs after each SetGraphic.
+    std::function<void()> OnChange;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -31,5 +39,6 @@ protected:
 
 private:
     std::unique_ptr<TGraphic> m_graphic;
+    std::string m_fileName;
     bool m_autoSize { false };
 };
