@@ -10,6 +10,7 @@
 #include "toolkit/widgets/TJPEGImage.h"
 
 #include <QApplication>
+#include <QThread>
 
 #include <cstdio>
 #include <utility>
@@ -36,13 +37,22 @@ int main(int argc, char** argv) {
     TJPEGImage::ScreenColorDepth();
     // Errors raised inside the network components' timer handlers reach the
     // same error box as those of the windows' own handlers.
-    SetComponentExceptionHandler(
-        [](std::exception_ptr error) { Application->HandleException(std::move(error)); });
+    // A component fetching ahead on a worker thread hands its error to the
+    // window's thread, where the error box lives.
+    SetComponentExceptionHandler([](std::exception_ptr error) {
+        if (QThread::currentThread() == qApp->thread()) {
+            Application->HandleException(std::move(error));
+            return;
+        }
+        QMetaObject::invokeMethod(
+            qApp, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
+    });
     Form1 = application.CreateForm<TForm1>();
     Form1->SiteAddress = commandLine.SiteAddress;
     // The window chose the pages' proxy for the built-in site.
     UsePageProxy(Form1->KvHTTP1, Form1->SiteAddress);
     Form1->PictureDirectory = commandLine.PictureDirectory;
+    Form1->Parallel = commandLine.Parallel;
     Form2 = application.CreateForm<TForm2>();
     application.Run();
     return 0;

@@ -9,6 +9,7 @@
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/WithoutFileOverride.h"
+#include "toolkit/runtime/TFileStream.h"
 
 #include <QProcess>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -67,9 +69,23 @@ private:
     NginxServer m_server;
 };
 
+// The files flushed to disk so far, in order; what the observer records.
+std::mutex g_flushedMutex;
+std::vector<std::string> g_flushed;
+
+std::vector<std::string> Flushed() {
+    const std::lock_guard<std::mutex> lock(g_flushedMutex);
+    return g_flushed;
+}
+
 class DownloadRunLog : public DownloadRunTest {
 protected:
     void SetUp() override {
+        g_flushed.clear();
+        TFileStream::SetFlushObserver([](const std::string& name) {
+            const std::lock_guard<std::mutex> lock(g_flushedMutex);
+            g_flushed.push_back(name);
+        });
         DownloadRunTest::SetUp();
         Form1->SiteAddress = m_site.BaseUrl();
         for (int number = 200; number <= 203; ++number)
@@ -101,6 +117,11 @@ protected:
         Form1->SiteAddress = m_site.BaseUrl();
         Form1->Memo1->SetCapacity(capacity);
         Form1->show();
+    }
+
+    void TearDown() override {
+        DownloadRunTest::TearDown();
+        TFileStream::SetFlushObserver(nullptr);
     }
 
     std::string LogFile() const { return ReadFile(LogName()); }
@@ -173,14 +194,26 @@ TEST_F(DownloadRunLog, EveryLoggedNumberIsOnDiskBeforeTheRunGoesOn) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Restart(row.old);
+        const size_t loaded = LogText().size();
         // Whenever the run lets events through, the file holds what the
-        // pane holds.
+        // pane holds, flushed to disk after the picture of every number in
+        // it.
         std::vector<std::pair<std::string, std::string>> samples;
         QTimer sampler;
         sampler.setInterval(0);
         QObject::connect(&sampler, &QTimer::timeout, [&] {
-            if (samples.empty() || samples.back().first != LogText())
-                samples.emplace_back(LogText(), LogFile());
+            if (!samples.empty() && samples.back().first == LogText())
+                return;
+            samples.emplace_back(LogText(), LogFile());
+            const std::vector<std::string> flushed = Flushed();
+            const auto logFlushes = std::count(flushed.begin(), flushed.end(), "log.log");
+            std::istringstream numbers(LogText().substr(loaded));
+            int logged = 0;
+            for (std::string number; numbers >> number; ++logged)
+                EXPECT_NE(std::find(flushed.begin(), flushed.end(), PictureFile(std::stoi(number))),
+                          flushed.end())
+                    << number;
+            EXPECT_GE(logFlushes, logged);
         });
         sampler.start();
         ClickDownload(200, 203);

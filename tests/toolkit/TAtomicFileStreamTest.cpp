@@ -40,8 +40,14 @@ void Save(const std::string& name, const std::string& bytes) {
     stream.Commit();
 }
 
-class AtomicFileStream : public ::testing::Test {
+// Every case runs twice: with the unnamed temporary file, and with the
+// hidden named one of file systems that cannot make unnamed files.
+class AtomicFileStream : public ::testing::TestWithParam<bool> {
 protected:
+    void SetUp() override { TAtomicFileStream::UseNamedTemporariesOnly(Named()); }
+    void TearDown() override { TAtomicFileStream::UseNamedTemporariesOnly(false); }
+    static bool Named() { return GetParam(); }
+
     std::string Path(const std::string& name) const {
         return m_dir.path().toStdString() + "/" + name;
     }
@@ -55,13 +61,18 @@ protected:
 
 } // namespace
 
-TEST_F(AtomicFileStream, NothingNamedExistsUntilCommit) {
+TEST_P(AtomicFileStream, NothingNamedExistsUntilCommit) {
     const std::string name = Path("1.jpg");
     {
         TAtomicFileStream stream(name);
         stream.WriteBuffer("abc", 3);
-        EXPECT_TRUE(Entries().isEmpty())
-            << "the temporary file has no name: " + Entries().join(' ').toStdString();
+        if (Named()) {
+            ASSERT_EQ(Entries().size(), 1);
+            EXPECT_TRUE(Entries()[0].startsWith(".1.jpg.")) << Entries()[0].toStdString();
+        } else {
+            EXPECT_TRUE(Entries().isEmpty())
+                << "the temporary file has no name: " + Entries().join(' ').toStdString();
+        }
         stream.Commit();
     }
     EXPECT_EQ(ReadFile(name), "abc");
@@ -75,7 +86,7 @@ TEST_F(AtomicFileStream, NothingNamedExistsUntilCommit) {
     EXPECT_EQ(Entries(), QStringList { "1.jpg" });
 }
 
-TEST_F(AtomicFileStream, SymbolicLinkStaysALinkToTheUpdatedFile) {
+TEST_P(AtomicFileStream, SymbolicLinkStaysALinkToTheUpdatedFile) {
     ASSERT_EQ(mkdir(Path("real").c_str(), 0755), 0);
     WriteFile(Path("real/log.log"), "old\r\n");
     // Relative, and through a second link.
@@ -102,7 +113,7 @@ TEST_F(AtomicFileStream, SymbolicLinkStaysALinkToTheUpdatedFile) {
     EXPECT_EQ(Entries("real"), QStringList { "log.log" });
 }
 
-TEST_F(AtomicFileStream, HardLinkedFileIsRewrittenInPlaceKeepingOwnerAndMode) {
+TEST_P(AtomicFileStream, HardLinkedFileIsRewrittenInPlaceKeepingOwnerAndMode) {
     WriteFile(Path("log.log"), "a much longer old content\r\n");
     ASSERT_EQ(link(Path("log.log").c_str(), Path("other").c_str()), 0);
     ASSERT_EQ(chmod(Path("log.log").c_str(), 0604), 0);
@@ -121,7 +132,7 @@ TEST_F(AtomicFileStream, HardLinkedFileIsRewrittenInPlaceKeepingOwnerAndMode) {
     EXPECT_EQ(Entries(), (QStringList { "log.log", "other" }));
 }
 
-TEST_F(AtomicFileStream, WritableFileInAReadOnlyFolderIsRewrittenInPlace) {
+TEST_P(AtomicFileStream, WritableFileInAReadOnlyFolderIsRewrittenInPlace) {
     ASSERT_EQ(mkdir(Path("locked").c_str(), 0755), 0);
     const std::string name = Path("locked/log.log");
     WriteFile(name, "200\r\n");
@@ -146,7 +157,7 @@ TEST_F(AtomicFileStream, WritableFileInAReadOnlyFolderIsRewrittenInPlace) {
     EXPECT_EQ(Entries("locked"), QStringList { "log.log" });
 }
 
-TEST_F(AtomicFileStream, FailedRenameAtCommitRaisesAndLeavesTheTargetAsItWas) {
+TEST_P(AtomicFileStream, FailedRenameAtCommitRaisesAndLeavesTheTargetAsItWas) {
     // The target turns into a folder after the temporary file exists, so the
     // final rename fails (EISDIR) for root as for anyone. The old content
     // moves into that folder and must come through untouched.
@@ -167,9 +178,24 @@ TEST_F(AtomicFileStream, FailedRenameAtCommitRaisesAndLeavesTheTargetAsItWas) {
     EXPECT_EQ(ReadFile(Path("1.jpg/old.jpg")), "old picture");
     EXPECT_EQ(Entries(), QStringList { "1.jpg" }) << "no temporary file is left";
     EXPECT_EQ(Entries("1.jpg"), QStringList { "old.jpg" });
+
+    if (!Named())
+        return;
+    // The hidden file vanished before its rename (another program cleaned
+    // the folder): the rename fails and the target keeps its content.
+    WriteFile(Path("2.jpg"), "old");
+    TAtomicFileStream vanishing(Path("2.jpg"));
+    vanishing.WriteBuffer("new", 3);
+    for (const QString& entry : Entries()) {
+        if (entry.startsWith(".2.jpg.")) {
+            ASSERT_EQ(unlink(Path(entry.toStdString()).c_str()), 0);
+        }
+    }
+    EXPECT_THROW(vanishing.Commit(), EFCreateError);
+    EXPECT_EQ(ReadFile(Path("2.jpg")), "old");
 }
 
-TEST_F(AtomicFileStream, StaleNamedTemporariesOfEndedProcessesAreRemoved) {
+TEST_P(AtomicFileStream, StaleNamedTemporariesOfEndedProcessesAreRemoved) {
     // A process that has surely ended: a child that was waited for.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -195,7 +221,7 @@ TEST_F(AtomicFileStream, StaleNamedTemporariesOfEndedProcessesAreRemoved) {
 // Only regular files are written: whatever else a name is, or leads to, is
 // refused and stays as it was. Device nodes are the test's own (mknod in its
 // folder, as root), never the machine's.
-TEST_F(AtomicFileStream, OnlyRegularFilesAreReplacedAppendedToOrRead) {
+TEST_P(AtomicFileStream, OnlyRegularFilesAreReplacedAppendedToOrRead) {
     const bool root = geteuid() == 0;
     ASSERT_EQ(mkdir(Path("away").c_str(), 0755), 0);
     if (root) {
@@ -279,3 +305,8 @@ TEST_F(AtomicFileStream, OnlyRegularFilesAreReplacedAppendedToOrRead) {
     EXPECT_EQ(ReadFile(Path("plain")), "new+");
     EXPECT_EQ(ReadFile(Path("missing")), "new+");
 }
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, AtomicFileStream, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Named") : std::string("Unnamed");
+                         });

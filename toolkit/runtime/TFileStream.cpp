@@ -3,6 +3,7 @@
 #include "toolkit/runtime/Exception.h"
 #include "toolkit/runtime/TFileTarget.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -60,11 +61,24 @@ TFileStream::~TFileStream() {
         ::close(m_fd);
 }
 
+namespace {
+
+std::atomic<TFileStream::TFlushObserver> g_flushObserver { nullptr };
+
+} // namespace
+
+void TFileStream::SetFlushObserver(TFlushObserver observer) {
+    g_flushObserver = observer;
+}
+
 bool TFileStream::Flush() {
     if (m_fd < 0)
         return false;
-    if (::fsync(m_fd) == 0)
+    if (::fsync(m_fd) == 0) {
+        if (const TFlushObserver observer = g_flushObserver)
+            observer(m_fileName);
         return true;
+    }
     m_lastError = errno;
     return false;
 }

@@ -40,6 +40,12 @@ public:
     // Flushes the file to disk; false (and LastError set) when that fails.
     bool Flush();
 
+    // For tests that check durability: called with the stream's file name
+    // after each flush to disk that succeeded, on the flushing thread. Null
+    // (the default) calls nothing.
+    using TFlushObserver = void (*)(const std::string& fileName);
+    static void SetFlushObserver(TFlushObserver observer);
+
 protected:
     // Adopts a descriptor that the subclass opened.
     TFileStream(int fd, std::string fileName) : m_fileName(std::move(fileName)), m_fd(fd) {}
