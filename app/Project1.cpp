@@ -2,6 +2,7 @@
 #include "app/PictureDirectory.h"
 #include "app/ProcessSetUp.h"
 #include "app/ProxySetting.h"
+#include "app/Translation.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "net/TComponent.h"
@@ -13,11 +14,15 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(WALLPAPER_VERSION));
+    // English or another language the locale asks for, before any window
+    // chooses its texts.
+    const std::unique_ptr<QTranslator> translation = InstallTranslation();
     // A start that cannot work ends here, before any window is made.
     const TCommandLine commandLine =
         ParseCommandLine(QApplication::arguments(), DefaultSiteAddress);

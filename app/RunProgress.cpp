@@ -12,15 +12,16 @@ namespace {
 // A bar's range is an int; a longer run is shown in millionths.
 constexpr int64_t ScaledBarMaximum = 1000000;
 
-QString SizeText(int64_t bytes) {
-    static const QLocale russian(QLocale::Russian, QLocale::Russia);
+} // namespace
+
+QString TRunProgress::SizeText(int64_t bytes) {
+    // The numbers are written as the language of the texts writes them.
+    const QLocale numbers(tr("ru_RU", "locale of the numbers in sizes"));
     constexpr int64_t mebibyte = int64_t { 1024 } * 1024;
     if (bytes < mebibyte)
-        return russian.toString(bytes / 1024) + QStringLiteral(" КБ");
-    return russian.toString(static_cast<double>(bytes) / mebibyte, 'f', 1) + QStringLiteral(" МБ");
+        return tr("%1 КБ").arg(numbers.toString(bytes / 1024));
+    return tr("%1 МБ").arg(numbers.toString(static_cast<double>(bytes) / mebibyte, 'f', 1));
 }
-
-} // namespace
 
 TRunProgress::TRunProgress(QProgressBar* bar, QLabel* status) : m_bar(bar), m_status(status) {
     // Until the first run there is nothing to show; an empty range would
@@ -72,7 +73,7 @@ void TRunProgress::PictureEnded() {
 }
 
 void TRunProgress::Waiting(int32_t milliseconds) {
-    m_activity = QStringLiteral("повтор через %1 с").arg((milliseconds + 999) / 1000);
+    m_activity = tr("повтор через %1 с").arg((milliseconds + 999) / 1000);
     ShowStatus();
 }
 
@@ -82,9 +83,8 @@ void TRunProgress::WaitEnded() {
 
 QString TRunProgress::StatusText(int64_t saved, int64_t present, int64_t withoutPicture,
                                  const QString& activity) {
-    QStringList items { QStringLiteral("Сохранено: %1").arg(saved),
-                        QStringLiteral("уже были: %1").arg(present),
-                        QStringLiteral("без картинки: %1").arg(withoutPicture) };
+    QStringList items { tr("Сохранено: %1").arg(saved), tr("уже были: %1").arg(present),
+                        tr("без картинки: %1").arg(withoutPicture) };
     if (!activity.isEmpty())
         items.append(activity);
     // The line wraps between items only, never inside one.
@@ -96,7 +96,8 @@ QString TRunProgress::StatusText(int64_t saved, int64_t present, int64_t without
 QString TRunProgress::BytesText(int64_t received, int64_t announced) {
     if (announced < 0)
         return SizeText(received);
-    return SizeText(received) + QStringLiteral(" из ") + SizeText(announced);
+    return tr("%1 из %2", "received of announced bytes")
+        .arg(SizeText(received), SizeText(announced));
 }
 
 void TRunProgress::InFlight(int count) {
@@ -114,9 +115,9 @@ void TRunProgress::ShowBar() {
         m_bar->setRange(0, static_cast<int>(ScaledBarMaximum));
         m_bar->setValue(static_cast<int>(m_done * ScaledBarMaximum / m_total));
     }
-    QString format = QStringLiteral("%1 из %2").arg(m_done).arg(m_total);
+    QString format = tr("%1 из %2", "numbers done of the run's").arg(m_done).arg(m_total);
     if (m_inFlight > 0)
-        format += QStringLiteral(", %1 в пути").arg(m_inFlight);
+        format += tr(", %1 в пути").arg(m_inFlight);
     m_bar->setFormat(format);
 }
 

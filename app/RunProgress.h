@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <cstdint>
@@ -13,6 +14,8 @@ class QProgressBar;
 // run is doing right now (a picture's bytes, or a wait before another try).
 // Every change is shown at once; the figures stay after the run.
 class TRunProgress {
+    Q_DECLARE_TR_FUNCTIONS(TRunProgress)
+
 public:
     // The widgets are the window's; they must outlive this object.
     TRunProgress(QProgressBar* bar, QLabel* status);
@@ -56,6 +59,7 @@ public:
     static QString BytesText(int64_t received, int64_t announced);
 
 private:
+    static QString SizeText(int64_t bytes);
     void ShowBar();
     void ShowStatus();
 

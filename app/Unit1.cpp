@@ -59,11 +59,11 @@ TForm1::TForm1() {
     Panel1->SetCaption(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(168);
 
-    Button2 = new QPushButton(QStringLiteral("Скачать всё ;)"), Panel1);
+    Button2 = new QPushButton(tr("Скачать всё ;)"), Panel1);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(16, 8, 113, 25);
 
-    Button3 = new QPushButton(QStringLiteral("Приостановить"), Panel1);
+    Button3 = new QPushButton(tr("Приостановить"), Panel1);
     Button3->setObjectName(QStringLiteral("Button3"));
     Button3->setGeometry(144, 8, 89, 25);
 
@@ -76,12 +76,12 @@ TForm1::TForm1() {
     Edit1->setGeometry(8, 140, 457, 21);
     Edit1->setReadOnly(true);
 
-    Label1 = MakeLabel(Panel1, QStringLiteral("От:"), 608, 40);
+    Label1 = MakeLabel(Panel1, tr("От:"), 608, 40);
     Label1->setObjectName(QStringLiteral("Label1"));
     SpinEdit1 = MakeSpinEdit(Panel1, QRect(632, 40, 121, 22), 200, 23000, 200);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
 
-    Label2 = MakeLabel(Panel1, QStringLiteral("До:"), 608, 72);
+    Label2 = MakeLabel(Panel1, tr("До:"), 608, 72);
     Label2->setObjectName(QStringLiteral("Label2"));
     SpinEdit2 = MakeSpinEdit(Panel1, QRect(632, 64, 121, 22), 0, 0, 23000);
     SpinEdit2->setObjectName(QStringLiteral("SpinEdit2"));
@@ -143,7 +143,7 @@ void TForm1::FormShow() {
 
 void TForm1::Button3Click() {
     StopFlag = 1 - StopFlag;
-    Button3->setText(StopFlag == 1 ? QStringLiteral("разрешить") : QStringLiteral("Запретить"));
+    Button3->setText(StopFlag == 1 ? tr("разрешить") : tr("Запретить"));
     if (m_ahead)
         m_ahead->SetStopping(StopFlag == 1);
     if (StopFlag == 1) {

@@ -17,10 +17,6 @@ namespace {
 // press of Ctrl+W.
 bool g_requestOpen = false;
 
-QString Translated(const char* text) {
-    return QCoreApplication::translate("Wallpaper", text);
-}
-
 std::string WallpaperMessage(const TWallpaperResult& result, const std::string& fileName) {
     QString text;
     switch (result.Outcome) {
@@ -28,26 +24,31 @@ std::string WallpaperMessage(const TWallpaperResult& result, const std::string& 
     case TWallpaperOutcome::Abandoned:
         break;
     case TWallpaperOutcome::Cancelled:
-        text = Translated("Картинка не стала обоями: отменено пользователем");
+        text = QCoreApplication::translate("Wallpaper",
+                                           "Картинка не стала обоями: отменено пользователем");
         break;
     case TWallpaperOutcome::Failed:
-        text = Translated("Портал рабочего стола не смог сделать картинку обоями");
+        text = QCoreApplication::translate("Wallpaper",
+                                           "Портал рабочего стола не смог сделать картинку обоями");
         if (!result.Detail.empty())
             text += QStringLiteral(": ") + QString::fromStdString(result.Detail);
         break;
     case TWallpaperOutcome::NoPortal:
-        text = Translated("Не удалось сделать картинку обоями: на сеансовой шине D-Bus нет "
-                          "портала рабочего стола (org.freedesktop.portal.Desktop)");
+        text = QCoreApplication::translate(
+            "Wallpaper", "Не удалось сделать картинку обоями: на сеансовой шине D-Bus нет "
+                         "портала рабочего стола (org.freedesktop.portal.Desktop)");
         break;
     case TWallpaperOutcome::NoReply:
-        text = Translated("Портал рабочего стола не отвечает; картинка не стала обоями");
+        text = QCoreApplication::translate(
+            "Wallpaper", "Портал рабочего стола не отвечает; картинка не стала обоями");
         break;
     case TWallpaperOutcome::NoAnswer:
-        text = Translated("Картинка не стала обоями: нет ответа за %1 с")
-                   .arg(std::chrono::ceil<std::chrono::seconds>(WallpaperAnswerBound).count());
+        text =
+            QCoreApplication::translate("Wallpaper", "Картинка не стала обоями: нет ответа за %1 с")
+                .arg(std::chrono::ceil<std::chrono::seconds>(WallpaperAnswerBound).count());
         break;
     case TWallpaperOutcome::Unreadable:
-        text = Translated("Не удалось открыть картинку \"%1\": %2")
+        text = QCoreApplication::translate("Wallpaper", "Не удалось открыть картинку \"%1\": %2")
                    .arg(QString::fromLocal8Bit(fileName.c_str()),
                         QString::fromLocal8Bit(SysErrorMessage(result.SystemError).c_str()));
         break;
@@ -85,7 +86,7 @@ void SetAsWallpaper(const TImage& image) {
 }
 
 void AddWallpaperAction(TImage* image) {
-    auto* action = new QAction(Translated("Сделать обоями"), image);
+    auto* action = new QAction(QCoreApplication::translate("Wallpaper", "Сделать обоями"), image);
     action->setObjectName(QStringLiteral("WallpaperAction"));
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     action->setShortcutContext(Qt::WindowShortcut);
