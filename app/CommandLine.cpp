@@ -122,6 +122,39 @@ QString SiteMessage(TSiteProblem problem, const QString& address) {
     return {};
 }
 
+// The command-line options of QGuiApplication, QApplication and the X11
+// platform plugin.
+struct TToolkitOption {
+    const char* name;
+    bool takesValue;
+};
+
+constexpr TToolkitOption ToolkitOptions[] = {
+    { "platform", true },
+    { "platformpluginpath", true },
+    { "platformtheme", true },
+    { "plugin", true },
+    { "qwindowgeometry", true },
+    { "geometry", true },
+    { "qwindowtitle", true },
+    { "title", true },
+    { "qwindowicon", true },
+    { "icon", true },
+    { "session", true },
+    { "display", true },
+    { "name", true },
+    { "visual", true },
+    { "style", true },
+    { "stylesheet", true },
+    { "qmljsdebugger", false },
+    { "reverse", false },
+    { "widgetcount", false },
+    { "nograb", false },
+    { "dograb", false },
+    { "sync", false },
+    { "testability", false },
+};
+
 QString WithoutTrailingSlashes(QString text) {
     while (text.endsWith('/'))
         text.chop(1);
@@ -129,6 +162,27 @@ QString WithoutTrailingSlashes(QString text) {
 }
 
 } // namespace
+
+QStringList WithoutToolkitOptions(const QStringList& arguments) {
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (i == 0 || !argument.startsWith(u'-')) {
+            kept.append(argument);
+            continue;
+        }
+        const QStringView option = QStringView(argument).mid(argument.startsWith(u"--") ? 2 : 1);
+        const QStringView name = option.left(option.indexOf(u'='));
+        const auto known = std::find_if(
+            std::begin(ToolkitOptions), std::end(ToolkitOptions),
+            [&name](const TToolkitOption& row) { return name == QLatin1String(row.name); });
+        if (known == std::end(ToolkitOptions))
+            kept.append(argument);
+        else if (known->takesValue && name.size() == option.size())
+            ++i;
+    }
+    return kept;
+}
 
 int TCommandLine::ExitStatus() const {
     return Action == TAction::Refuse ? 2 : 0;

@@ -42,3 +42,10 @@ struct TCommandLine {
 // QCoreApplication::arguments gives them, the toolkit's own options removed).
 // A relative --dir is taken from the current directory.
 TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& defaultSite);
+
+// The arguments without the options that Qt's windowing takes for itself
+// (-platform NAME, -style=NAME, -reverse, -display NAME and the like, with
+// one dash or two), as QApplication would leave them; for reading the
+// command line before QApplication is made. It may drop a few options more
+// than the platform in use would: they are read again once it is made.
+QStringList WithoutToolkitOptions(const QStringList& arguments);

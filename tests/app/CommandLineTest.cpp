@@ -245,3 +245,40 @@ TEST_F(CommandLine, TheProgramRefusesABadStartBeforeAnyWindow) {
     EXPECT_NE(help.out.find("--site <URL>"), std::string::npos) << help.out;
     EXPECT_FALSE(help.logWritten);
 }
+
+// Without any display, and with Qt's own options given as well, the answers
+// come before Qt's windowing would fail to start.
+TEST_F(CommandLine, HelpVersionAndRefusalsNeedNoDisplay) {
+    struct Row {
+        QStringList arguments;
+        int exitCode;
+        std::string out; // what standard output starts with
+        std::string err;
+    };
+    const Row rows[] = {
+        { { "--help" }, 0, "Usage: ", "" },
+        { { "--version" }, 0, "wallpapers " WALLPAPER_VERSION "\n", "" },
+        { { "-platform", "xcb", "-style=fusion", "-reverse", "--version" },
+          0,
+          "wallpapers " WALLPAPER_VERSION "\n",
+          "" },
+        { { "--bogus" }, 2, "", Refusal("Unknown option 'bogus'.") },
+        { { "-display", ":9", "--parallel", "0" },
+          2,
+          "",
+          Refusal("--parallel \"0\": give a number from 1 to 16") },
+    };
+    const auto noDisplay = [] {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("QT_QPA_PLATFORM", "", 1);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        const ProgramRun run = RunProgramToEnd(QStringLiteral(WALLPAPER_PROGRAM), row.arguments,
+                                               m_dir.path(), noDisplay);
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        EXPECT_EQ(run.out.substr(0, row.out.size()), row.out);
+        EXPECT_EQ(run.err, row.err);
+    }
+}
