@@ -4,6 +4,14 @@
 
 #include <cassert>
 
+namespace {
+
+// Idle connections the multi handle keeps for later transfers. Pictures come
+// from a few hosts, one transfer at a time on most threads.
+constexpr long kKeptConnections = 8;
+
+} // namespace
+
 CurlMulti::CurlMulti() : m_multi(curl_multi_init()) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -14,18 +22,19 @@ CurlMulti::CurlMulti() : m_multi(curl_multi_init()) {
     curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlMulti::OnTimer);
     curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_MAXCONNECTS, kKeptConnections);
 }
 
 CurlMulti::~CurlMulti() {
-    for (CURL* easy : m_added)
+    for (const auto& [easy, onDone] : m_added)
         curl_multi_remove_handle(m_multi.get(), easy);
     m_multi.reset();
 }
 
-bool CurlMulti::Add(CURL* easy) {
+bool CurlMulti::Add(CURL* easy, std::function<void(CURLcode)> onDone) {
     if (!m_multi || curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK)
         return false;
-    m_added.insert(easy);
+    m_added.insert_or_assign(easy, std::move(onDone));
     return true;
 }
 
@@ -92,9 +101,14 @@ void CurlMulti::CollectDone() {
     while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
         if (message->msg != CURLMSG_DONE)
             continue;
-        CURL* easy = message->easy_handle;
+        // The message is only valid until the next call into the multi
+        // handle, and the done function may remove its transfer: both are
+        // copied first.
+        const auto found = m_added.find(message->easy_handle);
+        if (found == m_added.end() || !found->second)
+            continue;
         const CURLcode result = message->data.result;
-        if (OnDone)
-            OnDone(easy, result);
+        const std::function<void(CURLcode)> onDone = found->second;
+        onDone(result);
     }
 }

@@ -1,5 +1,6 @@
 #include "platform/UrlTransfer.h"
 
+#include "platform/CurlMultiOfThread.h"
 #include "platform/ExtraCaFile.h"
 #include "platform/Windows.h"
 
@@ -23,6 +24,10 @@ constexpr long kReceiveChunk = 64L * 1024;
 // take this many bytes; a server that sends header lines without end fails
 // with its own error, before libcurl's larger bound breaks the connection.
 constexpr size_t kMaxHeadBytes = size_t { 256 } * 1024;
+// libcurl keeps the addresses it looked up in the multi handle, which the
+// thread's transfers share: a picture host is looked up once a minute at
+// most.
+constexpr long kNameCacheSeconds = 60;
 
 // Extra request headers as the Internet functions take them: lines separated
 // by CR LF, with a length or -1 (all ones) for a NUL-terminated text.
@@ -52,7 +57,6 @@ UrlTransfer::UrlTransfer(const RootHandle& root)
               std::chrono::milliseconds(root.Limits.LowSpeedMilliseconds)),
       m_easy(curl_easy_init()) {
     m_group->Alive.insert(this);
-    m_multi.OnDone = [this](CURL*, CURLcode result) { Finished(result); };
     m_speedTimer.setSingleShot(true);
     m_speedTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_speedTimer, &QTimer::timeout, [this] { CheckSpeed(); });
@@ -61,6 +65,7 @@ UrlTransfer::UrlTransfer(const RootHandle& root)
 UrlTransfer::~UrlTransfer() {
     assert(!m_inWait && "a URL handle closed while one of its calls waits");
     m_group->Alive.erase(this);
+    Detach();
 }
 
 void UrlTransfer::Configure(const RootHandle& root, const char* url, const char* headers,
@@ -77,6 +82,7 @@ void UrlTransfer::Configure(const RootHandle& root, const char* url, const char*
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(m_limits.ConnectMilliseconds));
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, kNameCacheSeconds);
     // The extra CA file replaces only the bundle file; the system's hashed
     // CA directory stays, so the system's CAs are still trusted.
     if (const std::string extraCa = ExtraCaFile(); !extraCa.empty())
@@ -100,16 +106,20 @@ void UrlTransfer::Configure(const RootHandle& root, const char* url, const char*
 
 std::optional<UrlFailure> UrlTransfer::Open(const RootHandle& root, const char* url,
                                             const char* headers, uint32_t headersLength) {
-    if (!m_easy || !m_multi.Valid())
+    if (!m_easy)
         return UrlFailure::Of(ERROR_NOT_ENOUGH_MEMORY);
     if (m_group->Cancelled)
         return UrlFailure::Of(ERROR_INTERNET_OPERATION_CANCELLED);
     // The notifiers and timers that drive the transfer need one.
     if (!QAbstractEventDispatcher::instance())
         return UrlFailure::Of(ERROR_INTERNET_INTERNAL_ERROR);
-    Configure(root, url, headers, headersLength);
-    if (!m_multi.Add(m_easy.get()))
+    m_multi = CurlMultiOfThread();
+    if (!m_multi)
         return UrlFailure::Of(ERROR_NOT_ENOUGH_MEMORY);
+    Configure(root, url, headers, headersLength);
+    if (!m_multi->Add(m_easy.get(), [this](CURLcode result) { Finished(result); }))
+        return UrlFailure::Of(ERROR_NOT_ENOUGH_MEMORY);
+    m_added = true;
     // libcurl hands no body of a redirect to the write callback, so the
     // first body byte belongs to the final response.
     WaitUntil([this] { return m_done || Buffered() > 0; });
@@ -150,7 +160,14 @@ void UrlTransfer::WaitUntil(const std::function<bool()>& ready) {
     }
     if (m_done) {
         m_speedTimer.stop();
-        m_multi.Remove(m_easy.get());
+        Detach();
+    }
+}
+
+void UrlTransfer::Detach() {
+    if (m_added) {
+        m_added = false;
+        m_multi->Remove(m_easy.get());
     }
 }
 
@@ -168,8 +185,13 @@ void UrlTransfer::Rest() {
     m_wake.Reset();
 }
 
+// A cancel comes from a handler outside libcurl's callbacks, so the transfer
+// leaves the multi handle at once instead of at the end of its next wait:
+// a handle cancelled while none of its calls waits keeps no connection.
 void UrlTransfer::Cancel() {
     Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+    m_speedTimer.stop();
+    Detach();
 }
 
 void UrlTransfer::Fail(uint32_t code) {
@@ -276,10 +298,12 @@ void UrlTransfer::ArmSpeedTimer() {
 void UrlTransfer::CheckSpeed() {
     if (m_done || m_paused)
         return;
-    if (LowSpeedWindow::Clock::now() >= m_speed.Deadline())
+    if (LowSpeedWindow::Clock::now() >= m_speed.Deadline()) {
         Fail(ERROR_INTERNET_TIMEOUT);
-    else
+        Detach();
+    } else {
         ArmSpeedTimer();
+    }
 }
 
 // While paused the transfer waited for its reader, not for the server, so

@@ -15,17 +15,23 @@
 #include <optional>
 #include <vector>
 
-// A URL handle: one GET on its own multi handle (CurlMulti), whose body is
-// buffered between libcurl's write callback and the reader. Open and Read
-// wait with the thread's one dispatching wait until their condition holds;
-// the transfer advances meanwhile through the multi handle's notifiers and
-// timer, which that wait dispatches.
+// A URL handle: one GET on the thread's shared multi handle
+// (CurlMultiOfThread), whose body is buffered between libcurl's write
+// callback and the reader. Open and Read wait with the thread's one
+// dispatching wait until their condition holds; the transfer advances
+// meanwhile through the multi handle's notifiers and timer, which that wait
+// dispatches. Other transfers of the thread (an outer wait's, one left
+// unread) advance in the same dispatch, each into its own buffer and waking
+// its own event, so a wait returns for its own transfer only.
 //
-// A transfer ends for one of three reasons: libcurl finishes it (OnDone), it
-// breaks one of the root's limits (the low-speed timer, the size checks in
+// A transfer ends for one of three reasons: libcurl finishes it (Finished),
+// it breaks one of the root's limits (the low-speed timer, the size checks in
 // the header and write callbacks), or InternetCancelRequest cancels it. The
-// last two record their failure and wake the wait; the easy handle is taken
-// off the multi handle right after the wait, outside libcurl's callbacks.
+// last two record their failure and wake the wait. The easy handle is taken
+// off the multi handle as soon as that is allowed: at once for a cancel or
+// the low-speed timer, which run outside libcurl's callbacks, otherwise
+// right after the wait. Taking a finished transfer off returns its
+// connection to the multi handle's cache for the next transfer.
 class UrlTransfer final : public InternetHandle {
 public:
     explicit UrlTransfer(const RootHandle& root);
@@ -40,6 +46,7 @@ public:
     // As InternetReadFile; the failure when the transfer broke.
     std::optional<UrlFailure> Read(void* buffer, uint32_t toRead, uint32_t* read);
     // Ends the transfer at once; safe inside a wait, also this handle's own.
+    // Other transfers of the thread go on.
     void Cancel();
 
     uint32_t StatusCode() const;
@@ -68,6 +75,9 @@ private:
     // Dispatches the thread's events until `ready` holds; afterwards takes an
     // ended transfer off the multi handle.
     void WaitUntil(const std::function<bool()>& ready);
+    // Takes the easy handle off the multi handle once; not from inside
+    // libcurl's callbacks.
+    void Detach();
     // Sets and resets the wait's event.
     void Wake();
     void Rest();
@@ -101,9 +111,10 @@ private:
     std::vector<char> m_buffer;
     size_t m_bufferStart { 0 };
     size_t m_peakBuffered { 0 };
+    // The thread's multi handle, from Open on; shared so that it outlives
+    // the easy handle, which the destructor takes off it first.
+    std::shared_ptr<CurlMulti> m_multi;
+    bool m_added { false };
     std::unique_ptr<curl_slist, ListCleanup> m_headers;
     std::unique_ptr<CURL, EasyCleanup> m_easy;
-    // After the easy handle, so that it is destroyed first and takes the
-    // transfer off itself before the easy handle goes.
-    CurlMulti m_multi;
 };

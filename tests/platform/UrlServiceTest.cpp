@@ -1,10 +1,14 @@
 #include "platform/UrlService.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 
 #include <gtest/gtest.h>
 
+#include <QThread>
+
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,7 +35,73 @@ TInternetHandle OpenRoot(uint32_t accessType = INTERNET_OPEN_TYPE_PRECONFIG,
     return TInternetHandle(InternetOpenA("UrlServiceTest.bin", accessType, proxy, nullptr, 0));
 }
 
+// Fetches each address with a root of its own, as the program fetches its
+// pictures; a failure gives its reason instead of a body.
+std::vector<std::string> FetchEach(const std::vector<std::string>& urls) {
+    std::vector<std::string> bodies;
+    InternetLimits limits;
+    limits.LowSpeedMilliseconds = 5000;
+    for (const std::string& url : urls) {
+        auto root = OpenRoot(INTERNET_OPEN_TYPE_DIRECT);
+        InternetSetLimits(root.get(), limits);
+        TInternetHandle file(InternetOpenUrlA(root.get(), url.c_str(), nullptr, 0, 0, 0));
+        bodies.push_back(file ? ReadAll(file.get(), 4024).bytes : InternetLastErrorText());
+    }
+    return bodies;
+}
+
 } // namespace
+
+// The thread's transfers share one multi handle, so the second picture goes
+// over the connection the first one left open; when the thread ends, that
+// connection is closed with the multi handle.
+TEST(UrlService, PicturesOfOneThreadReuseAConnectionTheServerKeepsOpen) {
+    struct Row {
+        const char* name;
+        const char* extraHeader;
+        bool serverCloses;
+        bool onWorkerThread;
+        int connections;
+    };
+    const Row rows[] = {
+        { "kept open", "", false, false, 1 },
+        { "kept open, on a thread that ends", "", false, true, 1 },
+        { "closed as announced", "Connection: close\r\n", true, false, 2 },
+        { "closed unannounced", "", true, false, 2 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LoopbackPeer peer;
+        const std::vector<std::string> expected { "first", "second" };
+        for (size_t i = 0; i < expected.size(); ++i) {
+            if (i == 0 || row.serverCloses)
+                peer.Accept();
+            peer.ReadUntil("\r\n\r\n")
+                .SendInPieces("HTTP/1.1 200 OK\r\n" + std::string(row.extraHeader) +
+                              "Content-Length: " + std::to_string(expected[i].size()) + "\r\n\r\n" +
+                              expected[i]);
+            if (row.serverCloses)
+                peer.Close();
+        }
+        if (row.onWorkerThread)
+            peer.ReadToEnd();
+        peer.Start();
+        const std::string site = "http://127.0.0.1:" + std::to_string(peer.Port());
+        const std::vector<std::string> urls { site + "/1.jpg", site + "/2.jpg" };
+        std::vector<std::string> bodies;
+        if (row.onWorkerThread) {
+            std::unique_ptr<QThread> worker(QThread::create([&] { bodies = FetchEach(urls); }));
+            worker->start();
+            worker->wait();
+        } else {
+            bodies = FetchEach(urls);
+        }
+        EXPECT_EQ(bodies, expected);
+        EXPECT_TRUE(peer.WaitDone());
+        EXPECT_EQ(peer.Failure(), "");
+        EXPECT_EQ(peer.AcceptedCount(), row.connections);
+    }
+}
 
 TEST(UrlService, DeliversTheBodyInChunksOfAtMostTheSizeAskedThenZero) {
     NginxServer server;

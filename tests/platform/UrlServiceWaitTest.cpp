@@ -145,6 +145,35 @@ TEST(UrlServiceWait, AHandlerInsideTheWaitMayFetchAnotherUrl) {
     EXPECT_EQ(inner, "inner body");
 }
 
+// The handles of one thread share one multi handle: one left unread (and so
+// paused) or cancelled holds up none of the others, and each call returns
+// its own handle's bytes.
+TEST(UrlServiceWait, HandlesOpenSideBySideEachGetTheirOwnBody) {
+    NginxServer server;
+    const std::string big = Pattern(size_t { 2 } * 1024 * 1024);
+    server.WriteFile("big.bin", big);
+    server.WriteFile("small.txt", "small body");
+    auto root = OpenRoot();
+    auto unread = OpenUrl(root.get(), server.Url("/big.bin"));
+    ASSERT_TRUE(unread) << InternetLastErrorText();
+    auto cancelled = OpenUrl(root.get(), server.Url("/big.bin"));
+    ASSERT_TRUE(cancelled) << InternetLastErrorText();
+    for (int i = 0; i < 2; ++i) {
+        auto small = OpenUrl(root.get(), server.Url("/small.txt"));
+        ASSERT_TRUE(small) << InternetLastErrorText();
+        EXPECT_EQ(ReadAll(small.get()), std::make_pair(std::string("small body"), true));
+        if (i == 0) {
+            EXPECT_TRUE(InternetCancelRequest(cancelled.get()));
+        }
+    }
+    EXPECT_FALSE(ReadAll(cancelled.get()).second);
+    EXPECT_EQ(InternetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+    const auto [bytes, ok] = ReadAll(unread.get());
+    EXPECT_TRUE(ok) << InternetLastErrorText();
+    EXPECT_TRUE(bytes == big);
+    EXPECT_LE(InternetPeakBufferedBytes(unread.get()), 256u * 1024);
+}
+
 TEST(UrlServiceWait, EachBoundEndsTheTransferWithItsError) {
     InternetLimits limits;
     limits.ConnectMilliseconds = 200;
