@@ -27,24 +27,21 @@ HANDLE HostLookup::Start(HWND window, UINT message, std::string name, char* buff
         task->Handle = handle;
         m_pending.emplace(handle, task);
     }
-    std::shared_ptr<HostResolver> resolver = CurrentHostResolver();
+    HostLookupStart start = StartHostLookup(task->Name);
+    if (start.Kept) {
+        Deliver(std::move(task), std::move(*start.Kept));
+        return handle;
+    }
     try {
-        std::thread([task, resolver]() mutable {
+        std::thread([task, start = std::move(start)]() mutable {
             HostLookupResult result;
             try {
-                result = resolver->Resolve(task->Name);
+                result = start.Resolver->Resolve(task->Name);
             } catch (const std::exception&) {
                 result = HostLookupResult { Winsock::WSANO_RECOVERY, {}, {}, {} };
             }
-            // The worker hands its share of the task on with the answer, so
-            // that the task ends on the window's thread, which reads it last.
-            const HANDLE taskHandle = task->Handle;
-            const HWND window = task->Window;
-            bool delivered = PostWindowTask(window, [task = std::move(task), result] {
-                HostLookup::Instance().Answer(*task, result);
-            });
-            if (!delivered)
-                HostLookup::Instance().Finish(taskHandle);
+            KeepHostAnswer(task->Name, result, start.Installation);
+            Deliver(std::move(task), std::move(result));
         }).detach();
     } catch (const std::system_error&) {
         Finish(handle);
@@ -54,6 +51,18 @@ HANDLE HostLookup::Start(HWND window, UINT message, std::string name, char* buff
     // sanitizer does not see how the reference count orders a read here
     // against the task's end on another thread.
     return handle;
+}
+
+void HostLookup::Deliver(std::shared_ptr<Task> task, HostLookupResult result) {
+    // The task's share goes on with the answer, so that the task ends on the
+    // window's thread, which reads it last.
+    const HANDLE taskHandle = task->Handle;
+    const HWND window = task->Window;
+    bool delivered = PostWindowTask(window, [task = std::move(task), result = std::move(result)] {
+        HostLookup::Instance().Answer(*task, result);
+    });
+    if (!delivered)
+        HostLookup::Instance().Finish(taskHandle);
 }
 
 bool HostLookup::Finish(HANDLE task) {

@@ -9,10 +9,13 @@
 #include <string>
 
 // The lookups of WSAAsyncGetHostByName that have not answered yet. Each runs
-// the installed resolver on a worker thread of its own; the answer travels
-// to the window's thread as a window task, which writes the host entry into
-// the caller's buffer and then hands the message to the window. A lookup
-// that was cancelled, or whose window is gone by then, touches nothing.
+// the installed resolver on a worker thread of its own, or takes the answer
+// kept from an earlier lookup of the name (HostResolver.h) without one; the
+// answer travels to the window's thread as a window task either way, which
+// writes the host entry into the caller's buffer and then hands the message
+// to the window, so a kept answer too arrives only after the call returned.
+// A lookup that was cancelled, or whose window is gone by then, touches
+// nothing.
 class HostLookup {
 public:
     static HostLookup& Instance();
@@ -33,6 +36,8 @@ private:
         int Length = 0;
     };
 
+    // Sends the answer to the window's thread; from any thread.
+    static void Deliver(std::shared_ptr<Task> task, HostLookupResult result);
     // On the window's thread.
     void Answer(const Task& task, const HostLookupResult& result);
     // Takes the task out of the pending set; false when it was not there.

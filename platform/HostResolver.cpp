@@ -1,5 +1,6 @@
 #include "platform/HostResolver.h"
 
+#include "platform/HostResolverCache.h"
 #include "platform/WinsockError.h"
 
 #include <algorithm>
@@ -14,12 +15,17 @@
 
 namespace {
 
+// The installed resolver and its kept answers change together, under one
+// lock. Never destroyed: lookup workers may use them during static teardown.
+struct Installed {
+    std::shared_ptr<HostResolver> Resolver { std::make_shared<SystemHostResolver>() };
+    std::uint64_t Installation = 0;
+    HostResolverCache Answers;
+};
 std::mutex g_resolverMutex;
-std::shared_ptr<HostResolver>& InstalledResolver() {
-    // Never destroyed: lookup workers may read it during static teardown.
-    static auto* resolver =
-        new std::shared_ptr<HostResolver>(std::make_shared<SystemHostResolver>());
-    return *resolver;
+Installed& TheInstalled() {
+    static auto* installed = new Installed;
+    return *installed;
 }
 
 } // namespace
@@ -68,10 +74,29 @@ std::shared_ptr<HostResolver> SetHostResolver(std::shared_ptr<HostResolver> reso
     if (!resolver)
         resolver = std::make_shared<SystemHostResolver>();
     std::lock_guard lock(g_resolverMutex);
-    return std::exchange(InstalledResolver(), std::move(resolver));
+    Installed& installed = TheInstalled();
+    ++installed.Installation;
+    installed.Answers.Clear();
+    return std::exchange(installed.Resolver, std::move(resolver));
 }
 
 std::shared_ptr<HostResolver> CurrentHostResolver() {
     std::lock_guard lock(g_resolverMutex);
-    return InstalledResolver();
+    return TheInstalled().Resolver;
+}
+
+HostLookupStart StartHostLookup(const std::string& name) {
+    std::lock_guard lock(g_resolverMutex);
+    const Installed& installed = TheInstalled();
+    if (auto kept = installed.Answers.Find(name, HostResolverCache::Clock::now()))
+        return HostLookupStart { std::move(kept), nullptr, installed.Installation };
+    return HostLookupStart { std::nullopt, installed.Resolver, installed.Installation };
+}
+
+void KeepHostAnswer(const std::string& name, const HostLookupResult& result,
+                    std::uint64_t installation) {
+    std::lock_guard lock(g_resolverMutex);
+    Installed& installed = TheInstalled();
+    if (installed.Installation == installation)
+        installed.Answers.Keep(name, result, HostResolverCache::Clock::now());
 }

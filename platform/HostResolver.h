@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 // resolver asks getaddrinfo for IPv4 stream addresses. Tests install their
 // own resolver so that no lookup ever leaves the machine, and so that they
 // can play a lookup that fails or never answers.
+//
+// A successful answer is kept for a minute (HostResolverCache.h), and a
+// lookup of the same name meanwhile takes it instead of calling the
+// resolver. Installing a resolver forgets every kept answer, and an answer
+// that arrives from a resolver no longer installed is not kept.
 
 struct HostLookupResult {
     // 0, or the socket library's error number: WSAHOST_NOT_FOUND (11001),
@@ -38,10 +44,23 @@ public:
 };
 
 // Installs the resolver used by lookups that start from now on (a lookup in
-// progress keeps the one it started with); null restores the system
-// resolver. Returns the one that was installed.
+// progress keeps the one it started with) and forgets the kept answers; null
+// restores the system resolver. Returns the one that was installed.
 std::shared_ptr<HostResolver> SetHostResolver(std::shared_ptr<HostResolver> resolver);
 std::shared_ptr<HostResolver> CurrentHostResolver();
+
+// What a lookup of the name starts from: the answer kept for it, or else the
+// resolver to call, with the number of its installation for KeepHostAnswer.
+struct HostLookupStart {
+    std::optional<HostLookupResult> Kept;
+    std::shared_ptr<HostResolver> Resolver;
+    std::uint64_t Installation = 0;
+};
+HostLookupStart StartHostLookup(const std::string& name);
+// Keeps the resolver's answer, if it is a success, while that installation is
+// the current one. Any thread.
+void KeepHostAnswer(const std::string& name, const HostLookupResult& result,
+                    std::uint64_t installation);
 
 // Installs a resolver for the lifetime of the guard, then puts back the one
 // that was there.

@@ -1,4 +1,5 @@
 #include "platform/HostResolver.h"
+#include "platform/HostResolverCache.h"
 #include "platform/Winsock.h"
 
 #include "tests/platform/MessageRecorder.h"
@@ -41,6 +42,10 @@ public:
         m_answers[name] = std::move(result);
     }
     void Hold(const std::string& name) { m_held = name; }
+    int Calls() {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
     void Release() {
         std::lock_guard lock(m_mutex);
         m_released = true;
@@ -186,6 +191,55 @@ TEST_F(HostLookupTest, FailedLookupsCarryTheErrorAndLeaveTheBuffer) {
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
     EXPECT_EQ(Lookup(nullptr), 0u);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+}
+
+// Two lookups of a name reach the resolver once; failures, and the answers
+// of a resolver that has been replaced, are asked for again.
+TEST_F(HostLookupTest, AnAnswerIsKeptUntilAnotherResolverIsInstalled) {
+    const auto lookupCalls = [this](TableResolver& resolver, const char* name) {
+        const size_t before = m_recorder.Count(kLookupMessage);
+        EXPECT_NE(Lookup(name), 0u);
+        EXPECT_EQ(m_recorder.Count(kLookupMessage), before) << "answers only as a message";
+        EXPECT_TRUE(DispatchUntil([&] { return m_recorder.Count(kLookupMessage) > before; }));
+        const LPARAM reply = m_recorder.Messages(kLookupMessage).back().LParam;
+        u_long address = 0;
+        if (WSAGETASYNCERROR(reply) == 0)
+            std::memcpy(&address, Entry().h_addr_list[0], 4);
+        return std::make_pair(resolver.Calls(), address);
+    };
+    auto first = std::make_shared<TableResolver>();
+    first->Answer("site.test", { 0, "site.test", {}, { { { 127, 0, 0, 5 } } } });
+    auto second = std::make_shared<TableResolver>();
+    second->Answer("site.test", { 0, "site.test", {}, { { { 127, 0, 0, 6 } } } });
+    {
+        ScopedHostResolver installed(first);
+        EXPECT_EQ(lookupCalls(*first, "site.test"), std::make_pair(1, inet_addr("127.0.0.5")));
+        EXPECT_EQ(lookupCalls(*first, "SITE.test"), std::make_pair(1, inet_addr("127.0.0.5")));
+        EXPECT_EQ(lookupCalls(*first, "unknown.test"), std::make_pair(2, u_long { 0 }));
+        EXPECT_EQ(lookupCalls(*first, "unknown.test"), std::make_pair(3, u_long { 0 }));
+    }
+    ScopedHostResolver installed(second);
+    EXPECT_EQ(lookupCalls(*second, "site.test"), std::make_pair(1, inet_addr("127.0.0.6")));
+
+    SCOPED_TRACE("an answer that arrives after its resolver was replaced is not kept");
+    second->Hold("late.test");
+    second->Answer("late.test", { 0, "late.test", {}, { { { 127, 0, 0, 7 } } } });
+    const size_t answered = m_recorder.Count(kLookupMessage);
+    ASSERT_NE(Lookup("late.test"), 0u);
+    ScopedHostResolver replaced(first);
+    second->Release();
+    ASSERT_TRUE(DispatchUntil([&] { return m_recorder.Count(kLookupMessage) > answered; }));
+    EXPECT_EQ(lookupCalls(*first, "late.test"), std::make_pair(4, u_long { 0 }));
+}
+
+TEST(HostResolverCache, KeepsAnAddressForAMinute) {
+    const auto t0 = HostResolverCache::Clock::time_point {} + 1h;
+    HostResolverCache cache;
+    cache.Keep("a.test", { 0, "a.test", {}, { { { 127, 0, 0, 1 } } } }, t0);
+    cache.Keep("none.test", { 0, "none.test", {}, {} }, t0);
+    EXPECT_TRUE(cache.Find("a.test", t0 + 59s));
+    EXPECT_FALSE(cache.Find("a.test", t0 + 60s));
+    EXPECT_FALSE(cache.Find("none.test", t0)) << "a success without an address";
 }
 
 TEST_F(HostLookupTest, ALookupThatNeverAnswersCanBeCancelled) {
