@@ -101,9 +101,12 @@ std::unique_ptr<TAtomicFileStream> TImageFetcher::Download(const std::string& ur
     return output;
 }
 
-void TImageFetcher::PutInPlace(TAtomicFileStream& output) {
+void TImageFetcher::PutInPlace(TAtomicFileStream& output, bool sync) {
     try {
-        output.Commit();
+        if (sync)
+            output.Commit();
+        else
+            output.CommitWithoutSync();
     } catch (const EStreamError&) {
         RaiseFileFailure(&output);
     }

@@ -93,7 +93,9 @@ public:
     // thread than the one that downloaded it.
     std::unique_ptr<TAtomicFileStream> Download(const std::string& url,
                                                 const std::string& fileName);
-    static void PutInPlace(TAtomicFileStream& output);
+    // Without `sync`, the name is not flushed to disk (TAtomicFileStream::
+    // CommitWithoutSync): the caller syncs the folder later.
+    static void PutInPlace(TAtomicFileStream& output, bool sync = true);
     // Ends the fetch in progress, if any, at once: Fetch raises
     // EDownloadError with ServiceError ERROR_INTERNET_OPERATION_CANCELLED.
     void Abort();

@@ -126,6 +126,26 @@ void LogFile::NoticeOtherWriters() {
 }
 
 void LogFile::Append(const TMemo& memo, const std::string& piece) {
+    Write(&memo, piece);
+}
+
+void LogFile::AppendPiece(const std::string& piece) {
+    Write(nullptr, piece);
+}
+
+void LogFile::MakeAppendable(const TMemo& memo) {
+    if (m_unusable || m_kept || m_inStep)
+        return;
+    const FolderLock lock(m_fileName);
+    NoticeOtherWriters();
+    if (m_kept)
+        return;
+    memo.SaveToFile(m_fileName);
+    m_inStep = true;
+    m_identity = Identify(m_fileName);
+}
+
+void LogFile::Write(const TMemo* memo, const std::string& piece) {
     if (m_unusable)
         return;
     const FolderLock lock(m_fileName);
@@ -137,7 +157,11 @@ void LogFile::Append(const TMemo& memo, const std::string& piece) {
             return;
         }
         if (!m_inStep) {
-            memo.SaveToFile(m_fileName);
+            // Without the pane (an earlier append failed part way) this
+            // waits for Save, which writes the whole pane.
+            if (!memo)
+                throw EWriteError();
+            memo->SaveToFile(m_fileName);
             m_inStep = true;
             m_identity = Identify(m_fileName);
             return;

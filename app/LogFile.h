@@ -40,6 +40,13 @@ public:
     void Load(TMemo& memo);
     // `piece` is what the pane's AddLine just added.
     void Append(const TMemo& memo, const std::string& piece);
+    // Append for a caller without the pane (another thread): only once
+    // MakeAppendable has made the file the pane's text, or the file is kept
+    // or unusable; "Stream write error" when the whole pane would be needed.
+    void AppendPiece(const std::string& piece);
+    // Writes the whole pane now when the first Append would (the file's
+    // bytes were not the pane's text), so that appends need no pane.
+    void MakeAppendable(const TMemo& memo);
     void Save(const TMemo& memo);
 
     // The file existed but could not be loaded, so it is only appended to.
@@ -59,6 +66,7 @@ private:
     // Called with the folder locked: turns to appending only when the file
     // is no longer what this copy last left.
     void NoticeOtherWriters();
+    void Write(const TMemo* memo, const std::string& piece);
     void WritePending();
 
     std::string m_fileName;

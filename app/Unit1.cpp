@@ -163,6 +163,9 @@ void TForm1::Image1DblClick() {
 }
 
 void TForm1::FormClose() {
+    // The log is this thread's again once what the writer holds is on disk;
+    // numbers the run still logs are written at once.
+    m_logWriter.reset();
     try {
         m_log.Save(*Memo1);
     } catch (...) {

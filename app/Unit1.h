@@ -3,6 +3,7 @@
 #include "app/FetchAhead.h"
 #include "app/ImageFetcher.h"
 #include "app/LogFile.h"
+#include "app/LogWriter.h"
 #include "app/RetryPolicy.h"
 #include "app/RunProgress.h"
 #include "net/KvHttp.h"
@@ -148,6 +149,8 @@ private:
     // and what was fetched of the current one.
     std::unique_ptr<TFetchAhead> m_ahead;
     std::shared_ptr<TAheadResult> m_aheadResult;
+    // Meanwhile too: the log's appends, made durable off the run's path.
+    std::unique_ptr<TLogWriter> m_logWriter;
 };
 
 // Program-wide state, on the user-interface thread only.

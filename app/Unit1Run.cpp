@@ -95,6 +95,15 @@ void TForm1::Button2Click() {
     m_running = true;
     Button2->setEnabled(false);
     ScopeExit idle([this] {
+        // Every logged number is on disk when the run is over.
+        if (m_logWriter) {
+            try {
+                m_logWriter->Drain();
+            } catch (...) {
+                Application->HandleException(std::current_exception());
+            }
+            m_logWriter.reset();
+        }
         // Whatever was fetched ahead goes with the run, pictures included.
         m_aheadResult.reset();
         m_ahead.reset();
@@ -210,6 +219,8 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
     });
     m_ahead->SetStopping(StopFlag == 1);
     m_ahead->Fill(StopFlag == 1);
+    m_log.MakeAppendable(*Memo1);
+    m_logWriter = std::make_unique<TLogWriter>(m_log);
     m_progress->InFlight(m_ahead->InFlight());
 }
 
@@ -231,6 +242,7 @@ bool TForm1::TakePicture(const std::string& line) {
     const std::string fileName = PictureFileName(CurrentNumber);
     // A file that is already there is never fetched again, nor examined.
     bool fetchedNow = false;
+    bool syncFolder = false;
     if (!FileExists(fileName)) {
         ForcePictureDirectory(ExtractFilePath(fileName));
         const std::string url = ExtractImageUrl(line);
@@ -242,7 +254,10 @@ bool TForm1::TakePicture(const std::string& line) {
             if (m_aheadResult->PictureFailure)
                 std::rethrow_exception(m_aheadResult->PictureFailure);
             const std::unique_ptr<TAtomicFileStream> picture = std::move(m_aheadResult->Picture);
-            TImageFetcher::PutInPlace(*picture);
+            // Its content is on disk already; its name is made durable by
+            // the log writer before the number is logged on disk.
+            TImageFetcher::PutInPlace(*picture, !m_logWriter);
+            syncFolder = m_logWriter != nullptr;
         } else if (!FetchPicture(url, fileName)) {
             return false;
         }
@@ -266,7 +281,11 @@ bool TForm1::TakePicture(const std::string& line) {
             ::unlink(fileName.c_str());
         throw;
     }
-    m_log.Append(*Memo1, Memo1->AddLine(std::to_string(CurrentNumber)));
+    const std::string piece = Memo1->AddLine(std::to_string(CurrentNumber));
+    if (m_logWriter)
+        m_logWriter->Append(piece, syncFolder ? ExtractFilePath(fileName) : std::string());
+    else
+        m_log.Append(*Memo1, piece);
     m_progress->PictureTaken(fetchedNow);
     return true;
 }

@@ -173,18 +173,36 @@ void TAtomicFileStream::LinkUnnamed() {
 }
 
 void TAtomicFileStream::Commit() {
+    Commit(true);
+}
+
+void TAtomicFileStream::CommitWithoutSync() {
+    Commit(false);
+}
+
+bool TAtomicFileStream::SyncFolder(const std::string& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+void TAtomicFileStream::Commit(bool sync) {
     // Without the flush a crash soon after the file is put in place could
     // leave an empty file on disk in place of the old one.
     switch (m_kind) {
     case Kind::Unnamed:
-        if (!Flush())
+        if (sync && !Flush())
             throw EWriteError();
         LinkUnnamed();
-        if (!FlushAndClose())
+        if (!(sync ? FlushAndClose() : Close()))
             throw EWriteError();
         break;
     case Kind::Named:
-        if (!FlushAndClose())
+        if (!(sync ? FlushAndClose() : Close()))
             throw EWriteError();
         PutInPlace(m_hidden);
         break;

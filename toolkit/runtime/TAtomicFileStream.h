@@ -44,6 +44,15 @@ public:
     ~TAtomicFileStream() override;
 
     void Commit();
+    // Puts the file in place without waiting for the disk: for a caller
+    // that has already flushed the content (Flush) and makes the folder's
+    // new entry durable itself later (SyncFolder), off its critical path.
+    // A file rewritten in place is flushed as by Commit.
+    void CommitWithoutSync();
+
+    // Flushes a folder's entries to disk (a name just put in place there);
+    // false when that fails. "" is the current folder.
+    static bool SyncFolder(const std::string& folder);
 
     const std::string& TargetName() const { return m_place.Name(); }
 
@@ -69,6 +78,7 @@ private:
     void LinkUnnamed();
     // Renames the hidden entry over the target's; removes it on failure.
     void PutInPlace(const std::string& hidden);
+    void Commit(bool sync);
 
     // The file that is replaced: the target, or where its links lead.
     TFileTarget m_place;

@@ -87,11 +87,17 @@ bool TFileStream::FlushAndClose() {
     if (m_fd < 0)
         return false;
     const bool flushed = Flush();
+    return Close() && flushed;
+}
+
+bool TFileStream::Close() {
+    if (m_fd < 0)
+        return false;
     const bool closed = ::close(m_fd) == 0;
-    if (!closed && flushed)
+    if (!closed && m_lastError == 0)
         m_lastError = errno;
     m_fd = -1;
-    return flushed && closed;
+    return closed;
 }
 
 namespace {

@@ -52,6 +52,9 @@ protected:
     // Flushes the file to disk and closes it; false (and LastError set) when
     // either fails. The stream is closed afterwards in any case.
     bool FlushAndClose();
+    // Closes the file without flushing it; false (and LastError set) when
+    // the close fails. The stream is closed afterwards in any case.
+    bool Close();
 
 private:
     std::string m_fileName;
