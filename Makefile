@@ -11,7 +11,7 @@ BENCH_DIR := build/bench
 TSAN_DIR := build/tsan
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-tsan install deps build-release build-test fuzz bench format format-check lint clean
+.PHONY: run test test-tsan install package deps build-release build-test fuzz bench format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -28,6 +28,13 @@ run: build-release
 PREFIX ?= /usr/local
 install: build-release
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+# A Debian package of the release build, wallpapers_VERSION_ARCH.deb, here:
+# `apt-get install ./wallpapers_*.deb` installs it with what it needs.
+package: build-release
+	rm -f $(RELEASE_DIR)/wallpapers_*.deb
+	cd $(RELEASE_DIR) && cpack -G DEB
+	cp $(RELEASE_DIR)/wallpapers_*.deb .
 
 build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
