@@ -163,8 +163,13 @@ void TAheadWorker::Start(TAheadJob job) {
     QMetaObject::invokeMethod(
         m_context.get(),
         [this, job = std::move(job), cancel = m_cancel] {
-            if (!m_side)
+            if (!m_side) {
                 m_side = std::make_unique<TThreadSide>();
+                m_side->Fetcher.OnProgress = [this](int64_t received, int64_t announced) {
+                    m_pictureReceived = received;
+                    m_pictureAnnounced = announced;
+                };
+            }
             m_side->Cancel = cancel;
             auto result = std::make_shared<TAheadResult>();
             result->Number = job.Number;
@@ -172,6 +177,8 @@ void TAheadWorker::Start(TAheadJob job) {
             m_side->Run(job, *result);
             m_running = false;
             m_side->Cancel = nullptr;
+            m_pictureReceived = 0;
+            m_pictureAnnounced = -1;
             QMetaObject::invokeMethod(
                 m_home.get(),
                 [this, result] {

@@ -5,6 +5,8 @@
 #include <QThread>
 
 #include <atomic>
+
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -79,6 +81,10 @@ public:
     void Cancel();
     // From Start until its result has been delivered.
     bool Busy() const { return m_busy; }
+    // The bytes of the picture on its way now, and the size its server
+    // announced (-1: none, or no picture on its way); any thread.
+    int64_t PictureReceived() const { return m_pictureReceived; }
+    int64_t PictureAnnounced() const { return m_pictureAnnounced; }
 
 private:
     class TThreadSide;
@@ -99,4 +105,6 @@ private:
     bool m_endAfterJob { false };
     std::shared_ptr<std::atomic<bool>> m_cancel;
     bool m_busy { false };
+    std::atomic<int64_t> m_pictureReceived { 0 };
+    std::atomic<int64_t> m_pictureAnnounced { -1 };
 };

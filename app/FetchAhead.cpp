@@ -86,6 +86,23 @@ void TFetchAhead::CancelAll() {
     m_results.clear();
 }
 
+void TFetchAhead::PictureBytes(int64_t& received, int64_t& announced) const {
+    received = 0;
+    announced = 0;
+    bool any = false;
+    for (const auto& worker : m_workers) {
+        const int64_t size = worker->PictureAnnounced();
+        const int64_t bytes = worker->PictureReceived();
+        if (bytes == 0 && size < 0)
+            continue;
+        any = true;
+        received += bytes;
+        announced = size < 0 || announced < 0 ? -1 : announced + size;
+    }
+    if (!any)
+        announced = -1;
+}
+
 int TFetchAhead::InFlight() const {
     return static_cast<int>(m_started.size() + m_results.size());
 }

@@ -51,6 +51,10 @@ public:
 
     // Numbers started and not yet taken by the run.
     int InFlight() const;
+    // The bytes of the pictures on their way now, and the sum of their
+    // announced sizes (-1 when one of them announced none); 0 and -1 when
+    // none is on its way.
+    void PictureBytes(int64_t& received, int64_t& announced) const;
     // Set while the stop flag is; jobs read it to skip retries as the run
     // would.
     void SetStopping(bool stopping) { *m_stopping = stopping; }

@@ -9,6 +9,8 @@
 #include "net/KvHttp.h"
 #include "toolkit/widgets/TForm.h"
 
+#include <QTimer>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,8 +151,10 @@ private:
     // and what was fetched of the current one.
     std::unique_ptr<TFetchAhead> m_ahead;
     std::shared_ptr<TAheadResult> m_aheadResult;
-    // Meanwhile too: the log's appends, made durable off the run's path.
+    // Meanwhile too: the log's appends, made durable off the run's path,
+    // and what shows the bytes of the pictures on their way.
     std::unique_ptr<TLogWriter> m_logWriter;
+    std::unique_ptr<QTimer> m_transfersShown;
 };
 
 // Program-wide state, on the user-interface thread only.

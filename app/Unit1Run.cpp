@@ -21,6 +21,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -43,6 +44,8 @@ constexpr int64_t MaxPageSize = int64_t { 64 } * 1024 * 1024;
 // their pictures on disk (until the run puts them in place).
 constexpr int64_t MaxPagesAhead = int64_t { 128 } * 1024 * 1024;
 constexpr uint64_t MaxPicturesAhead = uint64_t { 256 } * 1024 * 1024;
+// How often the bytes of the pictures fetched ahead are shown.
+constexpr int TransfersShownEvery = 200;
 // Each marker line of a page logs its number once more; a page of millions
 // of them would flood the log, so the lines beyond these are read as any.
 constexpr int MaxMarkerLinesPerPage = 100;
@@ -105,6 +108,7 @@ void TForm1::Button2Click() {
             m_logWriter.reset();
         }
         // Whatever was fetched ahead goes with the run, pictures included.
+        m_transfersShown.reset();
         m_aheadResult.reset();
         m_ahead.reset();
         m_running = false;
@@ -221,6 +225,19 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
     m_ahead->Fill(StopFlag == 1);
     m_log.MakeAppendable(*Memo1);
     m_logWriter = std::make_unique<TLogWriter>(m_log);
+    // The status line's bytes are those of every picture on its way.
+    m_transfersShown = std::make_unique<QTimer>();
+    m_transfersShown->setInterval(TransfersShownEvery);
+    QObject::connect(m_transfersShown.get(), &QTimer::timeout, this, [this] {
+        int64_t received = 0;
+        int64_t announced = -1;
+        m_ahead->PictureBytes(received, announced);
+        if (received == 0 && announced < 0)
+            m_progress->PictureEnded();
+        else
+            m_progress->PictureBytes(received, announced);
+    });
+    m_transfersShown->start();
     m_progress->InFlight(m_ahead->InFlight());
 }
 
