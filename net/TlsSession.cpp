@@ -1,6 +1,6 @@
 #include "net/TlsSession.h"
 
-#include "net/ESockError.h"
+#include "net/ETlsError.h"
 #include "net/SocketErrorText.h"
 #include "net/TlsErrorText.h"
 #include "platform/Winsock.h"
@@ -19,6 +19,10 @@ namespace {
 std::string LibraryReason(unsigned long code) {
     const char* text = ERR_reason_error_string(code);
     return text != nullptr ? text : "error " + std::to_string(ERR_GET_REASON(code));
+}
+
+ETlsError HandshakeError(TTlsFailure failure, const std::string& reason) {
+    return ETlsError(failure, TlsHandshakeFailed + reason);
 }
 
 } // namespace
@@ -45,11 +49,11 @@ TTlsSession::TTlsSession(const std::string& host, TTlsTransport& transport,
     if (!m_method || BIO_meth_set_read(m_method.get(), &TransportRead) != 1 ||
         BIO_meth_set_write(m_method.get(), &TransportWrite) != 1 ||
         BIO_meth_set_ctrl(m_method.get(), &TransportControl) != 1)
-        throw ESockError(std::string(TlsHandshakeFailed) + "out of memory");
+        throw HandshakeError(TTlsFailure::OutOfMemory, TlsOutOfMemory);
     m_ssl.reset(SSL_new(m_context.get()));
     BIO* bio = m_ssl ? BIO_new(m_method.get()) : nullptr;
     if (bio == nullptr)
-        throw ESockError(std::string(TlsHandshakeFailed) + "out of memory");
+        throw HandshakeError(TTlsFailure::OutOfMemory, TlsOutOfMemory);
     BIO_set_data(bio, this);
     BIO_set_init(bio, 1);
     // The connection owns the BIO from here on, for reading and writing.
@@ -69,7 +73,7 @@ TTlsSession::~TTlsSession() {
 void TTlsSession::MakeContext(const std::string& extraCaFile) {
     m_context.reset(SSL_CTX_new(TLS_client_method()));
     if (!m_context)
-        throw ESockError(std::string(TlsHandshakeFailed) + "out of memory");
+        throw HandshakeError(TTlsFailure::OutOfMemory, TlsOutOfMemory);
     SSL_CTX* context = m_context.get();
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
@@ -91,8 +95,8 @@ void TTlsSession::MakeContext(const std::string& extraCaFile) {
     ERR_clear_error();
     if (!extraCaFile.empty() && SSL_CTX_load_verify_file(context, extraCaFile.c_str()) != 1) {
         ERR_clear_error();
-        throw ESockError(std::string(TlsHandshakeFailed) + "cannot read the CA file \"" +
-                         extraCaFile + "\"");
+        throw HandshakeError(TTlsFailure::CaFileUnreadable,
+                             "cannot read the CA file \"" + extraCaFile + "\"");
     }
 }
 
@@ -107,7 +111,7 @@ void TTlsSession::SetPeerIdentity(const std::string& host) {
     if (SSL_set1_host(m_ssl.get(), host.c_str()) != 1 ||
         SSL_set_tlsext_host_name(m_ssl.get(), host.c_str()) != 1) {
         ERR_clear_error();
-        throw ESockError(std::string(TlsHandshakeFailed) + TlsHostMismatch);
+        throw HandshakeError(TTlsFailure::HostMismatch, TlsHostMismatch);
     }
 }
 
@@ -174,7 +178,8 @@ void TTlsSession::RaiseConnectionFailure() {
     ERR_clear_error();
     if (m_transportError != 0)
         throw ESockError(SocketErrorTableText(static_cast<uint16_t>(m_transportError)));
-    throw ESockError(TlsConnectionFailed + (code != 0 ? LibraryReason(code) : "unknown error"));
+    throw ETlsError(TTlsFailure::ConnectionBroken,
+                    TlsConnectionFailed + (code != 0 ? LibraryReason(code) : "unknown error"));
 }
 
 TTlsWait TTlsSession::Handshake() {
@@ -186,25 +191,27 @@ TTlsWait TTlsSession::Handshake() {
     const TTlsWait wait = RetryWait(result, error);
     if (wait != TTlsWait::None)
         return wait;
-    const std::string reason = HandshakeFailureReason();
+    ETlsError failure = HandshakeFailure();
     ERR_clear_error();
-    throw ESockError(TlsHandshakeFailed + reason);
+    throw failure;
 }
 
-std::string TTlsSession::HandshakeFailureReason() const {
+ETlsError TTlsSession::HandshakeFailure() const {
     const long verifyResult = SSL_get_verify_result(m_ssl.get());
     if (verifyResult != X509_V_OK)
-        return TlsCertificateProblem(verifyResult);
+        return HandshakeError(TlsCertificateFailure(verifyResult),
+                              TlsCertificateProblem(verifyResult));
     if (m_transportError != 0)
-        return SocketErrorTableText(static_cast<uint16_t>(m_transportError));
+        return HandshakeError(TTlsFailure::SocketFailed,
+                              SocketErrorTableText(static_cast<uint16_t>(m_transportError)));
     const unsigned long code = ERR_peek_last_error();
-    if (code != 0) {
-        std::string reason = TlsProtocolProblem(ERR_GET_REASON(code));
-        if (reason.empty() && m_peerClosed)
-            reason = TlsServerClosed;
-        return reason.empty() ? LibraryReason(code) : reason;
-    }
-    return m_peerClosed ? TlsServerClosed : "unknown error";
+    const TTlsFailure failure =
+        code != 0 ? TlsProtocolFailure(ERR_GET_REASON(code)) : TTlsFailure::ProtocolError;
+    if (failure != TTlsFailure::ProtocolError)
+        return HandshakeError(failure, TlsProtocolProblem(ERR_GET_REASON(code)));
+    if (m_peerClosed)
+        return HandshakeError(TTlsFailure::ServerClosed, TlsServerClosed);
+    return HandshakeError(failure, code != 0 ? LibraryReason(code) : "unknown error");
 }
 
 int TTlsSession::Read(char* buffer, int size, TTlsWait& wait) {

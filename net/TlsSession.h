@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/ETlsError.h"
+
 #include <openssl/bio.h>
 #include <openssl/types.h>
 
@@ -41,10 +43,11 @@ enum class TTlsWait { None, Read, Write };
 // calling again. A step that has to be repeated is repeated with the same
 // arguments (a write with the same bytes, at the same or another address).
 //
-// Errors are ESockErrors with fixed texts: "TLS handshake failed: <reason>"
-// for the handshake (reasons in net/TlsErrorText.h), "TLS connection failed:
-// <reason>" for a broken record afterwards, and the socket error table's
-// text for a transport failure while sending.
+// Errors are ETlsErrors with fixed texts and their kind: "TLS handshake
+// failed: <reason>" for the handshake (reasons in net/TlsErrorText.h), "TLS
+// connection failed: <reason>" for a broken record afterwards; a transport
+// failure while sending is the ESockError with the socket error table's
+// text, as on a plain connection.
 //
 // The session owns its context and connection objects and frees them with
 // itself; none is shared with another session, so nothing of it outlives
@@ -54,7 +57,7 @@ class TTlsSession {
 public:
     // host: the URL's host, a name or a dotted IPv4 address. extraCaFile: a
     // PEM file of certificates trusted in addition to the system's (empty:
-    // none); a file that cannot be read raises ESockError.
+    // none); a file that cannot be read raises ETlsError.
     TTlsSession(const std::string& host, TTlsTransport& transport,
                 const std::string& extraCaFile = {});
     ~TTlsSession();
@@ -104,8 +107,8 @@ private:
     TTlsWait RetryWait(int result, int& error) const;
     // After a failed send or read: the transport's error, or the library's.
     [[noreturn]] void RaiseConnectionFailure();
-    // The reason after "TLS handshake failed: " for the failure just seen.
-    std::string HandshakeFailureReason() const;
+    // The error for the handshake failure just seen.
+    ETlsError HandshakeFailure() const;
 
     TTlsTransport& m_transport;
     std::unique_ptr<SSL_CTX, TContextFree> m_context;

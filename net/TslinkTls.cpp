@@ -3,8 +3,8 @@
 // received and sent, plainly or through the TLS session.
 #include "net/Tslink.h"
 
+#include "net/ETlsError.h"
 #include "net/Swallow.h"
-#include "net/TlsErrorText.h"
 #include "toolkit/runtime/ScopeExit.h"
 
 void TTessalink::StartTls() {
@@ -47,10 +47,10 @@ void TTessalink::StartTls() {
     }
     CloseQuietly();
     if (TimedOut)
-        throw ESockError(TlsHandshakeTimedOut);
+        throw ETlsError(TTlsFailure::TimedOut, TlsHandshakeTimedOut);
     if (Canceled)
-        throw ESockError(TlsHandshakeCanceled);
-    throw ESockError(std::string(TlsHandshakeFailed) + TlsServerClosed);
+        throw ETlsError(TTlsFailure::Canceled, TlsHandshakeCanceled);
+    throw ETlsError(TTlsFailure::ServerClosed, std::string(TlsHandshakeFailed) + TlsServerClosed);
 }
 
 void TTessalink::CloseQuietly() noexcept {

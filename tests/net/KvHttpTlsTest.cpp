@@ -1,8 +1,8 @@
 // The HTTP component with "https:" URLs: against real nginx serving the test
 // CA's certificates, compared byte for byte with curl; redirects between the
 // schemes; a tunnel through tinyproxy.
+#include "net/ETlsError.h"
 #include "net/KvHttp.h"
-#include "net/TlsErrorText.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/TestCertificates.h"
@@ -103,8 +103,9 @@ TEST_F(KvHttpTlsTest, ABadCertificateEndsTheCommandWithItsText) {
     try {
         http->Get(server.Url("/page.html"));
         ADD_FAILURE() << "fetched over a refused certificate";
-    } catch (const ESockError& error) {
+    } catch (const ETlsError& error) {
         EXPECT_EQ(error.Message(), std::string(TlsHandshakeFailed) + TlsCertificateExpired);
+        EXPECT_EQ(error.Failure, TTlsFailure::CertificateExpired);
     }
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(http->Body.find("secret"), std::string::npos);

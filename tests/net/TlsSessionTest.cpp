@@ -2,12 +2,13 @@
 // the test drives with poll(): against real nginx with certificates from the
 // test CA, and against scripted peers that break the handshake.
 #include "net/TlsSession.h"
-#include "net/ESockError.h"
+#include "net/ETlsError.h"
 #include "net/TlsErrorText.h"
 #include "platform/Winsock.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/TestCertificates.h"
+#include "tests/support/TlsLoopbackPeer.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -74,13 +76,19 @@ private:
     int m_fd { -1 };
 };
 
-// Runs the handshake to its end; returns the error text, "" on success.
-std::string HandshakeError(TTlsSession& session, const LoopbackTransport& transport) {
+// Runs the handshake to its end; returns the error text, "" on success, and
+// the error's kind in failure when asked.
+std::string HandshakeError(TTlsSession& session, const LoopbackTransport& transport,
+                           std::optional<TTlsFailure>* failure = nullptr) {
     try {
         for (TTlsWait wait = session.Handshake(); wait != TTlsWait::None;
              wait = session.Handshake())
             if (!transport.Wait(wait))
                 return "stalled";
+    } catch (const ETlsError& error) {
+        if (failure != nullptr)
+            *failure = error.Failure;
+        return error.Message();
     } catch (const ESockError& error) {
         return error.Message();
     }
@@ -218,6 +226,44 @@ TEST_F(TlsSessionTest, ServersThatDoNotFinishTheHandshakeGetClearErrors) {
         TTlsSession session("127.0.0.1", transport, m_certificates.CaFile());
         EXPECT_EQ(HandshakeError(session, transport), failed + TlsOldVersion);
     }
+    // The same scripted server limited to each version; up to TLS 1.2 it
+    // completes the handshake, which shows that the version alone fails.
+    const struct {
+        const char* name;
+        int newestVersion;
+        std::string error;
+        std::optional<TTlsFailure> failure;
+    } versions[] = {
+        { "only TLS 1.0", TLS1_VERSION, failed + TlsOldVersion, TTlsFailure::OldVersion },
+        { "only TLS 1.1", TLS1_1_VERSION, failed + TlsOldVersion, TTlsFailure::OldVersion },
+        { "up to TLS 1.2", TLS1_2_VERSION, "", std::nullopt },
+    };
+    for (const auto& row : versions) {
+        SCOPED_TRACE(row.name);
+        TlsLoopbackPeer peer(
+            { m_certificates.Good(), row.newestVersion, "", TlsLoopbackPeer::Ending::Close });
+        LoopbackTransport transport(peer.Port());
+        TTlsSession session("127.0.0.1", transport, m_certificates.CaFile());
+        std::optional<TTlsFailure> failure;
+        EXPECT_EQ(HandshakeError(session, transport, &failure), row.error);
+        EXPECT_EQ(failure, row.failure);
+    }
+    {
+        SCOPED_TRACE("a TLS 1.0 hello from a server that knows no version list");
+        std::string hello("\x16\x03\x01\x00\x2a"      // handshake record, 42 bytes
+                          "\x02\x00\x00\x26\x03\x01", // server hello, TLS 1.0
+                          11);
+        hello += std::string(32, '\x5a');            // random
+        hello += std::string("\x00\x00\x2f\x00", 4); // no session, AES128-SHA, no compression
+        LoopbackPeer peer;
+        peer.Accept().ReadOnce().Send(hello).ReadToEnd();
+        peer.Start();
+        LoopbackTransport transport(peer.Port());
+        TTlsSession session("127.0.0.1", transport, m_certificates.CaFile());
+        std::optional<TTlsFailure> failure;
+        EXPECT_EQ(HandshakeError(session, transport, &failure), failed + TlsOldVersion);
+        EXPECT_EQ(failure, TTlsFailure::OldVersion);
+    }
     {
         SCOPED_TRACE("a greeting of another protocol");
         LoopbackPeer peer;
@@ -273,4 +319,12 @@ TEST(TlsErrorText, NamesEveryCertificateProblemAPersonCanAct) {
     EXPECT_EQ(TlsProtocolProblem(SSL_R_TLSV1_ALERT_PROTOCOL_VERSION), TlsOldVersion);
     EXPECT_EQ(TlsProtocolProblem(SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE), TlsNothingInCommon);
     EXPECT_EQ(TlsProtocolProblem(SSL_R_BAD_SIGNATURE), "");
+
+    // The kinds callers decide by, for the codes a text stands for.
+    EXPECT_EQ(TlsCertificateFailure(X509_V_ERR_CERT_HAS_EXPIRED), TTlsFailure::CertificateExpired);
+    EXPECT_EQ(TlsCertificateFailure(X509_V_ERR_HOSTNAME_MISMATCH), TTlsFailure::HostMismatch);
+    EXPECT_EQ(TlsCertificateFailure(X509_V_ERR_INVALID_CA), TTlsFailure::CertificateInvalid);
+    EXPECT_EQ(TlsProtocolFailure(SSL_R_UNSUPPORTED_PROTOCOL), TTlsFailure::OldVersion);
+    EXPECT_EQ(TlsProtocolFailure(SSL_R_TLSV1_ALERT_PROTOCOL_VERSION), TTlsFailure::OldVersion);
+    EXPECT_EQ(TlsProtocolFailure(SSL_R_BAD_SIGNATURE), TTlsFailure::ProtocolError);
 }

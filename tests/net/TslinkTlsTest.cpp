@@ -1,12 +1,15 @@
 // The socket component with UseTls: the handshake inside Connect, on the
 // component's own waits, and the data transfer operations over TLS.
-#include "net/TlsErrorText.h"
+#include "net/ETlsError.h"
 #include "tests/net/TslinkTestSupport.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/TestCertificates.h"
+#include "tests/support/TlsLoopbackPeer.h"
 
 #include <QTimer>
+
+#include <openssl/ssl.h>
 
 #include <random>
 
@@ -106,7 +109,7 @@ TEST_F(TslinkTlsTest, ConnectRefusesEachBadCertificateWithItsText) {
         auto component = TlsComponent("127.0.0.1", server.Port());
         if (!row.trustTestCa)
             component->TlsCaFile.clear();
-        ExpectRaises<ESockError>([&] { component->Connect(); }, row.error);
+        ExpectRaises<ETlsError>([&] { component->Connect(); }, row.error);
         EXPECT_FALSE(component->Connected);
         EXPECT_EQ(TTlsSession::LiveSessions(), 0);
         // Nothing can be sent in plain text on the refused connection.
@@ -121,7 +124,23 @@ TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
         SCOPED_TRACE("plain HTTP on the port");
         NginxServer plain;
         auto component = TlsComponent("127.0.0.1", plain.Port());
-        ExpectRaises<ESockError>([&] { component->Connect(); }, failed + TlsNotTls);
+        ExpectRaises<ETlsError>([&] { component->Connect(); }, failed + TlsNotTls);
+        EXPECT_FALSE(component->Connected);
+    }
+    const std::pair<const char*, int> olderVersions[] = { { "only TLS 1.0", TLS1_VERSION },
+                                                          { "only TLS 1.1", TLS1_1_VERSION } };
+    for (const auto& [name, version] : olderVersions) {
+        SCOPED_TRACE(name);
+        TlsLoopbackPeer peer(
+            { m_certificates.Good(), version, "", TlsLoopbackPeer::Ending::Close });
+        auto component = TlsComponent("127.0.0.1", peer.Port());
+        try {
+            component->Connect();
+            ADD_FAILURE() << "connected to a server without TLS 1.2";
+        } catch (const ETlsError& error) {
+            EXPECT_EQ(error.Message(), failed + TlsOldVersion);
+            EXPECT_EQ(error.Failure, TTlsFailure::OldVersion);
+        }
         EXPECT_FALSE(component->Connected);
     }
     {
@@ -130,7 +149,7 @@ TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
         peer.Accept().ReadOnce().Close();
         peer.Start();
         auto component = TlsComponent("127.0.0.1", peer.Port());
-        ExpectRaises<ESockError>([&] { component->Connect(); }, failed + TlsServerClosed);
+        ExpectRaises<ETlsError>([&] { component->Connect(); }, failed + TlsServerClosed);
         EXPECT_TRUE(peer.WaitDone());
     }
     {
@@ -140,7 +159,7 @@ TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
         peer.Start();
         auto component = TlsComponent("127.0.0.1", peer.Port());
         component->TimeOut = 300;
-        ExpectRaises<ESockError>([&] { component->Connect(); }, TlsHandshakeTimedOut);
+        ExpectRaises<ETlsError>([&] { component->Connect(); }, TlsHandshakeTimedOut);
         EXPECT_FALSE(component->Connected);
         peer.Stop();
     }
@@ -159,7 +178,7 @@ TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
                 component->Abort();
         });
         timer.start(20);
-        ExpectRaises<ESockError>([&] { component->Connect(); }, TlsHandshakeCanceled);
+        ExpectRaises<ETlsError>([&] { component->Connect(); }, TlsHandshakeCanceled);
         EXPECT_GE(ticks, 3);
         EXPECT_FALSE(component->Connected);
         peer.Stop();
