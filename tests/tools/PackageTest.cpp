@@ -32,33 +32,23 @@ TEST(Package, DebianPackageHoldsTheProgramItsDesktopFilesAndItsManualPage) {
     EXPECT_TRUE(packages[0].startsWith("wallpapers_" PROJECT_VERSION "_"))
         << packages[0].toStdString();
 
-    struct Field {
-        const char* name;
-        std::string expected; // what the field starts with, or holds when `within`
-        bool within;
+    // What each field starts with or, after a '*', holds (the dependencies
+    // from dpkg-shlibdeps, and the plugins no linker sees).
+    const std::pair<const char*, std::string> fields[] = {
+        { "Package", "wallpapers\n" },
+        { "Version", PROJECT_VERSION "\n" },
+        { "Section", "graphics\n" },
+        { "Maintainer", "Wallpapers maintainers <" },
+        { "Description", "downloads a numbered range of wallpapers from a wallpaper site\n " },
+        { "Depends", "*libqt6widgets6 (>=" },
+        { "Depends", "*qt6-qpa-plugins" },
     };
-    const Field fields[] = {
-        { "Package", "wallpapers\n", false },
-        { "Version", PROJECT_VERSION "\n", false },
-        { "Section", "graphics\n", false },
-        { "Maintainer", "Wallpapers maintainers <", false },
-        { "Description",
-          "downloads a numbered range of wallpapers from a wallpaper site\n "
-          "A desktop program",
-          false },
-        // From dpkg-shlibdeps, and the plugins no linker sees.
-        { "Depends", "libqt6widgets6 (>=", true },
-        { "Depends", "libqt6dbus6 (>=", true },
-        { "Depends", "qt6-qpa-plugins", true },
-    };
-    for (const Field& field : fields) {
-        const ProgramRun read = RunProgramToEnd("dpkg-deb", { "--field", deb, field.name });
-        ASSERT_EQ(read.exitCode, 0) << Output(read);
-        if (field.within)
-            EXPECT_NE(read.out.find(field.expected), std::string::npos)
-                << field.name << ": " << read.out;
+    for (const auto& [name, expected] : fields) {
+        const std::string value = RunProgramToEnd("dpkg-deb", { "--field", deb, name }).out;
+        if (expected[0] == '*')
+            EXPECT_NE(value.find(expected.substr(1)), std::string::npos) << name << ": " << value;
         else
-            EXPECT_EQ(read.out.substr(0, field.expected.size()), field.expected) << field.name;
+            EXPECT_EQ(value.substr(0, expected.size()), expected) << name;
     }
 
     const QString root = dir.filePath("root");
