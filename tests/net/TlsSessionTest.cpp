@@ -194,6 +194,14 @@ TEST_F(TlsSessionTest, RefusesEachBadCertificateWithItsText) {
         { "other address", m_certificates.OtherName(), "127.0.0.1", true,
           failed + TlsHostMismatch },
         { "other name", m_certificates.Good(), "example.invalid", true, failed + TlsHostMismatch },
+        // A wildcard stands for one whole label, never for part of one nor
+        // for several; the first row shows the names themselves are fine.
+        { "wildcard, whole label (accepted)", m_certificates.Wildcard(), "www.example.test", true,
+          "" },
+        { "wildcard, two labels", m_certificates.Wildcard(), "a.www.example.test", true,
+          failed + TlsHostMismatch },
+        { "partial wildcard", m_certificates.PartialWildcard(), "www.example.test", true,
+          failed + TlsHostMismatch },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -27,6 +27,8 @@ TestCertificates::TestCertificates() {
     // from the moment it is made.
     SignWithCa("expired.pem", kServerNames, -1, 3);
     SignWithCa("other.pem", "subjectAltName=DNS:other.invalid", 2, 4);
+    SignWithCa("wildcard.pem", "subjectAltName=DNS:*.example.test", 2, 5);
+    SignWithCa("partial.pem", "subjectAltName=DNS:w*.example.test", 2, 6);
     std::ofstream(Path("names.ext")) << kServerNames << "\n";
     Run({ "x509", "-req", "-in", q("server.csr"), "-key", q("server.key"), "-days", "2", "-extfile",
           q("names.ext"), "-out", q("self.pem") });

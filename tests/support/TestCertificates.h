@@ -12,6 +12,9 @@
 //   Good()        signed by the CA, for IP 127.0.0.1 and DNS localhost
 //   Expired()     the same names, signed by the CA, validity over
 //   OtherName()   signed by the CA, for DNS other.invalid only
+//   Wildcard()    signed by the CA, for DNS *.example.test
+//   PartialWildcard()  signed by the CA, for DNS w*.example.test, a name
+//                 that browsers refuse to match
 //   SelfSigned()  for 127.0.0.1 and localhost, signed by its own key
 //
 // Throws std::runtime_error with openssl's output when a step fails.
@@ -30,6 +33,8 @@ public:
     Pair Good() const { return { Path("good.pem"), Path("server.key") }; }
     Pair Expired() const { return { Path("expired.pem"), Path("server.key") }; }
     Pair OtherName() const { return { Path("other.pem"), Path("server.key") }; }
+    Pair Wildcard() const { return { Path("wildcard.pem"), Path("server.key") }; }
+    Pair PartialWildcard() const { return { Path("partial.pem"), Path("server.key") }; }
     Pair SelfSigned() const { return { Path("self.pem"), Path("server.key") }; }
 
 private:
