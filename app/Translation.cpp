@@ -36,7 +36,7 @@ QString MessagesLanguage(const std::function<QString(const char* name)>& environ
     const QStringList entries =
         preferred.isEmpty() ? QStringList { locale } : preferred.split(u':', Qt::SkipEmptyParts);
     for (const QString& entry : entries) {
-        const QString language = LanguageOf(entry);
+        QString language = LanguageOf(entry);
         if (language == QLatin1String("ru"))
             return {};
         if (translated.contains(language))

@@ -1,6 +1,7 @@
 #include "platform/WallpaperPortal.h"
 
 #include "platform/Events.h"
+#include "platform/PortalResponses.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -9,7 +10,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
-#include <QHash>
 #include <QObject>
 #include <QVariantMap>
 
@@ -86,43 +86,6 @@ private:
     int m_error { 0 };
 };
 
-} // namespace
-
-// Every Response the portal sends while a request is open, by request
-// path. The subscription is made before the call, for any path, because
-// the portal may answer before the call's reply (and with it the handle)
-// has been read here.
-class TPortalResponses : public QObject {
-    Q_OBJECT
-public:
-    TPortalResponses(QDBusConnection bus, const EventObject& arrived)
-        : m_bus(std::move(bus)), m_arrived(arrived) {
-        m_bus.connect(PortalService, QString(), RequestInterface, QStringLiteral("Response"), this,
-                      SLOT(Response(uint, QVariantMap, QDBusMessage)));
-    }
-    ~TPortalResponses() override {
-        m_bus.disconnect(PortalService, QString(), RequestInterface, QStringLiteral("Response"),
-                         this, SLOT(Response(uint, QVariantMap, QDBusMessage)));
-    }
-
-    bool Has(const QString& handle) const { return m_answers.contains(handle); }
-    uint Answer(const QString& handle) const { return m_answers.value(handle); }
-
-public slots:
-    void Response(uint response, const QVariantMap& results, const QDBusMessage& message) {
-        Q_UNUSED(results);
-        m_answers.insert(message.path(), response);
-        m_arrived.Set();
-    }
-
-private:
-    QDBusConnection m_bus;
-    const EventObject& m_arrived;
-    QHash<QString, uint> m_answers;
-};
-
-namespace {
-
 enum class TWaitEnd { Done, TimedOut, Abandoned };
 
 // Dispatches the thread's events until `done` holds, the deadline passes or
@@ -171,7 +134,7 @@ TWallpaperResult SetWallpaperFile(const TWallpaperRequest& request) {
     }
 
     const EventObject arrived(false);
-    TPortalResponses responses(bus, arrived);
+    TPortalResponses responses(bus, PortalService, arrived);
     QDBusMessage call = QDBusMessage::createMethodCall(
         PortalService, PortalPath, WallpaperInterface, QStringLiteral("SetWallpaperFile"));
     const QVariantMap options { { QStringLiteral("show-preview"), true },
@@ -212,5 +175,3 @@ TWallpaperResult SetWallpaperFile(const TWallpaperRequest& request) {
         return Outcome(TWallpaperOutcome::Failed);
     }
 }
-
-#include "WallpaperPortal.moc"
