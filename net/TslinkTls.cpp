@@ -72,9 +72,15 @@ int TTessalink::ReceiveInto(char* buffer, int size) {
         Winsock::WSASetLastError(Winsock::WSAEWOULDBLOCK);
         return Winsock::SOCKET_ERROR;
     }
+    // A transport failure (a reset) ends the connection here, with its
+    // error, which the readers raise once they have taken what came before.
+    // Left to the close notification, as on a plain connection, it would
+    // not end a reader that decrypts while it waits (DataAvailable): that
+    // reader meets the failure again on every pass and the notification
+    // never gets through.
     if (m_tls->CloseErrorNo() != 0) {
-        Winsock::WSASetLastError(m_tls->CloseErrorNo());
-        return Winsock::SOCKET_ERROR;
+        m_closeErrorNo = static_cast<uint16_t>(m_tls->CloseErrorNo());
+        m_closeErrorText.clear();
     }
     return 0;
 }

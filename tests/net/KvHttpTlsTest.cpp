@@ -1,16 +1,20 @@
 // The HTTP component with "https:" URLs: against real nginx serving the test
 // CA's certificates, compared byte for byte with curl; redirects between the
-// schemes; a tunnel through tinyproxy.
+// schemes; a tunnel through tinyproxy; a scripted server that ends a body
+// without length by a close or by a reset.
 #include "net/ETlsError.h"
 #include "net/KvHttp.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/NginxServer.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TinyproxyServer.h"
+#include "tests/support/TlsLoopbackPeer.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <random>
 
@@ -24,6 +28,11 @@ NginxServer::Options TlsOptions(const TestCertificates::Pair& pair,
     options.certificateKey = pair.key;
     options.serverConfig = serverConfig;
     return options;
+}
+
+std::string ReadFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
 std::string RandomBytes(size_t size, unsigned seed) {
@@ -183,4 +192,55 @@ TEST_F(KvHttpTlsTest, AProxyThatRefusesTheTunnelEndsTheCommandWithItsStatus) {
                                 "Host: 127.0.0.1:4433\r\n"
                                 "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"
                                 "\r\n");
+}
+
+TEST_F(KvHttpTlsTest, ABodyWithoutLengthIsWholeOnlyWhenTheServerClosesIt) {
+    // More than the socket buffers hold, so that a reset comes while the
+    // component is still reading.
+    const std::string body = RandomBytes(4 << 20, 4);
+    const std::string reset = "10054:Connection reset by peer";
+    using Ending = TlsLoopbackPeer::Ending;
+    const struct {
+        const char* name;
+        Ending ending;
+        int64_t maxBodySize;
+        bool toFile;
+        std::string error;
+    } rows[] = {
+        { "the closing alert", Ending::CloseNotify, -1, false, "" },
+        { "a close without the alert", Ending::Close, -1, false, "" },
+        { "a close without the alert, into a file", Ending::Close, -1, true, "" },
+        { "a reset", Ending::Reset, -1, false, reset },
+        { "a reset, with a bound on the body", Ending::Reset, 8 << 20, false, reset },
+        { "a reset, into a file", Ending::Reset, -1, true, reset },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TlsLoopbackPeer peer(
+            { m_certificates.Good(), 0, "HTTP/1.0 200 OK\r\n\r\n" + body, row.ending });
+        QTemporaryDir directory;
+        auto http = Component();
+        http->MaxBodySize = row.maxBodySize;
+        http->InputFileMode = row.toFile;
+        http->Body = row.toFile ? directory.filePath("body.bin").toStdString() : "";
+        http->Header = directory.filePath("head.txt").toStdString();
+        const std::string bodyFile = http->Body;
+        bool succeeded = false;
+        http->OnSuccess = [&](CmdType) { succeeded = true; };
+        std::string error;
+        try {
+            http->Get("https://127.0.0.1:" + std::to_string(peer.Port()) + "/");
+        } catch (const ESockError& raised) {
+            error = raised.Message();
+        }
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(succeeded, row.error.empty());
+        if (row.error.empty()) {
+            const std::string received = row.toFile ? ReadFile(bodyFile) : http->Body;
+            EXPECT_TRUE(received == body) << "the body differs";
+        }
+        EXPECT_TRUE(peer.WaitDone());
+        // The whole reply left the peer before the connection ended.
+        EXPECT_EQ(peer.Failure(), "");
+    }
 }

@@ -7,6 +7,7 @@
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsLoopbackPeer.h"
 
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <openssl/ssl.h>
@@ -182,5 +183,60 @@ TEST_F(TslinkTlsTest, HandshakesThatCannotFinishEndWithClearErrors) {
         EXPECT_GE(ticks, 3);
         EXPECT_FALSE(component->Connected);
         peer.Stop();
+    }
+}
+
+TEST_F(TslinkTlsTest, CaptureUntilTheCloseTellsAResetFromAClose) {
+    // More than the socket buffers hold, so that a reset comes while the
+    // component is still reading.
+    std::string body(4 << 20, '\0');
+    std::mt19937 bytes(9);
+    for (char& c : body)
+        c = static_cast<char>(bytes());
+    const std::string reset = "10054:Connection reset by peer";
+    using Ending = TlsLoopbackPeer::Ending;
+    const struct {
+        const char* name;
+        Ending ending;
+        bool toFile;
+        std::string error;
+    } rows[] = {
+        { "the closing alert", Ending::CloseNotify, false, "" },
+        // Many servers end this way; the close alone marks the end, as on a
+        // plain connection.
+        { "a close without the alert", Ending::Close, false, "" },
+        { "a reset, into a string", Ending::Reset, false, reset },
+        { "a reset, into a file", Ending::Reset, true, reset },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TlsLoopbackPeer peer(
+            { m_certificates.Good(), 0, "HTTP/1.0 200 OK\r\n\r\n" + body, row.ending });
+        auto component = TlsComponent("127.0.0.1", peer.Port());
+        component->Connect();
+        component->Writeln(RequestFor("/"));
+        EXPECT_EQ(component->ReadLn(), "HTTP/1.0 200 OK\r\n");
+        EXPECT_EQ(component->ReadLn(), "\r\n");
+        QTemporaryDir directory;
+        const std::string fileName = directory.filePath("body.bin").toStdString();
+        std::string received;
+        std::string error;
+        try {
+            if (row.toFile)
+                component->CaptureFile(fileName);
+            else
+                component->CaptureString(received, CaptureUntilClose);
+        } catch (const ESockError& raised) {
+            EXPECT_EQ(typeid(raised), typeid(ESockError)) << "the plain socket error";
+            error = raised.Message();
+        }
+        EXPECT_EQ(error, row.error);
+        if (row.error.empty()) {
+            EXPECT_TRUE(received == body) << "the body differs";
+        }
+        EXPECT_FALSE(component->Connected);
+        EXPECT_TRUE(peer.WaitDone());
+        // The whole reply left the peer before the connection ended.
+        EXPECT_EQ(peer.Failure(), "");
     }
 }
