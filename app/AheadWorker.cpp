@@ -44,10 +44,10 @@ public:
     void Run(const TAheadJob& job, TAheadResult& result);
 
 private:
-    // Tries a fetch as the run would, on this thread; `lasting` tells a
-    // failure the try raised itself from one that persisted through the
-    // tries.
-    bool Retried(const TAheadJob& job, const std::function<TFetchTry()>& fetch, bool& lasting);
+    // One try of a fetch; false when a cancel ended it. A failure is
+    // raised; `again` is set when the try came to something passing (a
+    // transient error, or a status that asks to come back later).
+    bool Tried(const std::function<TFetchTry()>& fetch, bool& again);
     bool FetchPage(const TAheadJob& job, TAheadResult& result);
     bool FetchPicture(const TAheadJob& job, TAheadResult& result);
 };
@@ -59,46 +59,37 @@ void TAheadWorker::TThreadSide::Run(const TAheadJob& job, TAheadResult& result) 
     Fetcher.LowSpeedTime = job.LowSpeedTime;
     Fetcher.MaxPictureSize = job.MaxPictureSize;
     result.Ended = !FetchPage(job, result) || *Cancel;
-    if (result.Ended || result.Failure || result.Redo)
+    if (result.Ended || result.Redo)
         return;
     result.Ended = !FetchPicture(job, result) || *Cancel;
 }
 
-// A failure that persisted through its tries is the run's to raise when it
-// gets there; any other is left for the run to meet itself.
-bool TAheadWorker::TThreadSide::Retried(const TAheadJob& job,
-                                        const std::function<TFetchTry()>& fetch, bool& lasting) {
-    lasting = false;
-    return FetchWithRetries(
-        [&] {
-            try {
-                return fetch();
-            } catch (...) {
-                lasting = true;
-                throw;
-            }
-        },
-        job.RetryWaits, [&] { return *Cancel || (job.Stopping && *job.Stopping); },
-        [this](int32_t ms) { return DispatchingWait(ms, [this] { return Cancel->load(); }); });
+bool TAheadWorker::TThreadSide::Tried(const std::function<TFetchTry()>& fetch, bool& again) {
+    const TFetchTry outcome = fetch();
+    again = outcome.Result == TFetchTry::TResult::Transient;
+    return outcome.Result != TFetchTry::TResult::Ended;
 }
 
-// A failure that persisted through its tries is the run's to raise when it
-// gets there; any other is left for the run to meet itself.
+// Ahead, a fetch is tried once. Whatever does not come through at once (a
+// failure, a refusal of the moment such as 429 or 503, perhaps because the
+// server limits how many requests it takes at a time) is left for the run
+// to fetch itself, with its tries and waits, when it gets to the number:
+// the run then meets exactly what it would have met fetching one number at
+// a time.
 bool TAheadWorker::TThreadSide::FetchPage(const TAheadJob& job, TAheadResult& result) {
     PageAborted = false;
     InPage = true;
     ScopeExit pageEnded([this] { InPage = false; });
-    bool lasting = false;
+    bool again = false;
     try {
-        if (!Retried(
-                job, [&] { return TryPage(Http, job.PageAddress, PageAborted); }, lasting))
+        if (!Tried([&] { return TryPage(Http, job.PageAddress, PageAborted); }, again))
             return false;
-        result.Body = std::move(Http.Body);
-    } catch (...) {
-        if (lasting)
+        if (again)
             result.Redo = true;
         else
-            result.Failure = std::current_exception();
+            result.Body = std::move(Http.Body);
+    } catch (...) {
+        result.Redo = true;
     }
     return true;
 }
@@ -116,18 +107,15 @@ bool TAheadWorker::TThreadSide::FetchPicture(const TAheadJob& job, TAheadResult&
         FileExists(job.PictureFile))
         return true;
     const std::string url = ExtractImageUrl(lines[marker]);
-    bool lasting = false;
+    bool again = false;
     try {
-        if (!Retried(
-                job, [&] { return TryPicture(Fetcher, url, job.PictureFile, result.Picture); },
-                lasting))
+        if (!Tried([&] { return TryPicture(Fetcher, url, job.PictureFile, result.Picture); },
+                   again))
             return false;
-        result.PictureUrl = url;
-    } catch (...) {
-        if (!lasting) {
+        if (!again)
             result.PictureUrl = url;
-            result.PictureFailure = std::current_exception();
-        }
+    } catch (...) {
+        result.Picture.reset();
     }
     return true;
 }

@@ -21,20 +21,17 @@ struct TAheadResult {
     int32_t Number { 0 };
     // A cancel ended it: nothing else in it counts.
     bool Ended { false };
-    // The page fetch failed in a way the run must see for itself (a lasting
-    // failure, possibly only of the tighter bounds of fetching ahead): the
-    // run fetches the page again when it reaches the number.
+    // The page did not come through at its one try ahead (see
+    // TAheadWorker): the run fetches it itself when it reaches the number.
     bool Redo { false };
-    // The page, or the failure that persisted through every try.
+    // The page, when not Redo.
     std::string Body;
-    std::exception_ptr Failure;
     // The picture that the page's first marker line names, fetched when its
-    // file was missing: the address, and the complete picture on disk, not
-    // yet in place, or the failure that persisted. An empty address: none
-    // was fetched ahead (the run fetches it itself should it need it).
+    // file was missing: the address and the complete picture on disk, not
+    // yet in place. An empty address: none was fetched ahead (the run
+    // fetches it itself should it need it).
     std::string PictureUrl;
     std::unique_ptr<TAtomicFileStream> Picture;
-    std::exception_ptr PictureFailure;
 };
 
 // What a worker is asked to fetch.
@@ -44,20 +41,16 @@ struct TAheadJob {
     // The number's picture file.
     std::string PictureFile;
     TPageSettings Page;
-    TRetryWaits RetryWaits;
     // Bounds of the picture download ahead (TImageFetcher's).
     uint32_t ConnectTimeOut { 0 };
     uint32_t LowSpeedLimit { 0 };
     uint32_t LowSpeedTime { 0 };
     uint64_t MaxPictureSize { 0 };
-    // Set while the run's stop flag is: a transient failure is then final
-    // at once, as in the run's own fetches.
-    std::shared_ptr<const std::atomic<bool>> Stopping;
 };
 
 // One thread that fetches a number's page, and then the picture its first
-// marker line names, with a page component and a picture fetcher of its
-// own, made on that thread (every wait of theirs dispatches that thread's
+// marker line names, each tried once, with a page component and a picture
+// fetcher of its own, made on that thread (every wait of theirs dispatches that thread's
 // events only). A job runs to its end, or until Cancel, and its result is
 // handed to `deliver` on the thread that made the worker, through that
 // thread's event queue.

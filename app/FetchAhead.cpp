@@ -49,7 +49,6 @@ bool TFetchAhead::StartOffset(uint64_t offset) {
         const auto number =
             static_cast<int32_t>(static_cast<uint32_t>(m_from) + static_cast<uint32_t>(offset));
         TAheadJob job = m_makeJob(number);
-        job.Stopping = m_stopping;
         m_workers[i]->Start(std::move(job));
         return true;
     }
@@ -68,7 +67,7 @@ std::shared_ptr<TAheadResult> TFetchAhead::Take() {
             return result;
         }
         // A job a cancel ended is started again, the current one first.
-        Fill(*m_stopping);
+        Fill(m_stopping);
         const HANDLE arrived = m_arrived.Handle();
         MsgWaitForMultipleObjects(1, &arrived, false, INFINITE, QS_ALLINPUT);
     }

@@ -55,9 +55,9 @@ public:
     // announced sizes (-1 when one of them announced none); 0 and -1 when
     // none is on its way.
     void PictureBytes(int64_t& received, int64_t& announced) const;
-    // Set while the stop flag is; jobs read it to skip retries as the run
-    // would.
-    void SetStopping(bool stopping) { *m_stopping = stopping; }
+    // Set while the stop flag is: then nothing beyond the current number is
+    // started, also when Take starts again what a cancel ended.
+    void SetStopping(bool stopping) { m_stopping = stopping; }
 
 private:
     void Deliver(uint64_t run, uint64_t offset, std::shared_ptr<TAheadResult> result);
@@ -80,7 +80,7 @@ private:
     uint64_t m_cancels { 0 };
     // Set at each result, for the wait in Take.
     EventObject m_arrived { false, false };
-    std::shared_ptr<std::atomic<bool>> m_stopping = std::make_shared<std::atomic<bool>>(false);
+    bool m_stopping { false };
     // Last, so that the workers end first: their results come here.
     std::vector<std::unique_ptr<TAheadWorker>> m_workers;
 };

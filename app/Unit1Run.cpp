@@ -179,11 +179,9 @@ bool TForm1::FetchPage(const std::string& address) {
         m_progress->InFlight(m_ahead->InFlight());
         if (!m_aheadResult)
             return false;
-        if (m_aheadResult->Failure)
-            std::rethrow_exception(m_aheadResult->Failure);
         if (!m_aheadResult->Redo)
             return true;
-        // A lasting failure ahead: the run meets it, or not, for itself.
+        // Not come through ahead: the run meets what it meets for itself.
         m_aheadResult.reset();
     }
     return FetchWithRetries([this, &address] { return TryOwnPage(address); });
@@ -213,7 +211,6 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
         const int64_t pageShare = MaxPagesAhead / Parallel;
         if (job.Page.MaxBodySize < 0 || job.Page.MaxBodySize > pageShare)
             job.Page.MaxBodySize = pageShare;
-        job.RetryWaits = RetryWaits;
         job.ConnectTimeOut = ImageFetcher1.ConnectTimeOut;
         job.LowSpeedLimit = ImageFetcher1.LowSpeedLimit;
         job.LowSpeedTime = ImageFetcher1.LowSpeedTime;
@@ -265,11 +262,8 @@ bool TForm1::TakePicture(const std::string& line) {
         const std::string url = ExtractImageUrl(line);
         if (m_aheadResult && !m_aheadResult->PictureUrl.empty() &&
             m_aheadResult->PictureUrl == url) {
-            // Fetched ahead: it becomes the number's file only now, or its
-            // failure surfaces now, as it would have had it been fetched now.
+            // Fetched ahead: it becomes the number's file only now.
             m_aheadResult->PictureUrl.clear();
-            if (m_aheadResult->PictureFailure)
-                std::rethrow_exception(m_aheadResult->PictureFailure);
             const std::unique_ptr<TAtomicFileStream> picture = std::move(m_aheadResult->Picture);
             // Its content is on disk already; its name is made durable by
             // the log writer before the number is logged on disk.
