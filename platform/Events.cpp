@@ -258,8 +258,16 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
             poller >= 0 && DispatcherSleep::Sleep(*waiter.Dispatcher, poller, deadline) ==
                                DispatcherSleep::Woken::Sockets;
         const int handled = socketsOnly ? SocketPoller::DispatchThisThread() : 0;
-        if (!socketsOnly)
+        if (!socketsOnly) {
             waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            // Qt's own dispatcher (the one without glib) sends posted events
+            // only at the start of a turn, before it sleeps: an event posted
+            // from another thread ends the sleep but waits for the next
+            // turn, which would send it and then sleep with no wake-up left
+            // to end that sleep. Sent here, it is dispatched in the turn it
+            // woke; under glib nothing is left, and this is one look.
+            QCoreApplication::sendPostedEvents();
+        }
         t_mayTakeReadiness = true;
         if (auto result = registration.TakeSignalled())
             return *result;
