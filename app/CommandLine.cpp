@@ -225,7 +225,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const std::string& d
     if (!parser.parse(arguments))
         return Refused(program, parser.errorText());
     TCommandLine result;
-    if (parser.isSet(help)) {
+    // The help option brings --help-all with it: the same help here.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         result.Action = TCommandLine::TAction::Help;
         result.Text = Text(parser.helpText());
         return result;

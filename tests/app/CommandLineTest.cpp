@@ -176,6 +176,7 @@ TEST_F(CommandLine, HelpVersionAndStrayArguments) {
          { "Usage:", "--site <URL>", "--dir <DIR>", "--version", BuiltIn.c_str() })
         EXPECT_NE(help.Text.find(part), std::string::npos) << part << " in\n" << help.Text;
     EXPECT_EQ(Parse({ "-h" }).Action, TCommandLine::TAction::Help);
+    EXPECT_EQ(Parse({ "--help-all" }).Action, TCommandLine::TAction::Help);
 
     QCoreApplication::setApplicationVersion(QStringLiteral("4.5.6"));
     const TCommandLine version = Parse({ "--version" });
