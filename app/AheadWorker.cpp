@@ -59,7 +59,7 @@ void TAheadWorker::TThreadSide::Run(const TAheadJob& job, TAheadResult& result) 
     Fetcher.LowSpeedTime = job.LowSpeedTime;
     Fetcher.MaxPictureSize = job.MaxPictureSize;
     result.Ended = !FetchPage(job, result) || *Cancel;
-    if (result.Ended || result.Redo)
+    if (result.Ended || result.Redo || job.PageOnly)
         return;
     result.Ended = !FetchPicture(job, result) || *Cancel;
 }

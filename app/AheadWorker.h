@@ -40,6 +40,9 @@ struct TAheadJob {
     std::string PageAddress;
     // The number's picture file.
     std::string PictureFile;
+    // The page only: the run is to stop after the page's first line, so
+    // its picture may never be wanted.
+    bool PageOnly { false };
     TPageSettings Page;
     // Bounds of the picture download ahead (TImageFetcher's).
     uint32_t ConnectTimeOut { 0 };

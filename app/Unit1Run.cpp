@@ -205,6 +205,7 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
         job.Number = number;
         job.PageAddress = PageAddress(SiteAddress, number);
         job.PictureFile = PictureFileName(number);
+        job.PageOnly = StopFlag == 1;
         job.Page = TPageSettings::Of(KvHTTP1);
         // What is held ahead stays within a total; a page or picture beyond
         // its share is fetched again by the run itself, with its own bounds.

@@ -273,3 +273,30 @@ TEST(FetchAhead, StopOrCloseEndsEveryTransferAndLeavesNothingFetchedAhead) {
         windows.Close();
     }
 }
+
+// With the stop button pressed before the run, it asks for one page, as it
+// does one number at a time, and nothing else.
+TEST(FetchAhead, StopPressedBeforeTheRunAsksForOnePageOnly) {
+    NginxServer server;
+    for (int number = First; number <= Last; ++number) {
+        server.WriteFile("images/" + std::to_string(number) + ".jpg", MakeJpeg(32, 24));
+        server.WriteFile(PageFile(number),
+                         "<html>\r\n" +
+                             Page(server.Url("/images/" + std::to_string(number) + ".jpg")));
+    }
+    QTemporaryDir pictures;
+    Windows windows;
+    windows.Open(pictures.path().toStdString());
+    Form1->SiteAddress = server.BaseUrl();
+    Form1->Parallel = 6;
+    Form1->show();
+    QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+    Form1->SpinEdit1->SetText(QString::number(First));
+    Form1->SpinEdit2->SetText(QString::number(Last));
+    QTest::mouseClick(Form1->Button2, Qt::LeftButton);
+    windows.Close();
+    EXPECT_EQ(server.WaitForAccessLogLines(1),
+              "\"GET " + PagePath(First) + " HTTP/1.0\" 200 " +
+                  std::to_string(("<html>\r\n" + Page(server.Url("/images/200.jpg"))).size()) +
+                  " \"-\"\n");
+}
