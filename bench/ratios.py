@@ -206,6 +206,55 @@ def main(paths):
             print('| %s | %.2f ms | %.1f MiB | %.1f MiB |' % (
                 what, r['ms_per_number'], r['peak_rss_mib'], r['added_rss_mib']))
 
+    network_table(runs)
+
+
+def network_table(runs):
+    """The whole run through the delay proxy: ours (Parallel 6 and 1) against
+    curl (8 workers; one number after another with a kept connection; a
+    loop of curl commands), the median rounds."""
+    found = [(rtt, runs['NetworkRun/rtt_ms:%d' % rtt]) for rtt in (0, 20, 50)
+             if 'NetworkRun/rtt_ms:%d' % rtt in runs]
+    if not found:
+        return
+    print()
+    print('| Whole run, 61 numbers, through the delay proxy (ms per number) | Ours, Parallel 6 '
+          '| Ours, Parallel 1 | curl, 8 workers | curl, one after another | curl commands, '
+          'one after another | Ours P6 / curl 8 | Ours P6 / curl one after another '
+          '| Ours P6 / curl commands | Goal |')
+    print('|---|---|---|---|---|---|---|---|---|---|')
+    for rtt, r in found:
+        ours = r['ours6_ms']
+        commands = r.get('commands_ms')
+        if rtt == 0:
+            # On loopback, fetching ahead must beat one number after another
+            # by half; both ways of doing that with curl are judged.
+            goal = 'P6 / curl one after another: ' + verdict(ours / r['curl1_ms'], 0.5, False)
+            if commands:
+                goal += '; P6 / curl commands: ' + verdict(ours / commands, 0.5, False)
+        else:
+            # At a distance the parallel peer is the one to match.
+            goal = 'P6 / curl 8: ' + verdict(ours / r['curl8_ms'], 1.2, False)
+        print('| Round trip %d ms | %.2f | %.2f | %.2f | %.2f | %s | %s | %s | %s | %s |' % (
+            rtt, ours, r['ours1_ms'], r['curl8_ms'], r['curl1_ms'],
+            '%.2f' % commands if commands else '-', ratio_text(ours / r['curl8_ms']),
+            ratio_text(ours / r['curl1_ms']), ratio_text(ours / commands) if commands else '-',
+            goal))
+    print()
+    print('| Round trip | Processor time per number: ours P6 | ours P1 | curl 8 | curl 1 '
+          '| curl commands | Connections per number: ours P6 | ours P1 | curl 8 | curl 1 '
+          '| curl commands | Proxy check: a page on a new / a kept connection |')
+    print('|---|---|---|---|---|---|---|---|---|---|---|---|')
+    for rtt, r in found:
+        print('| %d ms | %.2f ms | %.2f ms | %.2f ms | %.2f ms | %s | %.2f | %.2f | %.2f | %.2f '
+              '| %s | %.1f / %.1f ms |' % (
+                  rtt, r['ours6_cpu_ms'], r['ours1_cpu_ms'], r['curl8_cpu_ms'],
+                  r['curl1_cpu_ms'],
+                  '%.2f ms' % r['commands_cpu_ms'] if 'commands_cpu_ms' in r else '-',
+                  r['ours6_conns'], r['ours1_conns'], r['curl8_conns'], r['curl1_conns'],
+                  '%.2f' % r['commands_conns'] if 'commands_conns' in r else '-',
+                  r['fresh_ms'], r['reused_ms']))
+
 
 if __name__ == '__main__':
     main(sys.argv[1:])
