@@ -82,6 +82,14 @@ protected:
     std::vector<std::string> m_errors;
 };
 
+// The numbers from 200 on, one a line, each followed by `end`.
+std::string LogLines(int count, const std::string& end) {
+    std::string lines;
+    for (int number = 200; number < 200 + count; ++number)
+        lines += std::to_string(number) + end;
+    return lines;
+}
+
 } // namespace
 
 TEST_F(MainWindow, ShowsEveryControlInPlaceWithItsCaption) {
@@ -171,6 +179,14 @@ TEST_F(MainWindow, LogLineEndsAreMadeCrLfAndEveryByteSurvives) {
                       10),
           "200\r\n20", "200\r\n20\r\n202" },
         { "any byte", allBytes + "\r\n", allBytes + "\r\n", allBytes + "\r\n202\r\n" },
+        // Long enough for the pane to group its older lines.
+        { "long log", LogLines(3000, "\r\n"), LogLines(3000, "\r\n"),
+          LogLines(3000, "\r\n") + "202\r\n" },
+        { "long log, LF only", LogLines(3000, "\n"), LogLines(3000, "\r\n"),
+          LogLines(3000, "\r\n") + "202\r\n" },
+        { "long log, no final line end", allBytes + "\r\n" + LogLines(3000, "\r\n") + "1",
+          allBytes + "\r\n" + LogLines(3000, "\r\n") + "1",
+          allBytes + "\r\n" + LogLines(3000, "\r\n") + "1\r\n202" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -35,6 +40,25 @@ std::string ReadFile(const std::string& name) {
 
 QStringList DirectoryEntries(const QTemporaryDir& dir) {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// How the pane showed a text when its document held a block per line.
+void ShowWithABlockPerLine(QPlainTextEdit& view, const std::string& text) {
+    view.setReadOnly(true);
+    view.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view.setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    view.setPlainText(shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void Select(QPlainTextEdit& view, int from, int to) {
+    QTextCursor cursor = view.textCursor();
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    view.setTextCursor(cursor);
 }
 
 } // namespace
@@ -163,4 +187,87 @@ TEST(TMemo, SaveWritesTheTextUnchangedAndNeverHalfAFile) {
     struct stat st {};
     ASSERT_EQ(stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(TMemo, LongTextsLookAsWithABlockPerLine) {
+    std::string wrapped;
+    for (int line = 0; line < 1500; ++line)
+        wrapped += std::to_string(line) + (line % 97 == 5 ? " " + AllBytes() : "") + "\r\n";
+    std::string numbers;
+    for (int line = 0; line < 2000; ++line)
+        numbers += std::to_string(200 + line) + "\r\n";
+    // Long enough to be shown in two steps.
+    std::string longer;
+    for (int line = 0; line < 12000; ++line)
+        longer += std::to_string(100000 + line) + "\r\n";
+    struct Row {
+        const char* name;
+        std::string text;
+        bool sameScrollRange; // no wrapped line that only one view has laid out
+    };
+    const Row rows[] = {
+        { "short", "200\r\n201\r\n", true },
+        { "odd line ends", "1\r2\n3\r\r\n4\r\r\r\n5\n\r6\r\n\r\n", true },
+        { "long log", numbers, true },
+        { "long log, no final line end", numbers + "1", true },
+        { "long wrapped lines", wrapped, false },
+        { "longer log", longer, true },
+    };
+    // Views of both: the top, all selected, part of the first lines
+    // selected, and part of the lines below line 256 (where the second
+    // group of lines starts) selected with line 256 at the top. `at(n)` is
+    // where line n starts.
+    using TAt = std::function<int(int)>;
+    const std::function<void(QPlainTextEdit&, const TAt&)> views[] = {
+        [](QPlainTextEdit&, const TAt&) {},
+        [](QPlainTextEdit& view, const TAt&) { view.selectAll(); },
+        [](QPlainTextEdit& view, const TAt& at) { Select(view, at(1) + 1, at(4) + 2); },
+        [](QPlainTextEdit& view, const TAt& at) {
+            view.verticalScrollBar()->setValue(
+                view.document()->findBlock(at(256)).firstLineNumber());
+            Select(view, at(257) + 1, at(260) + 2);
+        },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QWidget window;
+        window.resize(940, 120);
+        auto* memo = new TMemo(&window);
+        memo->setGeometry(8, 10, 457, 97);
+        auto* plain = new QPlainTextEdit(&window);
+        plain->setGeometry(475, 10, 457, 97);
+        memo->SetText(row.text);
+        ShowWithABlockPerLine(*plain, row.text);
+        // No blinking text cursor in either.
+        memo->setFocusPolicy(Qt::NoFocus);
+        plain->setFocusPolicy(Qt::NoFocus);
+        window.show();
+        QApplication::processEvents();
+        EXPECT_EQ(memo->toPlainText(), plain->toPlainText());
+        {
+            // A line added before the event loop turns comes after the whole text.
+            TMemo added;
+            added.SetText(row.text);
+            added.AddLine("7");
+            QPlainTextEdit expected;
+            ShowWithABlockPerLine(expected, added.Text());
+            EXPECT_EQ(added.toPlainText(), expected.toPlainText());
+        }
+        for (size_t i = 0; i < std::size(views); ++i) {
+            const TAt at = [&plain](int line) {
+                const QTextBlock block = plain->document()->findBlockByNumber(line);
+                return block.isValid() ? block.position() : plain->document()->characterCount() - 1;
+            };
+            views[i](*memo, at);
+            views[i](*plain, at);
+            QApplication::processEvents();
+            EXPECT_EQ(memo->viewport()->grab().toImage(), plain->viewport()->grab().toImage())
+                << "view " << i;
+            if (row.sameScrollRange) {
+                EXPECT_EQ(memo->verticalScrollBar()->maximum(),
+                          plain->verticalScrollBar()->maximum())
+                    << "view " << i;
+            }
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolkit/widgets/TMemoLayout.h"
+
 #include <QPlainTextEdit>
 
 #include <cstddef>
@@ -17,6 +19,14 @@
 // six-digit numbers while the view stays responsive. Setting or appending
 // text beyond the capacity raises "Text exceeds memo capacity" and leaves the
 // text as it was.
+//
+// Setting a text costs about the same for any size up to the capacity, and
+// adding a line the same whatever the text before it: the document holds the
+// older lines of a long text grouped in few blocks (TMemoLayout), and draws
+// them as it draws lines of their own. A long text is taken in two steps:
+// its first lines at once, the rest once the pane has been painted with them
+// (when the event loop next turns, for a hidden pane; at the latest at the
+// next AddLine), so the window shows itself without waiting for the rest.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -44,9 +54,25 @@ public:
     size_t Capacity() const { return m_capacity; }
     void SetCapacity(size_t capacity) { m_capacity = capacity; }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void CheckCapacity(size_t size) const;
+    // Takes a text without NUL.
+    void Show(std::string text);
+    // Adds what a text shown in two steps still lacks, now or when the
+    // event loop turns.
+    void ShowRest();
+    void PostRest();
+    void PaintGroupedLineEnds(const QRect& area);
 
+    TMemoLayout* m_layout { nullptr };
     std::string m_text;
+    // Where in m_text the part starts that the document lacks yet; 0 when it
+    // holds all.
+    size_t m_restFrom { 0 };
+    bool m_restPosted { false };
     size_t m_capacity { DefaultCapacity };
 };
