@@ -27,7 +27,7 @@ void TFetchAhead::Begin(int32_t from, uint64_t count, std::function<TAheadJob(in
 }
 
 void TFetchAhead::Fill(bool stopFlag) {
-    const uint64_t end = std::min<uint64_t>(m_count, m_current + m_workers.size());
+    const uint64_t end = std::min<uint64_t>(m_count, m_current + static_cast<uint64_t>(Window()));
     for (uint64_t offset = m_current; offset < end; ++offset) {
         if (offset > m_current && stopFlag)
             return;

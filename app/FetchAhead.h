@@ -15,16 +15,17 @@
 // (TAheadWorker), and hands their results over strictly in order.
 //
 // The run works on one number at a time, its current one. Up to Parallel
-// numbers from the current one on are in flight or waiting with their
-// results; a number is started only when the one Parallel places before it
-// is done, never past the run's last number, and, while the stop flag is
-// set, none beyond the current one. A result waits here until the run takes
+// numbers are in flight at once, and up to Window numbers from the current
+// one on are in flight or waiting with their results: a number is started
+// only when a worker is free and the one Window places before it is done,
+// never past the run's last number, and, while the stop flag is set, none
+// beyond the current one. A result waits here until the run takes
 // it; one that a cancel ended is fetched again should the run still need
 // it. Results of numbers the run has passed or given up are dropped, and
 // with them any picture fetched ahead (an unnamed file, gone when closed).
 //
-// Memory: a worker has one job at a time, so at most Parallel pages are
-// held; each is bounded by the page bound of the job (see the run).
+// Memory: at most Window pages are held, in flight or waiting; each is
+// bounded by the page bound of its job (see the run).
 //
 // Threads: everything here is for the thread that made the object.
 class TFetchAhead {
@@ -35,6 +36,10 @@ public:
     TFetchAhead& operator=(const TFetchAhead&) = delete;
 
     int Parallel() const { return static_cast<int>(m_workers.size()); }
+    // How many numbers from the current one on may be started or waiting
+    // with their results: twice the transfers, so that the workers go on
+    // while the run shows and logs the numbers before theirs.
+    int Window() const { return 2 * Parallel(); }
 
     // A run over `count` numbers from `from` on begins; `makeJob` makes the
     // job of a number. Whatever the last run left is dropped.

@@ -209,14 +209,15 @@ void TForm1::BeginFetchAhead(int32_t from, uint64_t count) {
         job.Page = TPageSettings::Of(KvHTTP1);
         // What is held ahead stays within a total; a page or picture beyond
         // its share is fetched again by the run itself, with its own bounds.
-        const int64_t pageShare = MaxPagesAhead / Parallel;
+        const int64_t pageShare = MaxPagesAhead / m_ahead->Window();
         if (job.Page.MaxBodySize < 0 || job.Page.MaxBodySize > pageShare)
             job.Page.MaxBodySize = pageShare;
         job.ConnectTimeOut = ImageFetcher1.ConnectTimeOut;
         job.LowSpeedLimit = ImageFetcher1.LowSpeedLimit;
         job.LowSpeedTime = ImageFetcher1.LowSpeedTime;
         job.MaxPictureSize =
-            std::min<uint64_t>(ImageFetcher1.MaxPictureSize, MaxPicturesAhead / Parallel);
+            std::min<uint64_t>(ImageFetcher1.MaxPictureSize,
+                               MaxPicturesAhead / static_cast<uint64_t>(m_ahead->Window()));
         return job;
     });
     m_ahead->SetStopping(StopFlag == 1);
@@ -283,8 +284,9 @@ bool TForm1::TakePicture(const std::string& line) {
             LoadWholePictureFile(*Image1, fileName);
         else
             LoadPictureFile(*Image1, fileName);
+        // The viewer shows the same picture, decoded and held once.
         if (Form2)
-            LoadPictureFile(*Form2->Image1, fileName);
+            Form2->Image1->SetGraphic(Image1->SharedGraphic());
     } catch (...) {
         // Left on disk, a bad picture would stop every later run at this
         // number without being fetched anew. One that was there before the
