@@ -2,8 +2,8 @@
 
 #include "net/KvUUE.h"
 #include "net/Swallow.h"
+#include "net/TslinkOperation.h"
 #include "net/URLParse.h"
-#include "toolkit/runtime/ScopeExit.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
 
@@ -406,7 +406,7 @@ void TKvHTTP::ExecuteCommand() {
             // while closing after it would only hide it.
             Swallow([this] { CloseConnection(); });
             // Both limits of this component end a wait as the time limit
-            // does; a later StartTimer of that wait may have cleared
+            // does; a later start of the time limit may have cleared
             // TimedOut, which callers read to tell a time-out.
             if (m_rateTooLow || m_headerTimeUp)
                 TimedOut = true;
@@ -430,11 +430,9 @@ void TKvHTTP::RunPass() {
     m_headerBytes = 0;
     ReceivedCount = 0;
     m_rateMark = 0;
-    if (MinRateBytes > 0 && MinRatePeriod > 0) {
-        m_rateTimer->SetInterval(static_cast<uint32_t>(MinRatePeriod));
-        m_rateTimer->SetEnabled(true);
-    }
-    ScopeExit stopRate([this] { m_rateTimer->SetEnabled(false); });
+    TOperation pass(*this, TOperation::TLimit::None);
+    if (MinRateBytes > 0 && MinRatePeriod > 0)
+        pass.AddLimit(*m_rateTimer, static_cast<uint32_t>(MinRatePeriod), false);
     AwaitResponse();
     char start[3] = {};
     if (InputBuffer->Peek(start, 3) == 3 && std::string(start, 3) == "HTT")
@@ -706,12 +704,11 @@ void TKvHTTP::SendWhole(const std::string& bytes) {
 void TKvHTTP::AwaitResponse() {
     ReplyCode = 0;
     {
-        StartTimer();
-        ScopeExit stopTimer([this] { StopTimer(); });
+        TOperation response(*this, TOperation::TLimit::Armed);
         // Nothing more comes once the server has closed: one or two bytes
         // are then a response without a status line.
         while (InputBuffer->Count() < 3 && !Canceled && Connected)
-            WaitForEvent();
+            response.Wait();
     }
     // The time limit ends the wait through Abort, which cancels as well.
     if (TimedOut)
@@ -725,17 +722,15 @@ void TKvHTTP::AwaitResponse() {
 // A line that grows past MaxHeaderLine, or past what is left of
 // MaxHeaderSize, without a line end fails as soon as it has, instead of
 // filling the receive buffer.
-void TKvHTTP::ReadHeaderLine(std::string& line) {
+void TKvHTTP::ReadHeaderLine(TOperation& head, std::string& line) {
     const int32_t room = std::min(MaxHeaderLine, MaxHeaderSize - m_headerBytes);
     ReadLnInto(line, room);
     if (line.size() > static_cast<size_t>(room))
         throw ESockError(room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
     const int32_t before = m_headerBytes;
     m_headerBytes += static_cast<int32_t>(line.size());
-    if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep) {
-        ArmDeferredTimer();
-        DispatchPendingMessages();
-    }
+    if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep)
+        head.Dispatch();
 }
 
 void TKvHTTP::ReadResponseHeader() {
@@ -760,26 +755,21 @@ void TKvHTTP::ReadResponseHeader() {
     // that is buffered whole is read with nothing run that the limit could
     // end, so it is armed only by a wait, a handler or a dispatch; lines
     // that go to a file are written under it from the start.
-    if (TimeOut > 0) {
-        m_headerTimer->SetInterval(static_cast<uint32_t>(TimeOut));
-        if (file)
-            m_headerTimer->SetEnabled(true);
-        else
-            StartDeferredLimit(*m_headerTimer);
-    }
-    ScopeExit stopHeaderTimer([this] { StopDeferredLimit(*m_headerTimer); });
+    TOperation head(*this, TOperation::TLimit::None);
+    if (TimeOut > 0)
+        head.AddLimit(*m_headerTimer, static_cast<uint32_t>(TimeOut), file == nullptr);
 
     // One string for every line of every response: its memory serves them
     // all. ReadLn empties it first, so no line outlives its turn.
     std::string& line = m_headerLine;
-    ReadHeaderLine(line);
+    ReadHeaderLine(head, line);
     if (!line.empty())
         ReplyCode = StatusCodeOf(line);
     store(line);
     if (!EndsLine(line))
         throw ESockError(kHeaderCut);
     for (;;) {
-        ReadHeaderLine(line);
+        ReadHeaderLine(head, line);
         if (!EndsLine(line)) {
             store(line);
             throw ESockError(kHeaderCut);

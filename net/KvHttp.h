@@ -147,7 +147,8 @@ private:
     void RunPass();
     void ParseCurrentURL();
     void AwaitResponse();
-    void ReadHeaderLine(std::string& line);
+    // The next line of the response head, within the head's operation.
+    void ReadHeaderLine(TOperation& head, std::string& line);
     void ReceiveBody();
     void ReserveBody(int64_t announced);
     void CaptureBodyFile(int64_t count);

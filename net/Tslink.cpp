@@ -4,6 +4,7 @@
 #include "net/HiddenWindow.h"
 #include "net/SocketErrorText.h"
 #include "net/Swallow.h"
+#include "net/TslinkOperation.h"
 #include "platform/ExtraCaFile.h"
 
 #include <cstring>
@@ -141,8 +142,8 @@ void TTessalink::ReportStatus(StatusLevel level, const std::string& text) {
         return;
     // The handler may dispatch messages or take its time: a started limit
     // bounds that as well.
-    if (!IsDestroying() && OnStatus)
-        ArmDeferredTimer();
+    if (!IsDestroying() && OnStatus && m_operation != nullptr)
+        m_operation->BeforeHandlers();
     // A report is never a reason for the operation that makes it to fail.
     Swallow([&] {
         StatusText = text;

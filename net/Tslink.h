@@ -137,8 +137,9 @@ public:
     // Sleeps until WaitEvent is signalled, dispatching every message of the
     // thread meanwhile, then resets it.
     void WaitForEvent();
-    // Starts the time limit of TimeOut milliseconds (none for 0) and clears
-    // TimedOut; StopTimer ends it.
+    // Starts the time limit of TimeOut milliseconds (none for 0) at once and
+    // clears TimedOut; StopTimer ends it. The operations run their limits
+    // through TOperation (net/TslinkOperation.h).
     void StartTimer();
     void StopTimer();
 
@@ -297,18 +298,9 @@ protected:
     // taken, or SOCKET_ERROR with the socket library's last error set
     // (WSAEWOULDBLOCK: wait for room).
     int SendFrom(const char* data, int size);
-    // A descendant's own time limit (one over a whole response head, say)
-    // that starts as StartTimerDeferred's does: armed by the next
-    // ArmDeferredTimer, that is before the next wait, handler or dispatch,
-    // and not at all when none comes. StopDeferredLimit stops it, armed or
-    // not. One such limit at a time.
-    void StartDeferredLimit(TThreadTimer& limit);
-    void StopDeferredLimit(TThreadTimer& limit);
-    // Arms what StartTimerDeferred and StartDeferredLimit left unarmed.
-    // Called before every wait and before anything that runs someone
-    // else's code or dispatches messages, so that each limit bounds all of
-    // that as if it had been armed at its start.
-    void ArmDeferredTimer();
+    // The scope of an operation that may wait: its time limits, its waits
+    // and its abort error (net/TslinkOperation.h).
+    class TOperation;
     // With Proxy set and UseTls, runs after the TCP connect to the proxy
     // and before the handshake, to have the proxy open a tunnel to Host and
     // Port. The base component knows no proxy protocol and does nothing.
@@ -333,25 +325,18 @@ private:
     void RenewSocketAfterFailedConnect();
     // Copies a host name into m_ioBuffer; false when it does not fit.
     bool PutNameInIoBuffer(const std::string& name);
-    // Waits until the socket can take more bytes, or a cancel or time-out.
-    void WaitUntilWritable();
+    // Waits in the operation until the socket can take more bytes, or a
+    // cancel or time-out.
+    void WaitUntilWritable(TOperation& operation);
     // Sends one chunk held in m_ioBuffer for SendFile and SendStream, and
-    // restarts the time limit after each piece that moves; returns false
-    // when a send took nothing (SendStream then ends at once).
-    bool SendChunk(int32_t length);
-    // StartTimer for an operation that may find what it needs already
-    // buffered: everything but arming the window timer, which waits for
-    // ArmDeferredTimer. A limit that is started and stopped again with
-    // nothing run in between can end nothing, and arming one costs a timer
-    // start and stop on the thread's queue.
-    void StartTimerDeferred();
+    // restarts the operation's time limit after each piece that moves;
+    // returns false when a send took nothing (SendStream then ends at once).
+    bool SendChunk(TOperation& operation, int32_t length);
     // ReadLn's two ways to its line. A line whose end is already in the
     // memory part of InputBuffer is taken straight from there: true. Else
     // false, and WaitForLine searches every byte held and waits for more.
     bool TakeBufferedLine(std::string& line, int32_t maxLength);
-    void WaitForLine(std::string& line, int32_t maxLength);
-    // Raises the abort error with the message if Canceled is set.
-    void AbortExit(const char* message);
+    void WaitForLine(TOperation& operation, std::string& line, int32_t maxLength);
     [[noreturn]] void RaiseSocketError(int errorNo);
     // The TLS handshake on the connection just made; on failure the
     // connection is closed and ESockError raised.
@@ -388,10 +373,8 @@ private:
     // leaves Connected false on a fresh socket that would never complete.
     bool m_connectCompleted { false };
     bool m_inWait { false };
-    // A time limit started by StartTimerDeferred and not armed yet.
-    bool m_timerDeferred { false };
-    // The limit of StartDeferredLimit while it waits to be armed.
-    TThreadTimer* m_deferredLimit { nullptr };
+    // The innermost operation under way, none between operations.
+    TOperation* m_operation { nullptr };
     // The host lookup being waited for, 0 when none. Its own answer ends the
     // wait; while it is pending, an answer naming another task is a late one
     // and changes nothing. Kept apart from AsyncDone, which a descendant's

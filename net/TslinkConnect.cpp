@@ -2,6 +2,7 @@
 #include "net/Tslink.h"
 
 #include "net/Swallow.h"
+#include "net/TslinkOperation.h"
 #include "toolkit/runtime/ScopeExit.h"
 
 #include <cstring>
@@ -42,10 +43,9 @@ void TTessalink::ResolveRemoteHost() {
     }
 
     RemoteAddress.sin_addr.s_addr = 0;
-    StartTimer();
-    AsyncDone = false;
     {
-        ScopeExit stopTimer([this] { StopTimer(); });
+        TOperation lookup(*this, TOperation::TLimit::Armed);
+        AsyncDone = false;
         m_lookupTask =
             Winsock::WSAAsyncGetHostByName(EventWindow(), LookupDoneMessage, m_ioBuffer.data(),
                                            HostEntryBuffer.get(), Winsock::MAXGETHOSTSTRUCT);
@@ -60,7 +60,7 @@ void TTessalink::ResolveRemoteHost() {
             m_lookupTask = 0;
         });
         do
-            WaitForEvent();
+            lookup.Wait();
         while (m_lookupTask != 0 && !TimedOut && !Canceled);
     }
     if (TimedOut)
@@ -121,11 +121,10 @@ void TTessalink::Connect() {
                          sizeof RemoteAddress) == Winsock::SOCKET_ERROR)
         CheckSocketError(Winsock::WSAEWOULDBLOCK);
 
-    StartTimer();
     {
-        ScopeExit stopTimer([this] { StopTimer(); });
+        TOperation connecting(*this, TOperation::TLimit::Armed);
         while (!Connected && !m_connectCompleted && !TimedOut && !Canceled && LastEventOk)
-            WaitForEvent();
+            connecting.Wait();
     }
     LingerOff();
     if (!TimedOut && !Canceled && LastEventOk) {

@@ -1,14 +1,12 @@
-// The component's event window, its single wait, the time limit, and the
-// operations that close and renew the socket or end a wait.
+// The component's event window, its single wait, and the operations that
+// close and renew the socket or end a wait.
 #include "net/Tslink.h"
 
-#include "net/ERangeError.h"
 #include "net/HiddenWindow.h"
 #include "net/Swallow.h"
 
 #include <algorithm>
 #include <cassert>
-#include <utility>
 
 namespace {
 constexpr int ReceiveChunk = 65536;
@@ -180,7 +178,6 @@ void TTessalink::PeerClosed(uint16_t errorNo) {
 
 void TTessalink::WaitForEvent() {
     assert(!m_inWait && "a second wait of the same component started inside a wait");
-    ArmDeferredTimer();
     m_inWait = true;
     const HANDLE event = WaitEvent->Handle();
     for (;;) {
@@ -191,56 +188,6 @@ void TTessalink::WaitForEvent() {
     }
     m_inWait = false;
     WaitEvent->Reset();
-}
-
-void TTessalink::StartTimer() {
-    StartTimerDeferred();
-    ArmDeferredTimer();
-}
-
-void TTessalink::StartTimerDeferred() {
-    ReportStatus(StatusLevel::Detail, "Timer On");
-    TimedOut = false;
-    m_timerDeferred = false;
-    Timer->SetEnabled(false);
-    if (TimeOut < 0)
-        throw ERangeError();
-    m_timerDeferred = true;
-}
-
-void TTessalink::StartDeferredLimit(TThreadTimer& limit) {
-    limit.SetEnabled(false);
-    m_deferredLimit = &limit;
-}
-
-void TTessalink::StopDeferredLimit(TThreadTimer& limit) {
-    if (m_deferredLimit == &limit)
-        m_deferredLimit = nullptr;
-    limit.SetEnabled(false);
-}
-
-void TTessalink::ArmDeferredTimer() {
-    if (m_deferredLimit != nullptr)
-        std::exchange(m_deferredLimit, nullptr)->SetEnabled(true);
-    if (!m_timerDeferred)
-        return;
-    m_timerDeferred = false;
-    Timer->SetInterval(static_cast<uint32_t>(TimeOut));
-    Timer->SetEnabled(true);
-}
-
-void TTessalink::StopTimer() {
-    ReportStatus(StatusLevel::Detail, "Timer Off");
-    m_timerDeferred = false;
-    Timer->SetEnabled(false);
-}
-
-void TTessalink::TimerTriggered(TComponent*) {
-    ReportStatus(StatusLevel::Detail, "Timer Triggered");
-    StopTimer();
-    TimedOut = true;
-    WaitEvent->Set();
-    Abort();
 }
 
 void TTessalink::RequestCloseSocket() {

@@ -5,6 +5,7 @@
 
 #include "net/ETlsError.h"
 #include "net/Swallow.h"
+#include "net/TslinkOperation.h"
 #include "toolkit/runtime/ScopeExit.h"
 
 void TTessalink::StartTls() {
@@ -21,8 +22,7 @@ void TTessalink::StartTls() {
                             reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
         TTlsTransport& socket = *this;
         m_tls = std::make_unique<TTlsSession>(Host, socket, TlsCaFile);
-        StartTimer();
-        ScopeExit stopTimer([this] { StopTimer(); });
+        TOperation handshake(*this, TOperation::TLimit::Armed);
         m_tlsHandshaking = true;
         ScopeExit handshakeOver([this] { m_tlsHandshaking = false; });
         while (!TimedOut && !Canceled && Connected) {
@@ -32,9 +32,9 @@ void TTessalink::StartTls() {
                 break;
             }
             if (wait == TTlsWait::Write)
-                WaitUntilWritable();
+                WaitUntilWritable(handshake);
             else
-                WaitForEvent();
+                handshake.Wait();
         }
     } catch (...) {
         // Nothing may go out in plain text on a connection meant for TLS.

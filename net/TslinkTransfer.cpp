@@ -4,7 +4,7 @@
 #include "net/Tslink.h"
 
 #include "net/ERangeError.h"
-#include "toolkit/runtime/ScopeExit.h"
+#include "net/TslinkOperation.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
 
@@ -44,13 +44,6 @@ int32_t AddCount(int32_t counter, int32_t amount) {
 }
 } // namespace
 
-void TTessalink::AbortExit(const char* message) {
-    if (!Canceled)
-        return;
-    Canceled = false;
-    throw EAbortError(message);
-}
-
 bool TTessalink::EndedByError() const {
     return !Connected && (m_closeErrorNo != 0 || !m_closeErrorText.empty());
 }
@@ -76,7 +69,7 @@ void TTessalink::CheckSendError() {
     CheckSocketError(Winsock::WSAEWOULDBLOCK);
 }
 
-void TTessalink::WaitUntilWritable() {
+void TTessalink::WaitUntilWritable(TOperation& operation) {
     if ((m_selectedEvents & Winsock::FD_WRITE) == 0) {
         // A renewed socket does not hear write notifications. Add them and
         // let the caller send again at once: if that send would block too,
@@ -86,43 +79,40 @@ void TTessalink::WaitUntilWritable() {
         return;
     }
     m_waitingToSend = true;
-    WaitForEvent();
+    operation.Wait();
     m_waitingToSend = false;
 }
 
 void TTessalink::SendBuffer(const void* data, uint16_t length) {
-    ReportStatus(StatusLevel::Socket, "Sending Buffer");
     // A send that the socket takes at once never arms the limit.
-    StartTimerDeferred();
-    {
-        ScopeExit stopTimer([this] { StopTimer(); });
-        if (!Canceled) {
-            const char* bytes = static_cast<const char*>(data);
-            int32_t total = length;
-            if (total == 0) {
-                const std::size_t textLength = strnlen(bytes, 65536);
-                if (textLength > 65535)
-                    throw ERangeError();
-                total = static_cast<int32_t>(textLength);
+    TOperation operation(*this, TOperation::TLimit::Deferred, StatusLevel::Socket,
+                         "Sending Buffer");
+    if (!Canceled) {
+        const char* bytes = static_cast<const char*>(data);
+        int32_t total = length;
+        if (total == 0) {
+            const std::size_t textLength = strnlen(bytes, 65536);
+            if (textLength > 65535)
+                throw ERangeError();
+            total = static_cast<int32_t>(textLength);
+        }
+        int32_t remaining = total;
+        while (remaining > 0 && !Canceled && !TimedOut) {
+            const int sent = SendFrom(bytes + (total - remaining), remaining);
+            if (sent == 0)
+                break;
+            if (sent > 0) {
+                remaining -= sent;
+                continue;
             }
-            int32_t remaining = total;
-            while (remaining > 0 && !Canceled && !TimedOut) {
-                const int sent = SendFrom(bytes + (total - remaining), remaining);
-                if (sent == 0)
-                    break;
-                if (sent > 0) {
-                    remaining -= sent;
-                    continue;
-                }
-                ArmDeferredTimer();
-                CheckSendError();
-                // The socket is full: sleep until it drains instead of
-                // spinning, so that Cancel and the time limit reach us.
-                WaitUntilWritable();
-            }
+            operation.BeforeHandlers();
+            CheckSendError();
+            // The socket is full: sleep until it drains instead of
+            // spinning, so that Cancel and the time limit reach us.
+            WaitUntilWritable(operation);
         }
     }
-    AbortExit(SendAborted);
+    operation.Finish(SendAborted);
 }
 
 void TTessalink::Write(const std::string& text) {
@@ -150,29 +140,12 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
 
 void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
     line.clear();
-    // While the steps below report to nobody, a line that is already
-    // buffered needs only what they leave behind: TimedOut cleared and the
-    // limit stopped. A response head is read a line at a time like this.
-    const bool quiet =
-        ReportLevel < static_cast<int32_t>(StatusLevel::Detail) && !Canceled && TimeOut >= 0;
-    if (quiet) {
-        TimedOut = false;
-        m_timerDeferred = false;
-        Timer->SetEnabled(false);
-        if (TakeBufferedLine(line, maxLength))
-            return;
-    }
-    ReportStatus(StatusLevel::Detail, "ReadLn");
     // Armed only once the line is not simply there: looking into the buffer
     // runs nothing that the limit could bound.
-    StartTimerDeferred();
-    {
-        ScopeExit stopTimer([this] { StopTimer(); });
-        // A quiet read has looked already, and nothing has run since.
-        if (quiet || Canceled || !TakeBufferedLine(line, maxLength))
-            WaitForLine(line, maxLength);
-    }
-    AbortExit("Socket readln aborted");
+    TOperation operation(*this, TOperation::TLimit::Deferred, StatusLevel::Detail, "ReadLn");
+    if (Canceled || !TakeBufferedLine(line, maxLength))
+        WaitForLine(operation, line, maxLength);
+    operation.Finish("Socket readln aborted");
 }
 
 bool TTessalink::TakeBufferedLine(std::string& line, int32_t maxLength) {
@@ -190,7 +163,7 @@ bool TTessalink::TakeBufferedLine(std::string& line, int32_t maxLength) {
     return true;
 }
 
-void TTessalink::WaitForLine(std::string& line, int32_t maxLength) {
+void TTessalink::WaitForLine(TOperation& operation, std::string& line, int32_t maxLength) {
     int32_t found = 0;
     // Bytes from the head already searched in vain: nothing is taken out
     // during the wait, so each wake searches only what arrived since.
@@ -201,7 +174,7 @@ void TTessalink::WaitForLine(std::string& line, int32_t maxLength) {
         // close it and tell the user.
         const bool buffered = InputBuffer->Count() > 0;
         if (!buffered)
-            ArmDeferredTimer();
+            operation.BeforeHandlers();
         if (buffered || DataAvailable()) {
             // Every byte counts: a zero byte inside a line must not hide
             // its line end, or the line would never be returned.
@@ -210,7 +183,7 @@ void TTessalink::WaitForLine(std::string& line, int32_t maxLength) {
                 break;
             searched = InputBuffer->Count();
         }
-        ArmDeferredTimer();
+        operation.BeforeHandlers();
         // A bounded line that has outgrown its bound needs no more bytes.
         if (maxLength >= 0 && InputBuffer->Count() > maxLength) {
             takeAll = true;
@@ -225,7 +198,7 @@ void TTessalink::WaitForLine(std::string& line, int32_t maxLength) {
             takeAll = true;
             break;
         }
-        WaitForEvent();
+        operation.Wait();
     }
     int32_t take = found > 0 ? found : takeAll ? InputBuffer->Count() : 0;
     if (maxLength >= 0 && take > maxLength)
@@ -256,7 +229,7 @@ std::string TTessalink::Transaction(const std::string& command) {
     return LastReply;
 }
 
-bool TTessalink::SendChunk(int32_t length) {
+bool TTessalink::SendChunk(TOperation& operation, int32_t length) {
     int32_t remaining = length;
     do {
         const int sent = SendFrom(m_ioBuffer.data() + (length - remaining), remaining);
@@ -267,11 +240,11 @@ bool TTessalink::SendChunk(int32_t length) {
             SentCount = AddCount(SentCount, sent);
             if (OnPacketSent)
                 OnPacketSent(this);
-            StartTimer();
-            DispatchPendingMessages();
+            operation.Restart();
+            operation.Dispatch();
         } else {
             CheckSendError();
-            WaitUntilWritable();
+            WaitUntilWritable(operation);
         }
     } while (remaining > 0 && !Canceled);
     return true;
@@ -279,35 +252,26 @@ bool TTessalink::SendChunk(int32_t length) {
 
 void TTessalink::SendFile(const std::string& fileName) {
     ReportStatus(StatusLevel::Detail, "SendFile");
-    {
-        TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-        // The time limit is armed by the first block that moves and bounds
-        // the silence between blocks. It is stopped at the end, so that it
-        // cannot fire later and cancel an unrelated operation.
-        ScopeExit stopTimer([this] {
-            if (Timer->Enabled())
-                StopTimer();
-        });
-        const int64_t size = file.Size();
-        while (file.Position() != size && !Canceled) {
-            const int32_t length = file.Read(m_ioBuffer.data(), ChunkSize);
-            if (length <= 0)
-                break; // the file shrank under us
-            SendChunk(length);
-        }
+    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    // The time limit is armed by the first block that moves and bounds the
+    // silence between blocks.
+    TOperation operation(*this, TOperation::TLimit::Restarted);
+    const int64_t size = file.Size();
+    while (file.Position() != size && !Canceled) {
+        const int32_t length = file.Read(m_ioBuffer.data(), ChunkSize);
+        if (length <= 0)
+            break; // the file shrank under us
+        SendChunk(operation, length);
     }
-    AbortExit(SendAborted);
+    operation.Finish(SendAborted);
 }
 
 void TTessalink::SendStream(TStream& stream) {
     ReportStatus(StatusLevel::Detail, "SendStream");
     stream.SetPosition(0);
+    // The time limit bounds the silence between blocks, as in SendFile.
+    TOperation operation(*this, TOperation::TLimit::Restarted);
     if (!Canceled) {
-        // The time limit bounds the silence between blocks, as in SendFile.
-        ScopeExit stopTimer([this] {
-            if (Timer->Enabled())
-                StopTimer();
-        });
         const int64_t size = stream.Size();
         SentCount = 0;
         SendTotal = static_cast<int32_t>(size);
@@ -317,11 +281,11 @@ void TTessalink::SendStream(TStream& stream) {
             const int32_t length = stream.Read(m_ioBuffer.data(), wanted);
             if (length <= 0)
                 break;
-            if (!SendChunk(length))
+            if (!SendChunk(operation, length))
                 return;
         }
     }
-    AbortExit(SendAborted);
+    operation.Finish(SendAborted);
 }
 
 void TTessalink::CaptureFile(const std::string& fileName) {
@@ -333,32 +297,28 @@ void TTessalink::CaptureFile(const std::string& fileName) {
 void TTessalink::CaptureStream(TStream& stream, int32_t count) {
     ReportStatus(StatusLevel::Detail, "Capture Stream");
     ReceivedCount = 0;
-    StartTimer();
-    {
-        ScopeExit stopTimer([this] { StopTimer(); });
-        while (!Canceled) {
-            // A wanted size that is already reached needs no more bytes.
-            while (!DataAvailable() && !Canceled && Connected && count != CaptureBuffered &&
-                   !(count >= 0 && stream.Size() >= count))
-                WaitForEvent();
-            int32_t wanted = std::min(InputBuffer->Count(), ChunkSize);
-            // With a wanted size, a pass never takes more than is missing.
-            if (count >= 0)
-                wanted =
-                    static_cast<int32_t>(std::clamp<int64_t>(count - stream.Size(), 0, wanted));
-            const int32_t taken = InputBuffer->Extract(m_ioBuffer.data(), wanted);
-            stream.WriteBuffer(m_ioBuffer.data(), taken);
-            ReceivedCount = AddCount(ReceivedCount, taken);
-            if (OnPacketRecvd)
-                OnPacketRecvd(this);
-            StartTimer();
-            if (!Connected && InputBuffer->Count() == 0)
-                break;
-            if (count == CaptureBuffered || (count >= 0 && stream.Size() >= count))
-                break;
-        }
+    TOperation operation(*this, TOperation::TLimit::Armed);
+    while (!Canceled) {
+        // A wanted size that is already reached needs no more bytes.
+        while (!DataAvailable() && !Canceled && Connected && count != CaptureBuffered &&
+               !(count >= 0 && stream.Size() >= count))
+            operation.Wait();
+        int32_t wanted = std::min(InputBuffer->Count(), ChunkSize);
+        // With a wanted size, a pass never takes more than is missing.
+        if (count >= 0)
+            wanted = static_cast<int32_t>(std::clamp<int64_t>(count - stream.Size(), 0, wanted));
+        const int32_t taken = InputBuffer->Extract(m_ioBuffer.data(), wanted);
+        stream.WriteBuffer(m_ioBuffer.data(), taken);
+        ReceivedCount = AddCount(ReceivedCount, taken);
+        if (OnPacketRecvd)
+            OnPacketRecvd(this);
+        operation.Restart();
+        if (!Connected && InputBuffer->Count() == 0)
+            break;
+        if (count == CaptureBuffered || (count >= 0 && stream.Size() >= count))
+            break;
     }
-    AbortExit(CaptureAborted);
+    operation.Finish(CaptureAborted);
     // Taken until the close: only an orderly close ends the data whole.
     if (UntilClose(count))
         CheckOrderlyClose();
@@ -396,44 +356,36 @@ void TTessalink::CaptureString(std::string& text, int32_t count) {
     AdviseHugePages(text);
     // A body that is already buffered is taken without arming the limit;
     // the waits and the handler arm it.
-    StartTimerDeferred();
-    {
-        ScopeExit stopTimer([this] { StopTimer(); });
-        while (!Canceled) {
-            while (InputBuffer->Count() == 0 && !Canceled && Connected &&
-                   count != CaptureBuffered &&
-                   !(count >= 0 && text.size() >= static_cast<std::size_t>(count)))
-                WaitForEvent();
-            int64_t wanted = InputBuffer->Count();
-            if (count >= 0)
-                wanted = std::clamp<int64_t>(count - static_cast<int64_t>(text.size()), 0, wanted);
-            if (wanted > 0) {
-                ReceivedCount =
-                    AddCount(ReceivedCount, TakeInto(text, static_cast<int32_t>(wanted)));
-                StartTimerDeferred();
-            }
-            if (OnPacketRecvd) {
-                ArmDeferredTimer();
-                OnPacketRecvd(this);
-            }
-            if (!Connected || count == CaptureBuffered ||
-                (count >= 0 && text.size() >= static_cast<std::size_t>(count)))
-                break;
+    TOperation operation(*this, TOperation::TLimit::Deferred);
+    while (!Canceled) {
+        while (InputBuffer->Count() == 0 && !Canceled && Connected && count != CaptureBuffered &&
+               !(count >= 0 && text.size() >= static_cast<std::size_t>(count)))
+            operation.Wait();
+        int64_t wanted = InputBuffer->Count();
+        if (count >= 0)
+            wanted = std::clamp<int64_t>(count - static_cast<int64_t>(text.size()), 0, wanted);
+        if (wanted > 0) {
+            ReceivedCount = AddCount(ReceivedCount, TakeInto(text, static_cast<int32_t>(wanted)));
+            operation.Restart();
         }
+        if (OnPacketRecvd) {
+            operation.BeforeHandlers();
+            OnPacketRecvd(this);
+        }
+        if (!Connected || count == CaptureBuffered ||
+            (count >= 0 && text.size() >= static_cast<std::size_t>(count)))
+            break;
     }
-    AbortExit(CaptureAborted);
+    operation.Finish(CaptureAborted);
     if (UntilClose(count))
         CheckOrderlyClose();
 }
 
 uint16_t TTessalink::Accept() {
-    ReportStatus(StatusLevel::Socket, "Accepting");
-    StartTimer();
-    {
-        ScopeExit stopTimer([this] { StopTimer(); });
-        while (!AsyncDone && !Canceled)
-            WaitForEvent();
-    }
+    TOperation operation(*this, TOperation::TLimit::Armed, StatusLevel::Socket, "Accepting");
+    while (!AsyncDone && !Canceled)
+        operation.Wait();
+    operation.Stop();
     if (Canceled)
         throw ESockError("Accepting Canceled");
     if (!LastEventOk)
@@ -453,7 +405,7 @@ uint16_t TTessalink::Accept() {
     if (Canceled) {
         // Nobody would ever own the new socket: close it rather than leak it.
         Winsock::closesocket(accepted);
-        AbortExit(SendAborted);
+        operation.Finish(SendAborted);
     }
     return static_cast<uint16_t>(accepted);
 }
