@@ -159,6 +159,8 @@ void TForm1::Image1DblClick() {
     // to the main window only.
     Form2 = nullptr;
     Form2 = Application->CreateForm<TForm2>();
+    // It shows the main window's picture, the same one, decoded once.
+    Form2->Image1->SetGraphic(Image1->SharedGraphic(), Image1->FileName());
     Form2->show();
 }
 

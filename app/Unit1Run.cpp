@@ -286,7 +286,7 @@ bool TForm1::TakePicture(const std::string& line) {
             LoadPictureFile(*Image1, fileName);
         // The viewer shows the same picture, decoded and held once.
         if (Form2)
-            Form2->Image1->SetGraphic(Image1->SharedGraphic());
+            Form2->Image1->SetGraphic(Image1->SharedGraphic(), Image1->FileName());
     } catch (...) {
         // Left on disk, a bad picture would stop every later run at this
         // number without being fetched anew. One that was there before the

@@ -126,3 +126,21 @@ TEST_F(Viewer, ShowsPicturesAtNaturalSizeFromTheTopLeft) {
     LoadPictureFile(*viewer->Image1, WriteJpeg("3.jpg", 30, 20));
     EXPECT_EQ(viewer->Image1->Graphic()->Width(), 30);
 }
+
+TEST_F(Viewer, OpensShowingTheMainWindowsPicture) {
+    LoadWholePictureFile(*Form1->Image1, WriteJpeg("1.jpg", 100, 80));
+    TForm2* viewer = OpenViewer();
+    ASSERT_NE(viewer->Image1->Graphic(), nullptr);
+    EXPECT_EQ(viewer->Image1->Graphic()->Width(), 100);
+    const QImage shot = viewer->grab().toImage();
+    EXPECT_GT(shot.pixelColor(3, 3).red(), 200);
+    EXPECT_LT(shot.pixelColor(3, 3).green(), 60);
+    EXPECT_EQ(shot.pixelColor(120, 10), viewer->palette().color(QPalette::Button));
+
+    EXPECT_EQ(viewer->Image1->FileName(), Form1->Image1->FileName());
+
+    // A picture loaded into the viewer alone leaves the main window's.
+    LoadPictureFile(*viewer->Image1, WriteJpeg("2.jpg", 30, 20));
+    EXPECT_EQ(viewer->Image1->Graphic()->Width(), 30);
+    EXPECT_EQ(Form1->Image1->Graphic()->Width(), 100);
+}

@@ -6,7 +6,7 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {}
 
 TImage::~TImage() = default;
 
-void TImage::SetGraphic(std::unique_ptr<TGraphic> graphic, std::string fileName) {
+void TImage::SetGraphic(std::shared_ptr<TGraphic> graphic, std::string fileName) {
     m_graphic = std::move(graphic);
     m_fileName = m_graphic ? std::move(fileName) : std::string();
     if (m_autoSize && m_graphic && m_graphic->Width() > 0 && m_graphic->Height() > 0)

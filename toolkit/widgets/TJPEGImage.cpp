@@ -338,6 +338,8 @@ void TJPEGImage::Decode() {
     DecodeTarget target { ScreenColorDepth() <= 8, &m_bitmap, &m_decodedRows, &m_progressive };
     m_decodeError = RunSession(session, m_data.data(), m_data.size(), DecodeStep, &target);
     m_endedEarly = session.error.endedEarly;
+    // Never decoded again: the bitmap is all that is drawn from now on.
+    std::vector<uint8_t>().swap(m_data);
 }
 
 void TJPEGImage::DecodeWhole() {

@@ -10,7 +10,8 @@
 
 // A JPEG picture over libjpeg. Loading keeps the whole file in memory and
 // reads only its header (width and height); the pixels are decoded at the
-// first drawing and the bitmap is kept for later drawings.
+// first drawing and the bitmap is kept for later drawings, while the file's
+// bytes are let go then.
 //
 // Decoding settings are fixed: full size, block smoothing, the accurate
 // integer DCT, no progressive display, RGB at 24 bits per pixel; or 8 bits
