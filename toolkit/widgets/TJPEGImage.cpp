@@ -21,8 +21,6 @@ extern "C" {
 
 namespace {
 
-// The source hands libjpeg the file's bytes in pieces of this size.
-constexpr size_t kChunkSize = 4096;
 constexpr int kQuantisedColours = 236;
 
 int s_screenColorDepth = 0;
@@ -52,10 +50,13 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 }
 void OutputMessage(j_common_ptr) {}
 
-// Serves the in-memory copy of the file. When the data runs out after the
-// first chunk, the picture ends early: libjpeg is warned and handed an
-// end-of-image marker, so it finishes with what it has. With no data at all
-// there is nothing to decode, which is fatal.
+// Serves the in-memory copy of the file, all of it at once: libjpeg-turbo
+// takes its fast way through the entropy-coded data only while its buffer
+// holds more than the most one MCU could need (512 bytes a block), which
+// pieces of a few KB seldom do. When the data runs out, the picture ends early:
+// libjpeg is warned and handed an end-of-image marker, so it finishes with
+// what it has. With no data at all there is nothing to decode, which is
+// fatal.
 struct MemorySource {
     jpeg_source_mgr pub;
     const JOCTET* data;
@@ -82,7 +83,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         source->pub.bytes_in_buffer = sizeof kEndOfImage;
         return TRUE;
     }
-    const size_t count = std::min(kChunkSize, source->size - source->position);
+    const size_t count = source->size - source->position;
     source->pub.next_input_byte = source->data + source->position;
     source->pub.bytes_in_buffer = count;
     source->position += count;
