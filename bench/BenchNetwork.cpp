@@ -186,10 +186,11 @@ TRunFigures Ours(int parallel) {
     return figures;
 }
 
-TRunFigures CurlCommands() {
+TRunFigures CurlCommands(int workers) {
     QTemporaryDir pictures;
     const TMeter meter;
-    CurlCommandWallpapers(Site().Proxy.Url(), kFirst, kLast, pictures.path().toStdString());
+    CurlCommandWallpapers(Site().Proxy.Url(), kFirst, kLast, pictures.path().toStdString(),
+                          workers);
     const TRunFigures figures = meter.Figures();
     CheckPictures("the curl command loop", pictures);
     return figures;
@@ -275,7 +276,8 @@ void NetworkRun(benchmark::State& state) {
                 // The slowest by far; three rounds of it keep the whole
                 // benchmark within minutes.
                 if (round % 2 == 0)
-                    keep("commands", CurlCommands());
+                    keep("commands", CurlCommands(1));
+                keep("commands8", CurlCommands(kCurlWorkers));
             }
             for (const auto& [name, values] : figures)
                 state.counters[name] = BenchStats::Median(values);

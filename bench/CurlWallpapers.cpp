@@ -1,9 +1,9 @@
 #include "bench/CurlWallpapers.h"
 
-#include <QProcess>
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -170,33 +170,50 @@ int CurlWallpapers(const std::string& site, int first, int last, const std::stri
 namespace {
 
 // Runs curl (no proxy, errors shown) and returns what it wrote; throws when
-// it fails.
-std::string RunCurl(const QStringList& arguments) {
-    QProcess curl;
-    curl.start("curl", QStringList { "--silent", "--show-error", "--noproxy", "*" } + arguments);
-    if (!curl.waitForFinished(60000) || curl.exitStatus() != QProcess::NormalExit ||
-        curl.exitCode() != 0)
-        throw std::runtime_error("curl " + arguments.join(' ').toStdString() + ": " +
-                                 curl.readAllStandardError().toStdString());
-    return curl.readAllStandardOutput().toStdString();
+// it fails. A process of its own, started with popen, so that it may run on
+// any thread.
+std::string RunCurl(const std::vector<std::string>& arguments) {
+    std::string command = "curl --silent --show-error --noproxy '*'";
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    FILE* curl = ::popen(command.c_str(), "r");
+    if (!curl)
+        throw std::runtime_error("cannot start " + command);
+    std::string output;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, curl)) > 0;)
+        output.append(buffer, n);
+    if (::pclose(curl) != 0)
+        throw std::runtime_error(command + " failed");
+    return output;
+}
+
+int CommandLoop(const std::string& site, int first, int last, const std::string& directory,
+                int step) {
+    int saved = 0;
+    for (int number = first; number <= last; number += step) {
+        // A page with an error status is read like any other: it names no
+        // picture.
+        const std::string picture = PictureAddress(RunCurl({ PageAddress(site, number) }));
+        if (picture.empty())
+            continue;
+        RunCurl(
+            { "--fail", "--output", directory + "/" + std::to_string(number) + ".jpg", picture });
+        ++saved;
+    }
+    return saved;
 }
 
 } // namespace
 
 int CurlCommandWallpapers(const std::string& site, int first, int last,
-                          const std::string& directory) {
+                          const std::string& directory, int workers) {
+    std::vector<std::future<int>> loops;
+    for (int worker = 0; worker < workers; ++worker)
+        loops.push_back(std::async(std::launch::async, CommandLoop, site, first + worker, last,
+                                   directory, workers));
     int saved = 0;
-    for (int number = first; number <= last; ++number) {
-        // A page with an error status is read like any other: it names no
-        // picture.
-        const std::string picture =
-            PictureAddress(RunCurl({ QString::fromStdString(PageAddress(site, number)) }));
-        if (picture.empty())
-            continue;
-        RunCurl({ "--fail", "--output",
-                  QString::fromStdString(directory + "/" + std::to_string(number) + ".jpg"),
-                  QString::fromStdString(picture) });
-        ++saved;
-    }
+    for (auto& loop : loops)
+        saved += loop.get();
     return saved;
 }

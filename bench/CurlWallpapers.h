@@ -22,5 +22,7 @@ int CurlWallpapers(const std::string& site, int first, int last, const std::stri
 // another: a curl process for each page (its output read for the picture
 // line) and one for each picture (`curl -o`), so every fetch pays a process
 // start and a new connection. Returns and throws as above.
+// With `workers` above 1, that many such loops share the numbers (worker k
+// takes every number n with n % workers == k), as `xargs -P` would run them.
 int CurlCommandWallpapers(const std::string& site, int first, int last,
-                          const std::string& directory);
+                          const std::string& directory, int workers = 1);
