@@ -1,6 +1,5 @@
 #include "platform/Events.h"
 
-#include "platform/DispatcherSleep.h"
 #include "platform/EventRegistry.h"
 #include "platform/SocketPoller.h"
 
@@ -208,25 +207,27 @@ private:
 // Whether the next wait of this thread may take socket readiness without a
 // turn of the Qt event loop (below). Every turn of a wait allows it again.
 thread_local bool t_mayTakeReadiness = true;
+// When a wait of this thread last came back from a turn of the loop.
+thread_local Clock::time_point t_loopLooked;
+// For how long after a turn the loop counts as having looked lately.
+constexpr std::chrono::milliseconds kLookedLately { 2 };
 
 // Sleeps in the thread's Qt dispatcher, which wakes for posted messages,
 // window-system input, timers, socket notifiers and SetEvent. Whatever woke
-// it has been dispatched when processEvents returns. While what the
-// dispatcher last slept on is fresh, the wait sleeps on the same descriptors
-// itself (DispatcherSleep), and when only the thread's sockets end that
-// sleep it dispatches their readiness without a turn of the loop.
+// it has been dispatched when the turn returns.
 //
 // First, though, a wait looks at its thread's sockets itself: what a wait
 // needs is often there already (a connection to a local peer has completed
 // by the time connect returns, a local server has answered by the time the
 // request is sent), and a turn of the loop costs a poll of every descriptor
 // the dispatcher watches and the dispatcher's own bookkeeping. Every wait
-// does so while the dispatcher looked at everything else lately, and after
-// that only every other wait, so that timers, posted messages and other
-// input still get a turn on a busy connection.
+// does so for kLookedLately after a wait's turn of the loop, which looked at
+// everything else only just now, and after that only every other wait, so
+// that timers, posted messages and other input still get a turn on a busy
+// connection.
 DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD count,
                     std::optional<Clock::time_point> deadline) {
-    if (t_mayTakeReadiness || DispatcherSleep::LookedLately()) {
+    if (t_mayTakeReadiness || Clock::now() - t_loopLooked < kLookedLately) {
         if (auto result = registration.TakeSignalled())
             return *result;
         t_mayTakeReadiness = false;
@@ -253,30 +254,23 @@ DWORD WaitWithInput(WaitRegistration& registration, EventWaiter& waiter, DWORD c
     }
     InputCounter::Watch input(timer ? &*timer : nullptr);
     for (;;) {
-        const int poller = SocketPoller::DescriptorOfThisThread();
-        const bool socketsOnly =
-            poller >= 0 && DispatcherSleep::Sleep(*waiter.Dispatcher, poller, deadline) ==
-                               DispatcherSleep::Woken::Sockets;
-        const int handled = socketsOnly ? SocketPoller::DispatchThisThread() : 0;
-        if (!socketsOnly) {
-            waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            // Qt's own dispatcher (the one without glib) sends posted events
-            // only at the start of a turn, before it sleeps: an event posted
-            // from another thread ends the sleep but waits for the next
-            // turn, which would send it and then sleep with no wake-up left
-            // to end that sleep. Sent here, it is dispatched in the turn it
-            // woke; under glib nothing is left, and this is one look.
-            QCoreApplication::sendPostedEvents();
-        }
+        waiter.Dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // Qt's own dispatcher (the one without glib) sends posted events
+        // only at the start of a turn, before it sleeps: an event posted from
+        // another thread ends the sleep but waits for the next turn, which
+        // would send it and then sleep with no wake-up left to end that
+        // sleep. Sent here, it is dispatched in the turn it woke; under glib
+        // nothing is left, and this is one look.
+        QCoreApplication::sendPostedEvents();
+        const Clock::time_point now = Clock::now();
+        t_loopLooked = now;
         t_mayTakeReadiness = true;
         if (auto result = registration.TakeSignalled())
             return *result;
-        if (timeUp || (deadline && Clock::now() >= *deadline))
+        if (timeUp || (deadline && now >= *deadline))
             return WAIT_TIMEOUT;
-        // What the sockets' handlers did is input, as a socket notifier's
-        // would be. A poke whose event was reset again before we looked is
-        // not input.
-        if (socketsOnly ? handled > 0 : (input.Active() ? input.TakeInput() : !waiter.TakePoke()))
+        // A poke whose event was reset again before we looked is not input.
+        if (input.Active() ? input.TakeInput() : !waiter.TakePoke())
             return WAIT_OBJECT_0 + count;
     }
 }

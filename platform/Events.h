@@ -15,7 +15,8 @@
 //   at. The thread sleeps in the operating system until something happens:
 //   SetEvent from another thread wakes it through the Qt event dispatcher
 //   (QAbstractEventDispatcher::wakeUp), and posted window messages, socket
-//   notifiers, timers and window-system input wake it the same way.
+//   notifiers, timers and window-system input wake it the same way, under
+//   glib's dispatcher and Qt's own (a Qt built without glib) alike.
 //
 // Where it knowingly differs:
 // - "Input arrived" is learned by letting Qt dispatch it: when the wait
@@ -31,11 +32,11 @@
 //   nothing, and simply waits again.
 // - Readiness of the thread's own sockets may be taken ahead of other input
 //   for a short while: a wait takes readiness that is there before turning
-//   the loop, and sleeps on the dispatcher's descriptors itself, as long as
-//   the dispatcher looked at everything less than 2 ms ago
-//   (DispatcherSleep). Posted messages, wake-ups and other input end such a
-//   sleep at once; a Qt timer started within those 2 ms may fire up to that
-//   much (and what the handlers run meanwhile) late.
+//   the loop, every wait for 2 ms after a wait's turn of the loop (which
+//   looked at everything else then) and every other wait after that. While
+//   the sockets stay ready, posted messages and timers may so wait up to
+//   2 ms (and what the handlers run meanwhile); a wait that sleeps always
+//   sleeps in the Qt dispatcher, which any input ends at once.
 // - Any non-zero wake mask means QS_ALLINPUT; a zero mask waits for the
 //   events only and dispatches nothing. Only "wait for any" is supported:
 //   waitAll = true fails with WAIT_FAILED.

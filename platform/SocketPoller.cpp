@@ -148,10 +148,6 @@ int SocketPoller::DispatchThisThread() {
     return t_poller ? t_poller->Dispatch() : 0;
 }
 
-int SocketPoller::DescriptorOfThisThread() {
-    return t_poller ? t_poller->m_epoll : -1;
-}
-
 int SocketPoller::Dispatch() {
     // Not cleared: epoll_wait fills what it reports, and only that is read.
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init)

@@ -76,9 +76,6 @@ public:
     // waiting and without a turn of the Qt event loop; returns how many
     // watches were handed a readiness (0 when the thread has no poller).
     static int DispatchThisThread();
-    // The epoll descriptor of the calling thread's poller, which its event
-    // dispatcher watches; -1 when the thread has none.
-    static int DescriptorOfThisThread();
 
     // The calling thread's poller, made at the first call; null with errno
     // set when the thread has no Qt event dispatcher (EINVAL) or no epoll set

@@ -1,7 +1,9 @@
-// The sleep a wait takes on what the Qt event dispatcher last slept on. Pipes
-// with socket notifiers stand in for the socket poller's epoll descriptor
-// (the "poller" pipe) and for any other descriptor the dispatcher watches.
-#include "platform/DispatcherSleep.h"
+// How a wait sleeps right after a turn of the Qt event loop, when it takes
+// its sockets' readiness ahead of everything else: whatever else arrives
+// then still ends its sleep at once, under glib's dispatcher and Qt's own.
+// Pipes with socket notifiers stand in for descriptors the dispatcher
+// watches.
+#include "platform/Events.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -11,30 +13,20 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <glib.h>
-
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
-using Clock = DispatcherSleep::Clock;
-using Woken = DispatcherSleep::Woken;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Qt makes its own dispatcher instead of glib's when QT_NO_GLIB is set, as a
-// Qt built without glib always does; the sleep then never takes its way.
-bool WithoutGlib() {
-    return !qEnvironmentVariableIsEmpty("QT_NO_GLIB");
-}
+constexpr DWORD kWatchdog = 5000;
 
 // A pipe that the dispatcher watches; its notifier drains what is written.
 class WatchedPipe {
@@ -52,7 +44,6 @@ public:
     WatchedPipe(const WatchedPipe&) = delete;
     WatchedPipe& operator=(const WatchedPipe&) = delete;
 
-    int ReadEnd() const { return m_ends[0]; }
     void Write() { EXPECT_EQ(::write(m_ends[1], "x", 1), 1); }
     void Drain() {
         char byte = 0;
@@ -67,192 +58,106 @@ private:
     int m_drained = 0;
 };
 
-class DispatcherSleepTest : public ::testing::Test {
+// Counts the events it receives.
+class Receiver : public QObject {
+public:
+    int Received = 0;
+
 protected:
-    void SetUp() override {
-        if (WithoutGlib())
-            GTEST_SKIP() << "about glib's dispatcher alone";
-        m_dispatcher = QThread::currentThread()->eventDispatcher();
-        ASSERT_NE(m_dispatcher, nullptr);
-        // The first sleep of a thread sets the keeping up; a limit already
-        // reached ends any sleep at once.
-        EXPECT_EQ(Sleep(Clock::now()), Woken::Nothing);
+    bool event(QEvent*) override {
+        ++Received;
+        return true;
     }
-
-    Woken Sleep(std::optional<Clock::time_point> limit = std::nullopt) {
-        return DispatcherSleep::Sleep(*m_dispatcher, m_poller.ReadEnd(), limit);
-    }
-
-    // Lets the dispatcher sleep, woken by the poller pipe alone, until what it
-    // slept on is fresh: a turn that found other work already waiting (a
-    // posted event, say) leaves nothing fresh.
-    void DispatcherSleepsOnce() {
-        const unsigned long before = DispatcherSleep::DispatcherSleepsOfThisThread();
-        for (int turn = 0; turn == 0 || (turn < 100 && !DispatcherSleep::LookedLately()); ++turn) {
-            const int drained = m_poller.Drained();
-            m_poller.Write();
-            while (m_poller.Drained() == drained)
-                QCoreApplication::processEvents(QEventLoop::AllEvents |
-                                                QEventLoop::WaitForMoreEvents);
-        }
-        ASSERT_GT(DispatcherSleep::DispatcherSleepsOfThisThread(), before)
-            << "the dispatcher polls through the keeping function";
-    }
-
-    // Arranges what the sleep should find right after the dispatcher slept,
-    // and sleeps. What the dispatcher saw is fresh for only 2 ms: a test
-    // thread held up longer than that (a busy machine) finds it stale and
-    // tries again.
-    Woken SleepAfter(const std::function<void()>& arrange) {
-        Woken woken = Woken::Nothing;
-        for (int attempt = 0; attempt < 50 && woken == Woken::Nothing; ++attempt) {
-            DispatcherSleepsOnce();
-            arrange();
-            woken = Sleep(Clock::now() + 1h);
-        }
-        return woken;
-    }
-
-    QAbstractEventDispatcher* m_dispatcher = nullptr;
-    WatchedPipe m_poller;
-    WatchedPipe m_other;
 };
 
-TEST_F(DispatcherSleepTest, OnlyThePollersReadinessIsTakenWithoutATurnOfTheLoop) {
-    unsigned long sleeps = 0;
-    int drained = 0;
-    EXPECT_EQ(SleepAfter([&] {
-                  sleeps = DispatcherSleep::DispatcherSleepsOfThisThread();
-                  drained = m_poller.Drained();
-                  m_poller.Write();
-              }),
-              Woken::Sockets);
-    EXPECT_EQ(DispatcherSleep::DispatcherSleepsOfThisThread(), sleeps) << "no turn of the loop";
-    EXPECT_EQ(m_poller.Drained(), drained) << "the caller dispatches, not the sleep";
+// Runs the action on another thread a little after the wait has gone to
+// sleep, and joins it when it goes.
+class Later {
+public:
+    explicit Later(std::function<void()> action)
+        : m_thread([action = std::move(action)] {
+              std::this_thread::sleep_for(1ms);
+              action();
+          }) {}
+    ~Later() { m_thread.join(); }
+    Later(const Later&) = delete;
+    Later& operator=(const Later&) = delete;
 
-    // Readiness of anything else as well goes to the loop.
-    EXPECT_EQ(SleepAfter([&] { m_other.Write(); }), Woken::Other);
-    EXPECT_EQ(SleepAfter([&] {
-                  m_poller.Write();
-                  m_other.Write();
-              }),
-              Woken::Other)
-        << "both ready";
-}
+private:
+    std::thread m_thread;
+};
 
-TEST_F(DispatcherSleepTest, PostedEventsAndChangesOfTheWatchedSetEndTheSleep) {
-    // A posted event wakes the dispatcher through glib's wake-up descriptor,
-    // which is in the kept set; the sleep leaves the event to the loop.
-    QObject receiver;
-    EXPECT_EQ(SleepAfter([&] { QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User)); }),
-              Woken::Other);
-    QCoreApplication::sendPostedEvents(&receiver);
-
-    // A notifier made since the dispatcher slept is not in the kept set, but
-    // glib announces the change on the same descriptor.
-    std::vector<std::unique_ptr<WatchedPipe>> later;
-    EXPECT_EQ(SleepAfter([&] { later.push_back(std::make_unique<WatchedPipe>()); }), Woken::Other);
-    EXPECT_EQ(SleepAfter([&] { later.back()->Write(); }), Woken::Other)
-        << "the new descriptor is watched";
-}
-
-TEST_F(DispatcherSleepTest, ATurnWokenByAnythingButTheSocketsLeavesNothingFresh) {
-    // The turn may be handling a batch of posted events with more of it
-    // waiting behind the wake-up that glib has already taken in.
-    DispatcherSleepsOnce();
-    const int drained = m_other.Drained();
-    m_other.Write();
-    while (m_other.Drained() == drained)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    EXPECT_FALSE(DispatcherSleep::LookedLately());
-    m_poller.Write();
-    EXPECT_EQ(Sleep(Clock::now() + 1h), Woken::Nothing);
-
-    DispatcherSleepsOnce();
-    QObject receiver;
-    QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    EXPECT_FALSE(DispatcherSleep::LookedLately());
-}
-
-TEST_F(DispatcherSleepTest, TheSleepEndsAtItsLimitNeverEarlier) {
-    DispatcherSleepsOnce();
-    const std::optional<Clock::time_point> fresh = DispatcherSleep::FreshUntil();
-    ASSERT_TRUE(fresh.has_value());
-    const auto limit = Clock::now() + 500us;
-    EXPECT_EQ(Sleep(limit), Woken::Nothing);
-    EXPECT_GE(Clock::now(), std::min(limit, *fresh));
-}
-
-TEST_F(DispatcherSleepTest, WhatTheDispatcherSawGoesStaleAndATimerItKnewEndsTheSleep) {
-    DispatcherSleepsOnce();
-    std::this_thread::sleep_for(DispatcherSleep::kFresh + 1ms);
-    EXPECT_FALSE(DispatcherSleep::LookedLately());
-    m_poller.Write();
-    EXPECT_EQ(Sleep(), Woken::Nothing) << "a stale set is not slept on";
-    m_poller.Drain();
-
-    // The dispatcher slept knowing a timer due within the freshness: the
-    // sleep ends no later than the timer is due, and not before.
-    bool fired = false;
-    const auto start = Clock::now();
-    QTimer::singleShot(1ms, Qt::PreciseTimer, [&fired] { fired = true; });
-    DispatcherSleepsOnce();
-    EXPECT_EQ(Sleep(Clock::now() + 1h), Woken::Nothing);
-    EXPECT_GE(Clock::now() - start, 1ms);
-    EXPECT_FALSE(DispatcherSleep::LookedLately()) << "the timer is due";
-    while (!fired)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-TEST_F(DispatcherSleepTest, TheSleepTellsTheWindowSystemItBlocks) {
-    int blocks = 0;
-    int awakes = 0;
-    QObject listener;
-    QObject::connect(m_dispatcher, &QAbstractEventDispatcher::aboutToBlock, &listener,
-                     [&] { ++blocks; });
-    QObject::connect(m_dispatcher, &QAbstractEventDispatcher::awake, &listener, [&] { ++awakes; });
-    EXPECT_EQ(SleepAfter([&] {
-                  blocks = 0;
-                  awakes = 0;
-                  m_poller.Write();
-              }),
-              Woken::Sockets);
-    EXPECT_EQ(blocks, 1);
-    EXPECT_EQ(awakes, 1);
-}
-
-// Someone else's poll function on a thread's context: that thread never
-// sleeps on its own.
-gint OtherPoll(GPollFD* descriptors, guint count, gint timeout) {
-    return g_poll(descriptors, count, timeout);
-}
-
-TEST(DispatcherSleepThreads, AContextPollingThroughAnotherFunctionIsLeftAlone) {
-    if (WithoutGlib())
-        GTEST_SKIP() << "about glib's dispatcher alone";
-    // Atomic: the thread sanitizer does not see QThread::wait order them.
-    std::atomic<Woken> first { Woken::Sockets };
-    std::atomic<Woken> later { Woken::Sockets };
-    std::atomic<bool> looked { true };
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        GMainContext* context = g_main_context_ref_thread_default();
-        g_main_context_set_poll_func(context, OtherPoll);
-        g_main_context_unref(context);
-        WatchedPipe poller;
-        QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-        first = DispatcherSleep::Sleep(*dispatcher, poller.ReadEnd(), Clock::now() + 1ms);
-        poller.Write();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        poller.Write();
-        later = DispatcherSleep::Sleep(*dispatcher, poller.ReadEnd(), Clock::now() + 1ms);
-        looked = DispatcherSleep::LookedLately();
-    }));
-    thread->start();
-    ASSERT_TRUE(thread->wait(30000));
-    EXPECT_EQ(first.load(), Woken::Nothing);
-    EXPECT_EQ(later.load(), Woken::Nothing);
-    EXPECT_FALSE(looked.load());
+DWORD WaitForInput(DWORD milliseconds = kWatchdog) {
+    return MsgWaitForMultipleObjects(0, nullptr, false, milliseconds, QS_ALLINPUT);
 }
 
 } // namespace
+
+TEST(DispatcherSleep, InputArrivingJustAfterATurnOfTheLoopEndsTheWaitAtOnce) {
+    WatchedPipe turn;
+    WatchedPipe other;
+    Receiver receiver;
+    std::unique_ptr<WatchedPipe> later;
+    std::unique_ptr<Later> from;
+    bool fired = false;
+    struct Row {
+        const char* Name;
+        // Makes the input arrive and tells whether it was handled.
+        std::function<std::function<bool()>()> Arrange;
+    };
+    const Row rows[] = {
+        { "an event posted from another thread, such as a host lookup's answer",
+          [&] {
+              from = std::make_unique<Later>([&receiver] {
+                  QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+              });
+              return [&] { return receiver.Received == 1; };
+          } },
+        { "another descriptor the dispatcher watches",
+          [&] {
+              from = std::make_unique<Later>([&other] { other.Write(); });
+              return [&] { return other.Drained() == 1; };
+          } },
+        { "a notifier made since the turn",
+          [&] {
+              later = std::make_unique<WatchedPipe>();
+              from = std::make_unique<Later>([&later] { later->Write(); });
+              return [&] { return later->Drained() == 1; };
+          } },
+        { "a timer started since the turn",
+          [&] {
+              QTimer::singleShot(1ms, Qt::PreciseTimer, [&fired] { fired = true; });
+              return [&] { return fired; };
+          } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        // A wait that a turn of the loop ends: the next one follows it.
+        const int drained = turn.Drained();
+        turn.Write();
+        ASSERT_EQ(WaitForInput(), WAIT_OBJECT_0);
+        ASSERT_EQ(turn.Drained(), drained + 1);
+        const auto start = Clock::now();
+        const std::function<bool()> handled = row.Arrange();
+        EXPECT_EQ(WaitForInput(), WAIT_OBJECT_0);
+        EXPECT_TRUE(handled()) << "dispatched by the time the wait returned";
+        EXPECT_LT(Clock::now() - start, 1s);
+        from.reset();
+    }
+}
+
+TEST(DispatcherSleep, AWaitThatNothingEndsSleepsToItsLimitAndTellsTheWindowSystemItBlocks) {
+    WatchedPipe turn;
+    turn.Write();
+    ASSERT_EQ(WaitForInput(), WAIT_OBJECT_0);
+    // A window-system connection flushes what it queued before the thread
+    // sleeps.
+    int blocks = 0;
+    QObject listener;
+    QObject::connect(QThread::currentThread()->eventDispatcher(),
+                     &QAbstractEventDispatcher::aboutToBlock, &listener, [&] { ++blocks; });
+    const auto start = Clock::now();
+    EXPECT_EQ(WaitForInput(20), WAIT_TIMEOUT);
+    EXPECT_GE(Clock::now() - start, 20ms);
+    EXPECT_GE(blocks, 1);
+}
