@@ -46,7 +46,8 @@ TFetchTry TryPage(TKvHTTP& http, const std::string& address, const bool& aborted
     } catch (const std::exception& error) {
         if (aborted)
             return TFetchTry::Ended();
-        if (!IsTransientPageError(error.what(), http.TimedOut))
+        const auto* failure = dynamic_cast<const ESockError*>(&error);
+        if (failure == nullptr || !IsTransientPageError(failure->Kind))
             throw;
         return TFetchTry::Transient(std::current_exception(), std::nullopt);
     }

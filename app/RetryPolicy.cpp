@@ -1,30 +1,13 @@
 #include "app/RetryPolicy.h"
 
 #include "app/HttpDate.h"
-#include "net/NthField.h"
 #include "platform/UrlService.h"
-#include "toolkit/runtime/SysUtils.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string_view>
 
 namespace {
-
-// The component's own texts for a connection that was refused or broke off.
-// A time-out is known by the component's flag, whatever text it raised.
-constexpr std::array<std::string_view, 6> TransientTexts {
-    "Connection Failed",
-    "Connection Timed out",
-    "Timed out waiting for response",
-    "Connection closed without response",
-    "Connection closed before the whole header arrived",
-    "Connection closed before the whole body arrived",
-};
-
-// Socket errors ("<number>:<text>") of a connection that was refused, reset
-// or timed out.
-constexpr std::array<int32_t, 5> TransientSocketErrors { 10052, 10053, 10054, 10060, 10061 };
 
 std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -57,15 +40,16 @@ bool IsTransientStatus(int status) {
     return status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
-bool IsTransientPageError(const std::string& message, bool timedOut) {
-    if (timedOut)
+bool IsTransientPageError(TSockFailure kind) {
+    switch (kind) {
+    case TSockFailure::Refused:
+    case TSockFailure::Reset:
+    case TSockFailure::TimedOut:
+    case TSockFailure::ClosedEarly:
         return true;
-    if (std::find(TransientTexts.begin(), TransientTexts.end(), message) != TransientTexts.end())
-        return true;
-    int32_t socketError = 0;
-    return TryStrToInt(NthField(message, ':', 1), socketError) &&
-           std::find(TransientSocketErrors.begin(), TransientSocketErrors.end(), socketError) !=
-               TransientSocketErrors.end();
+    default:
+        return false;
+    }
 }
 
 bool IsTransientDownload(uint32_t serviceError, uint32_t httpStatus) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/ESockError.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -25,9 +27,10 @@ inline constexpr TRetryWaits DefaultRetryWaits { 1000, 2000, 4000 };
 // 429, 500, 502, 503 and 504.
 bool IsTransientStatus(int status);
 
-// An error of a page fetch that nobody aborted: its message, and whether the
-// component's time limit ended it.
-bool IsTransientPageError(const std::string& message, bool timedOut);
+// An error of a page fetch that nobody aborted, by its kind: a refused or
+// dropped connection, a time limit that ran out, or a server that closed
+// before the whole response.
+bool IsTransientPageError(TSockFailure kind);
 
 // A picture download that failed: the URL service's code (a time-out, a
 // refused, cut or broken connection, no reply), or with code 0 the

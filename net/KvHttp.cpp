@@ -401,27 +401,38 @@ void TKvHTTP::ExecuteCommand() {
             SendRequest();
             RunPass();
             Decide();
+        } catch (ESockError& error) {
+            EndFailedPass();
+            // The wait that the whole head's limit ended may have raised its
+            // abort as a cancel (see EndFailedPass): it timed out.
+            if (m_headerTimeUp)
+                error.Kind = TSockFailure::TimedOut;
+            throw;
         } catch (...) {
-            // The command's own error is what the caller must see; a failure
-            // while closing after it would only hide it.
-            Swallow([this] { CloseConnection(); });
-            // Both limits of this component end a wait as the time limit
-            // does; a later start of the time limit may have cleared
-            // TimedOut, which callers read to tell a time-out.
-            if (m_rateTooLow || m_headerTimeUp)
-                TimedOut = true;
-            // The wait that the minimum rate ended raised its own abort;
-            // the reason is the rate.
-            if (m_rateTooLow)
-                throw ESockError(kRateTooLow);
+            EndFailedPass();
             throw;
         }
         CloseConnection();
         if (!FollowRedirect())
             return;
         if (++redirects > MaxRedirects)
-            throw ESockError(kTooManyRedirects);
+            throw ESockError(TSockFailure::TooManyRedirects, kTooManyRedirects);
     }
+}
+
+void TKvHTTP::EndFailedPass() {
+    // The command's own error is what the caller must see; a failure while
+    // closing after it would only hide it.
+    Swallow([this] { CloseConnection(); });
+    // Both limits of this component end a wait as the time limit does; a
+    // later start of the time limit may have cleared TimedOut, which callers
+    // read to tell a time-out.
+    if (m_rateTooLow || m_headerTimeUp)
+        TimedOut = true;
+    // The wait that the minimum rate ended raised its own abort; the reason
+    // is the rate.
+    if (m_rateTooLow)
+        throw ESockError(TSockFailure::TimedOut, kRateTooLow);
 }
 
 // The response of one pass, from the wait for its first bytes to the end of
@@ -649,7 +660,8 @@ void TKvHTTP::OpenTunnel() {
         std::string line = ReadLn(MaxHeaderLine);
         headerSize += static_cast<int64_t>(line.size());
         if (line.empty() || line.back() != '\n' || headerSize > MaxHeaderLine)
-            throw ESockError("Proxy tunnel failed: the proxy's answer is cut or too long");
+            throw ESockError(TSockFailure::ProxyTunnel,
+                             "Proxy tunnel failed: the proxy's answer is cut or too long");
         return std::string(WithoutLineEnd(line));
     };
     const std::string status = nextLine();
@@ -658,10 +670,11 @@ void TKvHTTP::OpenTunnel() {
     while (!nextLine().empty()) {
     }
     if (code < 200 || code > 299)
-        throw ESockError("Proxy tunnel failed: " + status);
+        throw ESockError(TSockFailure::ProxyTunnel, "Proxy tunnel failed: " + status);
     // The server speaks first only after the client's hello.
     if (InputBuffer->Count() != 0)
-        throw ESockError("Proxy tunnel failed: the proxy sent bytes before the tunnel was open");
+        throw ESockError(TSockFailure::ProxyTunnel,
+                         "Proxy tunnel failed: the proxy sent bytes before the tunnel was open");
 }
 
 void TKvHTTP::SendRequest() {
@@ -712,11 +725,11 @@ void TKvHTTP::AwaitResponse() {
     }
     // The time limit ends the wait through Abort, which cancels as well.
     if (TimedOut)
-        throw ESockError("Timed out waiting for response");
+        throw ESockError(TSockFailure::TimedOut, "Timed out waiting for response");
     if (Canceled)
-        throw ESockError("Wait for response Cancelled");
+        throw ESockError(TSockFailure::Canceled, "Wait for response Cancelled");
     if (InputBuffer->Count() == 0)
-        throw ESockError("Connection closed without response");
+        throw ESockError(TSockFailure::ClosedEarly, "Connection closed without response");
 }
 
 // A line that grows past MaxHeaderLine, or past what is left of
@@ -726,7 +739,8 @@ void TKvHTTP::ReadHeaderLine(TOperation& head, std::string& line) {
     const int32_t room = std::min(MaxHeaderLine, MaxHeaderSize - m_headerBytes);
     ReadLnInto(line, room);
     if (line.size() > static_cast<size_t>(room))
-        throw ESockError(room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
+        throw ESockError(TSockFailure::TooLarge,
+                         room == MaxHeaderLine ? kLineTooLong : kHeaderTooLarge);
     const int32_t before = m_headerBytes;
     m_headerBytes += static_cast<int32_t>(line.size());
     if (before / kHeaderDispatchStep != m_headerBytes / kHeaderDispatchStep)
@@ -767,12 +781,12 @@ void TKvHTTP::ReadResponseHeader() {
         ReplyCode = StatusCodeOf(line);
     store(line);
     if (!EndsLine(line))
-        throw ESockError(kHeaderCut);
+        throw ESockError(TSockFailure::ClosedEarly, kHeaderCut);
     for (;;) {
         ReadHeaderLine(head, line);
         if (!EndsLine(line)) {
             store(line);
-            throw ESockError(kHeaderCut);
+            throw ESockError(TSockFailure::ClosedEarly, kHeaderCut);
         }
         const std::string_view name = FirstField(line);
         if (SameAsciiText(name, "SET-COOKIE:")) {
@@ -800,7 +814,7 @@ void TKvHTTP::ReceiveBody() {
     else if (m_lengthAnnounced)
         count = SendTotal;
     if (MaxBodySize >= 0 && count > MaxBodySize)
-        throw ESockError("Response too large");
+        throw ESockError(TSockFailure::TooLarge, "Response too large");
     // Without an announced length, one byte over the bound tells a body
     // that is too large from one that just fits.
     const bool bounded = count == CaptureUntilClose && MaxBodySize >= 0;
@@ -820,7 +834,7 @@ void TKvHTTP::ReceiveBody() {
         received = static_cast<int64_t>(Body.size());
     }
     if (bounded && received > MaxBodySize)
-        throw ESockError("Response too large");
+        throw ESockError(TSockFailure::TooLarge, "Response too large");
     // A bounded body without a length ended at the close, as an unbounded
     // one does: a reset there cuts the page short.
     if (bounded)
@@ -829,7 +843,8 @@ void TKvHTTP::ReceiveBody() {
         // A receive buffer that could not keep the bytes cut the body, not
         // the server.
         CheckReceiveFailure();
-        throw ESockError("Connection closed before the whole body arrived");
+        throw ESockError(TSockFailure::ClosedEarly,
+                         "Connection closed before the whole body arrived");
     }
 }
 

@@ -145,6 +145,10 @@ protected:
 private:
     void Run(CmdType command, std::string url);
     void RunPass();
+    // After a pass that failed: closes the connection and marks a time-out
+    // of this component's own limits; raises the minimum rate's error in
+    // place of the one it caused.
+    void EndFailedPass();
     void ParseCurrentURL();
     void AwaitResponse();
     // The next line of the response head, within the head's operation.

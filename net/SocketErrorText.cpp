@@ -62,3 +62,23 @@ std::string SocketErrorTableText(uint16_t number) {
             return std::to_string(number) + ":" + record.Text;
     return "Unknown Error No. " + std::to_string(number);
 }
+
+TSockFailure SocketErrorFailure(int32_t number) {
+    switch (number) {
+    case 10061:
+        return TSockFailure::Refused;
+    case 10052:
+    case 10053:
+    case 10054:
+        return TSockFailure::Reset;
+    case 10060:
+        return TSockFailure::TimedOut;
+    case 11001:
+    case 11002:
+    case 11003:
+    case 11004:
+        return TSockFailure::HostNotFound;
+    default:
+        return TSockFailure::Socket;
+    }
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/ESockError.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -18,3 +20,8 @@ extern const std::array<TSocketErrorRecord, 51> SocketErrorTable;
 // "10061:Connection refused" for a number in the table, "Unknown Error No. n"
 // for one that is not, and "" for 0.
 std::string SocketErrorTableText(uint16_t number);
+
+// The kind of failure a socket library error number stands for: a refused
+// connection, a reset or dropped one, the library's own time-out, a host
+// name without address, or any other socket failure.
+TSockFailure SocketErrorFailure(int32_t number);

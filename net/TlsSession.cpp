@@ -177,7 +177,8 @@ void TTlsSession::RaiseConnectionFailure() {
     const unsigned long code = ERR_peek_last_error();
     ERR_clear_error();
     if (m_transportError != 0)
-        throw ESockError(SocketErrorTableText(static_cast<uint16_t>(m_transportError)));
+        throw ESockError(SocketErrorFailure(m_transportError),
+                         SocketErrorTableText(static_cast<uint16_t>(m_transportError)));
     throw ETlsError(TTlsFailure::ConnectionBroken,
                     TlsConnectionFailed + (code != 0 ? LibraryReason(code) : "unknown error"));
 }

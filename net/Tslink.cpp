@@ -114,9 +114,9 @@ void TTessalink::InitSocket() {
     constexpr const char* failed = "Initializaton of windows sockets failed";
     try {
         if (!OpenSocket(Winsock::FD_ALL_EVENTS))
-            throw ESockError(failed);
+            throw ESockError(TSockFailure::Socket, failed);
     } catch (...) {
-        throw ESockError(failed);
+        throw ESockError(TSockFailure::Socket, failed);
     }
 }
 
@@ -169,5 +169,5 @@ void TTessalink::RaiseSocketError(int errorNo) {
     const std::string text = SocketErrorText(static_cast<uint16_t>(errorNo));
     if (OnSocketError)
         OnSocketError(this, static_cast<uint16_t>(errorNo), text);
-    throw ESockError(text);
+    throw ESockError(SocketErrorFailure(errorNo), text);
 }

@@ -27,7 +27,7 @@ void TTessalink::ResolveRemoteHost() {
     const std::string& name = Proxy.empty() ? Host : Proxy;
     if (!PutNameInIoBuffer(name)) {
         RemoteAddress.sin_addr.s_addr = 0;
-        throw ESockError(NullRemoteAddress);
+        throw ESockError(TSockFailure::HostNotFound, NullRemoteAddress);
     }
     // A component mostly connects to the same address again: the text
     // that gave it last time needs no parsing.
@@ -52,7 +52,7 @@ void TTessalink::ResolveRemoteHost() {
         // A request refused at once never answers: it fails like a lookup
         // that found nothing instead of waiting for the time limit.
         if (m_lookupTask == 0)
-            throw ESockError(LookupFailed);
+            throw ESockError(TSockFailure::HostNotFound, LookupFailed);
         // An abandoned lookup must not answer into a later one.
         ScopeExit abandon([this] {
             if (m_lookupTask != 0)
@@ -64,11 +64,11 @@ void TTessalink::ResolveRemoteHost() {
         while (m_lookupTask != 0 && !TimedOut && !Canceled);
     }
     if (TimedOut)
-        throw ESockError(LookupTimedOut);
+        throw ESockError(TSockFailure::TimedOut, LookupTimedOut);
     if (Canceled)
-        throw ESockError(LookupCanceled);
+        throw ESockError(TSockFailure::Canceled, LookupCanceled);
     if (!LastEventOk)
-        throw ESockError(LookupFailed);
+        throw ESockError(TSockFailure::HostNotFound, LookupFailed);
 
     const auto* entry = reinterpret_cast<const Winsock::hostent*>(HostEntryBuffer.get());
     if (entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr)
@@ -85,7 +85,7 @@ void TTessalink::Connect() {
     if (InputBuffer)
         InputBuffer->Clear();
     if (Connected)
-        throw ESockError("Already connected");
+        throw ESockError(TSockFailure::Misuse, "Already connected");
     // The socket that should have followed the last close could not be made.
     if (SocketHandle == NoSocket && !OpenFreshSocket()) {
         LastErrorNo = Winsock::WSAGetLastError();
@@ -98,17 +98,17 @@ void TTessalink::Connect() {
         } catch (const ESockError& error) {
             // A lookup that ran out of time or was canceled ends Connect; one
             // that found nothing leaves the address 0 for the checks below.
-            if (error.Message() == LookupTimedOut || error.Message() == LookupCanceled)
+            if (error.Kind == TSockFailure::TimedOut || error.Kind == TSockFailure::Canceled)
                 throw;
         }
         if (RemoteAddress.sin_addr.s_addr != 0)
             break;
         if (tries > 0 || !OnInvalidHost)
-            throw ESockError(NullRemoteAddress);
+            throw ESockError(TSockFailure::HostNotFound, NullRemoteAddress);
         bool handled = false;
         OnInvalidHost(handled);
         if (!handled)
-            throw ESockError(NullRemoteAddress);
+            throw ESockError(TSockFailure::HostNotFound, NullRemoteAddress);
     }
 
     RemoteAddress.sin_family = Winsock::AF_INET;
@@ -138,11 +138,11 @@ void TTessalink::Connect() {
         OnConnectionFailed(this);
     if (TimedOut) {
         Swallow([this] { Disconnect(); });
-        throw ESockError("Connection Timed out");
+        throw ESockError(TSockFailure::TimedOut, "Connection Timed out");
     }
     if (Canceled)
-        throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+        throw ESockError(TSockFailure::Canceled, "Connection Canceled");
+    throw ESockError(TSockFailure::Refused, "Connection Failed");
 }
 
 void TTessalink::RenewSocketAfterFailedConnect() {

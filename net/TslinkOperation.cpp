@@ -115,7 +115,11 @@ void TTessalink::TOperation::Finish(const char* abortText) {
     if (!m_link.Canceled)
         return;
     m_link.Canceled = false;
-    throw EAbortError(abortText);
+    throw EAbortError(AbortKind(), abortText);
+}
+
+TSockFailure TTessalink::TOperation::AbortKind() const {
+    return m_link.TimedOut ? TSockFailure::TimedOut : TSockFailure::Canceled;
 }
 
 void TTessalink::StartTimer() {

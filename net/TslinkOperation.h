@@ -66,6 +66,9 @@ public:
     // Stop, then, when a Cancel, Abort or time limit ended the operation,
     // clears Canceled and raises EAbortError with abortText.
     void Finish(const char* abortText);
+    // What ended a canceled operation: its time limit (TimedOut) or a Cancel
+    // or Abort (Canceled).
+    TSockFailure AbortKind() const;
 
 private:
     friend class TTessalink;

@@ -58,7 +58,7 @@ void TTessalink::CheckOrderlyClose() {
 
 void TTessalink::CheckReceiveFailure() {
     if (EndedByError() && m_closeErrorNo == 0)
-        throw ESockError(m_closeErrorText);
+        throw ESockError(TSockFailure::ReceiveBuffer, m_closeErrorText);
 }
 
 void TTessalink::CheckSendError() {
@@ -387,9 +387,9 @@ uint16_t TTessalink::Accept() {
         operation.Wait();
     operation.Stop();
     if (Canceled)
-        throw ESockError("Accepting Canceled");
+        throw ESockError(operation.AbortKind(), "Accepting Canceled");
     if (!LastEventOk)
-        throw ESockError("Error creating Data Connection");
+        throw ESockError(TSockFailure::Socket, "Error creating Data Connection");
 
     Winsock::sockaddr_in peer;
     int peerLength = sizeof peer;

@@ -27,20 +27,21 @@ TEST(RetryPolicy, WhatIsTriedAgainAndHowLongItWaits) {
     for (const int status : { 0, 200, 301, 400, 403, 404, 410, 501, 505 })
         EXPECT_FALSE(IsTransientStatus(status)) << status;
 
-    for (const char* transient :
-         { "Connection Failed", "Connection Timed out", "Timed out waiting for response",
-           "Connection closed without response", "Connection closed before the whole body arrived",
-           "Connection closed before the whole header arrived", "10054:Connection reset by peer",
-           "10053:Software caused connection abort", "10061:Connection refused",
-           "10060:Connection timed out", "10052:Network dropped connection or reset" })
-        EXPECT_TRUE(IsTransientPageError(transient, false)) << transient;
-    for (const char* permanent :
-         { "Null Remote Address", "Host Lookup Failed", "Response too large", "Too many redirects",
-           "Response header line too long", "Response header too large", "10065:No route to Host",
-           "Socket capture aborted", "" })
-        EXPECT_FALSE(IsTransientPageError(permanent, false)) << permanent;
-    // Whatever the component raised when its time limit ended the transfer.
-    EXPECT_TRUE(IsTransientPageError("Socket capture aborted", true));
+    // A page's failure by its kind: every kind, once.
+    const struct {
+        TSockFailure kind;
+        bool transient;
+    } pageFailures[] = {
+        { TSockFailure::Refused, true },        { TSockFailure::Reset, true },
+        { TSockFailure::TimedOut, true },       { TSockFailure::ClosedEarly, true },
+        { TSockFailure::Canceled, false },      { TSockFailure::HostNotFound, false },
+        { TSockFailure::TooLarge, false },      { TSockFailure::TooManyRedirects, false },
+        { TSockFailure::ProxyTunnel, false },   { TSockFailure::Tls, false },
+        { TSockFailure::ReceiveBuffer, false }, { TSockFailure::Socket, false },
+        { TSockFailure::Misuse, false },
+    };
+    for (const auto& row : pageFailures)
+        EXPECT_EQ(IsTransientPageError(row.kind), row.transient) << static_cast<int>(row.kind);
 
     for (const uint32_t code :
          { ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CANNOT_CONNECT, ERROR_INTERNET_CONNECTION_ABORTED,

@@ -1,8 +1,10 @@
 #include "net/ERangeError.h"
+#include "net/ETlsError.h"
 #include "net/SocketErrorText.h"
 #include "tests/net/TslinkTestSupport.h"
 
 #include <set>
+#include <type_traits>
 
 TEST(SocketErrorText, TableTextsAndTheirFallbacks) {
     TTessalink component(nullptr);
@@ -59,6 +61,44 @@ TEST(SocketErrorText, CheckSocketErrorRaisesAfterOnSocketError) {
     };
     Winsock::WSASetLastError(10054);
     ExpectRaises<Exception>([&] { component.CheckSocketError(10035); }, "handler");
+}
+
+// No error of the components can be made without its kind: a socket
+// error's comes from its number, and a TLS error is Tls but for a handshake
+// that the time limit or a cancel ended.
+TEST(SocketErrorText, ErrorsCarryTheKindOfTheirFailure) {
+    static_assert(!std::is_constructible_v<ESockError, std::string>);
+    static_assert(!std::is_constructible_v<EAbortError, std::string>);
+    const struct {
+        int32_t number;
+        TSockFailure kind;
+    } numbers[] = {
+        { 10061, TSockFailure::Refused },  { 10052, TSockFailure::Reset },
+        { 10053, TSockFailure::Reset },    { 10054, TSockFailure::Reset },
+        { 10060, TSockFailure::TimedOut }, { 11001, TSockFailure::HostNotFound },
+        { 10065, TSockFailure::Socket },   { 10101, TSockFailure::Socket },
+    };
+    TTessalink component(nullptr);
+    for (const auto& row : numbers) {
+        Winsock::WSASetLastError(row.number);
+        try {
+            component.CheckSocketError(10035);
+            ADD_FAILURE() << row.number << " raised nothing";
+        } catch (const ESockError& error) {
+            EXPECT_EQ(error.Kind, row.kind) << row.number;
+        }
+    }
+    const struct {
+        TTlsFailure failure;
+        TSockFailure kind;
+    } tls[] = {
+        { TTlsFailure::TimedOut, TSockFailure::TimedOut },
+        { TTlsFailure::Canceled, TSockFailure::Canceled },
+        { TTlsFailure::OldVersion, TSockFailure::Tls },
+        { TTlsFailure::SocketFailed, TSockFailure::Tls },
+    };
+    for (const auto& row : tls)
+        EXPECT_EQ(ETlsError(row.failure, "").Kind, row.kind) << static_cast<int>(row.failure);
 }
 
 TEST(ReportStatus, PassesByLevelAndSwallowsHandlerErrors) {

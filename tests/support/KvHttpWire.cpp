@@ -55,10 +55,10 @@ Outcome Fetch(LoopbackPeer& peer, const std::function<void(TKvHTTP&)>& setUp, Cm
             http.Head(Url(peer, "/p.htm"));
         else
             http.Get(Url(peer, "/p.htm"));
-    } catch (const EAbortError& e) {
-        outcome.error = "abort: " + e.Message();
     } catch (const ESockError& e) {
-        outcome.error = e.Message();
+        outcome.error = (dynamic_cast<const EAbortError*>(&e) ? "abort: " : "") + e.Message();
+        // Callers that try a time-out again know it by its kind alone.
+        EXPECT_EQ(e.Kind == TSockFailure::TimedOut, http.TimedOut) << e.Message();
     }
     outcome.replyCode = http.ReplyCode;
     outcome.header = http.Header;
