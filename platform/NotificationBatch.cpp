@@ -4,6 +4,10 @@
 #include "platform/SocketEntry.h"
 #include "platform/WindowRegistry.h"
 
+#include <cassert>
+#include <exception>
+#include <utility>
+
 namespace {
 thread_local NotificationBatch* t_open = nullptr;
 } // namespace
@@ -13,15 +17,28 @@ NotificationBatch::NotificationBatch() : m_outer(t_open) {
 }
 
 NotificationBatch::~NotificationBatch() {
-    t_open = m_outer;
-    if (!m_queue)
+    assert((!m_open || !m_queue || std::uncaught_exceptions() > 0) &&
+           "a batch with notifications went without Deliver");
+    Close();
+}
+
+void NotificationBatch::Close() {
+    if (std::exchange(m_open, false))
+        t_open = m_outer;
+}
+
+void NotificationBatch::Deliver() {
+    Close();
+    MessageQueue* queue = std::exchange(m_queue, nullptr);
+    if (!queue)
         return;
     for (Notification& notification : m_behind) {
         const HWND window = notification.Window;
         PostWindowTask(window, [notification = std::move(notification)] { Send(notification); });
     }
+    m_behind.clear();
     if (Stands(m_first))
-        m_queue->SendNow(m_first.Window, m_first.Message, m_first.WParam, m_first.LParam);
+        queue->SendNow(m_first.Window, m_first.Message, m_first.WParam, m_first.LParam);
 }
 
 bool NotificationBatch::Post(Notification notification) {

@@ -15,16 +15,19 @@
 // small page fetch paid that for every notification. While a batch is open
 // on a thread (the socket library opens one around the bookkeeping of each
 // readiness its poller hands out), a notification for a window of that
-// thread joins it, and the batch delivers it when it closes, through the same
-// checks as a posted one: after the bookkeeping, before the loop turns again.
+// thread joins it, and Deliver closes the batch and delivers it, through the
+// same checks as a posted one: after the bookkeeping, before the loop turns
+// again.
 //
 // The order of messages is kept:
 // - a notification joins only while no message for the thread's windows
 //   waits in the queue, so it never overtakes one posted before it;
 // - only the first notification of a batch is delivered directly; the others
-//   are posted behind it when the batch closes, so a procedure that waits
+//   are posted behind it when the batch is delivered, so a procedure that waits
 //   inside that first delivery still receives them from its own loop.
 // No user code runs while a batch is open: it closes before it delivers.
+// Delivery is an explicit call, as window procedures (nested waits included)
+// run inside it; the destructor only closes a batch that was not delivered.
 class MessageQueue;
 class SocketEntry;
 
@@ -42,10 +45,18 @@ public:
         unsigned Generation = 0;
     };
 
+    // Opens a batch on the calling thread, inside any batch open there.
     NotificationBatch();
+    // Closes the batch if Deliver did not. Only an exception out of the
+    // bookkeeping gets here with notifications gathered; they are dropped.
     ~NotificationBatch();
     NotificationBatch(const NotificationBatch&) = delete;
     NotificationBatch& operator=(const NotificationBatch&) = delete;
+
+    // Closes the batch, then posts the notifications behind the first and
+    // delivers the first. Procedures run inside; call it once, where the
+    // bookkeeping is done and user code may run.
+    void Deliver();
 
     // Adds the notification to the thread's open batch when it may, or posts
     // it (PostWindowTask). False when the window does not exist.
@@ -56,6 +67,8 @@ private:
     static bool Stands(const Notification& notification);
     // Sends the notification to its window on this thread, if it stands.
     static void Send(const Notification& notification);
+    // Makes the outer batch the thread's open one again.
+    void Close();
 
     // The first notification, delivered directly: kept in place, as a
     // readiness mostly brings one. Queue stays valid while the batch is
@@ -63,7 +76,8 @@ private:
     // until the batch has closed.
     Notification m_first;
     MessageQueue* m_queue = nullptr;
-    // Those behind it, posted when the batch closes.
+    // Those behind it, posted by Deliver.
     std::vector<Notification> m_behind;
     NotificationBatch* m_outer = nullptr;
+    bool m_open = true;
 };

@@ -178,6 +178,7 @@ void SocketEntry::UpdateNotifiers(bool askAgain) {
 void SocketEntry::Ready(unsigned kinds) {
     NotificationBatch batch;
     OnReady(kinds);
+    batch.Deliver();
 }
 
 void SocketEntry::OnReady(unsigned kinds) {

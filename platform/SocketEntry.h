@@ -87,7 +87,7 @@ private:
     enum class State { Fresh, Idle, Connecting, Connected, Listening };
 
     // What the readiness brings is delivered in the same turn of the event
-    // loop, once the bookkeeping is done (NotificationBatch).
+    // loop, once the bookkeeping is done (NotificationBatch::Deliver).
     void Ready(unsigned kinds) override;
     void OnReady(unsigned kinds);
     // dataWaits: the kernel has just reported data, and no end of stream.
