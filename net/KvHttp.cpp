@@ -1,19 +1,22 @@
 #include "net/KvHttp.h"
 
+#include "net/HttpWire.h"
 #include "net/KvUUE.h"
 #include "net/Swallow.h"
+#include "net/THeadWriter.h"
 #include "net/TslinkOperation.h"
 #include "net/URLParse.h"
 #include "toolkit/runtime/TFileStream.h"
 #include "toolkit/runtime/TMemoryStream.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <iterator>
 #include <memory>
 #include <string_view>
 #include <strings.h>
+
+using namespace HttpWire;
 
 namespace {
 
@@ -66,213 +69,6 @@ const char* MethodWord(CmdType command) {
         return "POST ";
     }
     return "";
-}
-
-// Spaces become "+". Control bytes other than tab go: a CR or LF would end
-// the line early and let the rest of a URL or a server's cookie pose as
-// header lines, and the others have no place in a request head.
-void AppendWireText(std::string& out, const std::string& text, bool spacesToPlus) {
-    // What becomes of each byte value: kept, dropped, or a space.
-    enum : uint8_t { Kept = 0, Dropped = 1, Space = 2 };
-    static constexpr auto kinds = [] {
-        std::array<uint8_t, 256> table {};
-        for (int byte = 0; byte < 0x20; ++byte)
-            table[byte] = byte == '\t' ? Kept : Dropped;
-        table[0x7F] = Dropped;
-        table[' '] = Space;
-        return table;
-    }();
-    uint8_t found = Kept;
-    for (char c : text)
-        found |= kinds[static_cast<unsigned char>(c)];
-    // Mostly there is nothing to change: the text goes over in one piece.
-    if (found == Kept || (found == Space && !spacesToPlus)) {
-        out.append(text);
-        return;
-    }
-    for (char c : text) {
-        const uint8_t kind = kinds[static_cast<unsigned char>(c)];
-        if (kind != Dropped)
-            out += (spacesToPlus && kind == Space) ? '+' : c;
-    }
-}
-
-std::string WireText(const std::string& text, bool spacesToPlus) {
-    std::string result;
-    result.reserve(text.size());
-    AppendWireText(result, text, spacesToPlus);
-    return result;
-}
-
-// Writes the lines of a request head over those of the last head in the
-// same list: a line put where an old one was takes over its memory, so a
-// head composed again and again needs no new memory once its lines have
-// grown. The lines of the last head that are not written over go when the
-// writer does, so that the list then holds this head only, also when
-// composing it failed halfway.
-class THeadWriter {
-public:
-    // line: where each line is made before it goes into the list; kept by
-    // the caller for its memory.
-    THeadWriter(TExStringList& list, std::string& line) : m_list(list), m_line(line) {}
-    ~THeadWriter() {
-        while (m_list.Count() > m_written)
-            m_list.Delete(m_list.Count() - 1);
-    }
-    THeadWriter(const THeadWriter&) = delete;
-    THeadWriter& operator=(const THeadWriter&) = delete;
-
-    // The next line, empty, to be made and then put by Add().
-    std::string& Line() {
-        m_line.clear();
-        return m_line;
-    }
-    void Add() { Add(m_line); }
-    void Add(const std::string& line) {
-        if (m_written < m_list.Count())
-            m_list.Put(m_written, line);
-        else
-            m_list.Add(line);
-        ++m_written;
-    }
-    void Add(const char* line) { Add(Line().append(line)); }
-    // The line "name: ", for its value to be appended and SetHeaderValue()
-    // to be called.
-    std::string& HeaderLine(const char* name) {
-        m_name = name;
-        m_valueStart = m_name.size() + 2;
-        return Line().append(m_name).append(": ");
-    }
-    // TExStringList::SetHeaderValue(name, value) over the lines written so
-    // far, for the line HeaderLine began: it replaces the line of that name
-    // or is added; an empty value deletes that line instead.
-    void SetHeaderValue() {
-        const int index = m_list.IndexOfHeader(m_name, m_written);
-        if (m_line.size() == m_valueStart) {
-            if (index >= 0) {
-                m_list.Delete(index);
-                --m_written;
-            }
-        } else if (index >= 0) {
-            m_list.Put(index, m_line);
-        } else {
-            Add();
-        }
-    }
-
-private:
-    TExStringList& m_list;
-    std::string& m_line;
-    // Lines of this head so far: the first m_written of the list.
-    int m_written { 0 };
-    std::string m_name;
-    size_t m_valueStart { 0 };
-};
-
-// A header line's text up to its first blank: its name with the colon,
-// when the line has one.
-std::string_view FirstField(const std::string& line) {
-    return std::string_view(line).substr(0, line.find(' '));
-}
-
-// The line without its own line end: CR LF or a lone LF, nothing else.
-std::string_view WithoutLineEnd(std::string_view line) {
-    size_t end = line.size();
-    if (end > 0 && line[end - 1] == '\n') {
-        --end;
-        if (end > 0 && line[end - 1] == '\r')
-            --end;
-    }
-    return line.substr(0, end);
-}
-
-// The text from index on; empty when the text is shorter. A header line
-// cut short by the close ("Location:" and nothing more) has no value.
-std::string From(std::string_view text, size_t index) {
-    return index < text.size() ? std::string(text.substr(index)) : std::string();
-}
-
-// Only a line end ends a line; a header line without one was cut by the
-// close.
-bool EndsLine(const std::string& line) {
-    return !line.empty() && line.back() == '\n';
-}
-
-// The empty line that ends a head: "\r\n" or a lone "\n".
-bool IsEmptyLine(const std::string& line) {
-    return (line.size() == 1 && line[0] == '\n') ||
-           (line.size() == 2 && line[0] == '\r' && line[1] == '\n');
-}
-
-bool IsDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The value of a run of decimal digits, or -1 when it exceeds limit.
-int64_t DigitsValue(std::string_view digits, int64_t limit) {
-    int64_t value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > limit)
-            return -1;
-    }
-    return value;
-}
-
-// The status code of a status line: its second blank-separated field, line
-// end excluded, when that is a plain number that fits the reply code; else 0.
-int16_t StatusCodeOf(const std::string& statusLine) {
-    std::string_view field = WithoutLineEnd(statusLine);
-    const size_t blank = field.find(' ');
-    if (blank == std::string_view::npos)
-        return 0;
-    field.remove_prefix(blank + 1);
-    field = field.substr(0, field.find(' '));
-    if (!IsDigits(field))
-        return 0;
-    const int64_t value = DigitsValue(field, std::numeric_limits<int16_t>::max());
-    return value < 0 ? 0 : static_cast<int16_t>(value);
-}
-
-// "Content-Length:" followed by blanks and a number that fits 32 bits,
-// blanks after it allowed; -1 for anything else (missing, negative,
-// garbage, too big), which counts as no announced length.
-int64_t ContentLengthOf(const std::string& line) {
-    std::string_view value = WithoutLineEnd(line);
-    value.remove_prefix(std::min(value.size(), value.find(':') + 1));
-    const auto first = value.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return -1;
-    const auto last = value.find_last_not_of(" \t");
-    value = value.substr(first, last - first + 1);
-    if (!IsDigits(value))
-        return -1;
-    return DigitsValue(value, std::numeric_limits<int32_t>::max());
-}
-
-// The port written in a URL's port part (":8080"), or 0 when there is none
-// or it is no port number.
-int PortOfPortPart(const std::string& portPart) {
-    if (portPart.size() < 2 || portPart[0] != ':')
-        return 0;
-    const std::string digits = portPart.substr(1);
-    if (!IsDigits(digits))
-        return 0;
-    const int64_t value = DigitsValue(digits, 65535);
-    return value < 1 ? 0 : static_cast<int>(value);
-}
-
-// The redirects that name the next URL in their Location.
-bool IsFollowedRedirect(int code) {
-    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-}
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 } // namespace
@@ -369,22 +165,21 @@ void TKvHTTP::PostStream(std::string URL, TStream* Stream) {
 }
 
 void TKvHTTP::ParseCurrentURL() {
-    ParseURL(m_currentURL, m_scheme, m_user, m_password, m_host, m_portPart, m_path, m_fileName,
-             m_parameters, m_query, m_fragment);
-    if (!m_user.empty() || !m_password.empty()) {
-        HeaderInfo.UserId = m_user;
-        HeaderInfo.Password = m_password;
-        m_urlUser = m_user;
-        m_urlPassword = m_password;
-        m_credentialsHost = LowerAscii(m_host);
+    ParseURL(m_currentURL, m_url);
+    if (!m_url.User.empty() || !m_url.Password.empty()) {
+        HeaderInfo.UserId = m_url.User;
+        HeaderInfo.Password = m_url.Password;
+        m_urlUser = m_url.User;
+        m_urlPassword = m_url.Password;
+        m_credentialsHost = LowerAscii(m_url.Host);
     }
     // The port written in the URL is the server's port; without one the
     // scheme's default applies.
-    const int written = PortOfPortPart(m_portPart);
-    m_defaultPort = DefaultPortNumber(m_scheme);
+    const int written = PortOfPortPart(m_url.PortPart);
+    m_defaultPort = DefaultPortNumber(m_url.Scheme);
     Port = written != 0 ? written : m_defaultPort;
-    Host = m_host;
-    UseTls = ::strcasecmp(m_scheme.c_str(), "https:") == 0;
+    Host = m_url.Host;
+    UseTls = ::strcasecmp(m_url.Scheme.c_str(), "https:") == 0;
 }
 
 void TKvHTTP::ExecuteCommand() {
@@ -494,7 +289,7 @@ bool TKvHTTP::Follows() const {
 }
 
 std::string TKvHTTP::Origin() const {
-    return LowerAscii(m_scheme) + "//" + LowerAscii(Host) + ":" + std::to_string(Port);
+    return LowerAscii(m_url.Scheme) + "//" + LowerAscii(Host) + ":" + std::to_string(Port);
 }
 
 // True when the command goes on with another pass.
@@ -516,9 +311,10 @@ bool TKvHTTP::FollowRedirect() {
             // A location from the server's root keeps this pass's server;
             // any other relative one is completed from this pass's directory.
             if (!m_currentURL.empty() && m_currentURL[0] == '/')
-                m_currentURL = m_scheme + "//" + m_host + m_portPart + m_currentURL;
+                m_currentURL = m_url.Scheme + "//" + m_url.Host + m_url.PortPart + m_currentURL;
             else
-                m_currentURL = m_scheme + "//" + m_host + m_portPart + m_path + m_currentURL;
+                m_currentURL =
+                    m_url.Scheme + "//" + m_url.Host + m_url.PortPart + m_url.Path + m_currentURL;
         }
     }
     if (ReplyCode == 401 && OnAuthenticationNeeded)
@@ -594,7 +390,7 @@ void TKvHTTP::ComposeRequest() {
         // the joined parts, and no new memory once it has grown.
         m_requestTarget.clear();
         for (const std::string* part :
-             { &m_path, &m_fileName, &m_parameters, &m_query, &m_fragment })
+             { &m_url.Path, &m_url.FileName, &m_url.Parameters, &m_url.Query, &m_url.Fragment })
             AppendWireText(m_requestTarget, *part, true);
         head.Line().append(method).append(m_requestTarget).append(" HTTP/1.0");
         head.Add();

@@ -4,6 +4,7 @@
 #include "net/THeaderInfo.h"
 #include "net/TThreadTimer.h"
 #include "net/Tslink.h"
+#include "net/URLParse.h"
 
 #include <cstdint>
 #include <functional>
@@ -122,16 +123,8 @@ public:
     const std::string& SendData() const { return m_sendData; }
     const std::string& UriValue() const { return m_uriValue; }
     TStream* DataStream() const { return m_dataStream; }
-    const std::string& URLScheme() const { return m_scheme; }
-    const std::string& URLUser() const { return m_user; }
-    const std::string& URLPassword() const { return m_password; }
-    const std::string& URLHost() const { return m_host; }
-    const std::string& URLPortPart() const { return m_portPart; }
-    const std::string& URLPath() const { return m_path; }
-    const std::string& URLFileName() const { return m_fileName; }
-    const std::string& URLParameters() const { return m_parameters; }
-    const std::string& URLQuery() const { return m_query; }
-    const std::string& URLFragment() const { return m_fragment; }
+    // The parts of CurrentURL as the last pass used them.
+    const TURLParts& URLParts() const { return m_url; }
 
 protected:
     virtual void ExecuteCommand();
@@ -215,16 +208,7 @@ private:
     uint32_t m_rateMark { 0 };
     bool m_rateTooLow { false };
 
-    std::string m_scheme;
-    // The port of m_scheme when a URL names none.
+    TURLParts m_url;
+    // The port of the URL's scheme when it names none.
     int m_defaultPort { 80 };
-    std::string m_user;
-    std::string m_password;
-    std::string m_host;
-    std::string m_portPart;
-    std::string m_path;
-    std::string m_fileName;
-    std::string m_parameters;
-    std::string m_query;
-    std::string m_fragment;
 };

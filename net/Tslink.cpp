@@ -123,14 +123,16 @@ void TTessalink::InitSocket() {
 bool TTessalink::OpenSocket(long events) {
     const Winsock::SOCKET handle =
         Winsock::socket(Winsock::AF_INET, Winsock::SOCK_STREAM, Winsock::IPPROTO_TCP);
-    SocketHandle = NoSocket;
+    // Only a closed socket is ever replaced: this closes nothing, and leaves
+    // NoSocket when no socket can be made.
+    SocketHandle.Close();
     if (handle == Winsock::INVALID_SOCKET)
         return false;
     if (handle >= NoSocket) {
         Winsock::closesocket(handle);
         throw ERangeError();
     }
-    SocketHandle = static_cast<uint16_t>(handle);
+    SocketHandle.Reset(static_cast<uint16_t>(handle));
     m_waitingToSend = false;
     m_selectedEvents = events;
     Winsock::WSAAsyncSelect(SocketHandle, EventWindow(), SocketEventMessage, m_selectedEvents);

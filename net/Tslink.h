@@ -5,6 +5,7 @@
 #include "net/KvFifoBuffer.h"
 #include "net/NthField.h"
 #include "net/TComponent.h"
+#include "net/TSocketHandle.h"
 #include "net/TThreadTimer.h"
 #include "net/TlsSession.h"
 #include "platform/Events.h"
@@ -43,11 +44,6 @@ struct TMessage {
 // Message numbers of the event window.
 constexpr UINT SocketEventMessage = WM_USER + 101; // 1125: network events of SocketHandle
 constexpr UINT LookupDoneMessage = WM_USER + 102;  // 1126: host lookup answers
-
-// The value of the 16-bit SocketHandle while the component has no socket.
-// The socket library numbers its sockets from 1 to 0xFFFE, so no socket
-// ever carries it.
-constexpr uint16_t NoSocket = 0xFFFF;
 
 // The count of CaptureStream and CaptureString when it is no wanted size.
 constexpr int32_t CaptureBuffered = -1;   // take what is buffered now
@@ -243,7 +239,8 @@ public:
     int32_t SendTotal { 0 };
     int32_t ReceivedCount { 0 };
     Winsock::sockaddr_in RemoteAddress;
-    uint16_t SocketHandle { NoSocket };
+    // The socket, which the component alone closes.
+    TSocketHandle SocketHandle;
     std::unique_ptr<TStringList> WinsockInfo;
 
     // ---- Work areas ----
@@ -316,8 +313,7 @@ private:
     // the socket library's error tells why.
     bool OpenFreshSocket();
     // Makes a socket into SocketHandle and registers it with the event
-    // window for the given network events. SocketHandle is NoSocket first,
-    // so that a closed socket's number never stays behind, and stays so
+    // window for the given network events. SocketHandle stays NoSocket
     // when no socket can be made (the result is then false).
     bool OpenSocket(long events);
     // After a canceled or timed-out attempt: close quietly and make a fresh

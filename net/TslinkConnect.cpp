@@ -152,7 +152,7 @@ void TTessalink::RenewSocketAfterFailedConnect() {
     // attempt completed while the cancel was pending) is left to Disconnect.
     if (Connected || SocketHandle == NoSocket || m_keepClosed)
         return;
-    Winsock::closesocket(SocketHandle);
+    SocketHandle.Close();
     // The connect failure is what the caller hears about; the next Connect
     // tries again to make a socket.
     Swallow([this] { OpenFreshSocket(); });

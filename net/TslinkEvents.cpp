@@ -196,7 +196,7 @@ void TTessalink::RequestCloseSocket() {
     m_tls.reset();
     if (SocketHandle == NoSocket)
         return;
-    Winsock::closesocket(SocketHandle);
+    SocketHandle.Close();
     if (!IsDestroying() && OnDisconnect)
         OnDisconnect(this);
     if (m_keepClosed)

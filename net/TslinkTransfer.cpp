@@ -400,12 +400,11 @@ uint16_t TTessalink::Accept() {
         LastErrorNo = errorNo;
         RaiseSocketError(errorNo);
     }
-    Winsock::WSAAsyncSelect(accepted, EventWindow(), SocketEventMessage, Winsock::FD_ALL_EVENTS);
+    // Until it reaches the caller, who owns it from then on, the new socket
+    // is closed with any failure rather than leaked.
+    TSocketHandle owned(static_cast<uint16_t>(accepted));
+    Winsock::WSAAsyncSelect(owned, EventWindow(), SocketEventMessage, Winsock::FD_ALL_EVENTS);
     RemoteAddress = peer;
-    if (Canceled) {
-        // Nobody would ever own the new socket: close it rather than leak it.
-        Winsock::closesocket(accepted);
-        operation.Finish(SendAborted);
-    }
-    return static_cast<uint16_t>(accepted);
+    operation.Finish(SendAborted);
+    return owned.Release();
 }

@@ -102,6 +102,11 @@ void ParseURL(std::string_view url, std::string& scheme, std::string& user, std:
     }
 }
 
+void ParseURL(std::string_view url, TURLParts& parts) {
+    ParseURL(url, parts.Scheme, parts.User, parts.Password, parts.Host, parts.PortPart, parts.Path,
+             parts.FileName, parts.Parameters, parts.Query, parts.Fragment);
+}
+
 int DefaultPortNumber(const std::string& scheme) {
     if (scheme.empty())
         return 80;

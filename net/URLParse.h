@@ -17,6 +17,24 @@ void ParseURL(std::string_view url, std::string& scheme, std::string& user, std:
               std::string& host, std::string& portPart, std::string& path, std::string& fileName,
               std::string& parameters, std::string& query, std::string& fragment);
 
+// A URL's ten parts as ParseURL gives them, each with the separator that
+// introduced it.
+struct TURLParts {
+    std::string Scheme;
+    std::string User;
+    std::string Password;
+    std::string Host;
+    std::string PortPart;
+    std::string Path;
+    std::string FileName;
+    std::string Parameters;
+    std::string Query;
+    std::string Fragment;
+};
+
+// ParseURL into parts, whose memory a caller that parses many URLs reuses.
+void ParseURL(std::string_view url, TURLParts& parts);
+
 // The default port, as text, of a scheme as ParseURL gives it (colon
 // included), compared without regard to letter case; "80" for anything else.
 std::string DefaultPort(const std::string& scheme);

@@ -75,7 +75,7 @@ TEST(KvHttpInterop, FollowsNginxRedirect) {
     http.Get(nginx.Url("/old"));
     EXPECT_EQ(http.ReplyCode, 200);
     EXPECT_EQ(http.Body, kPage);
-    EXPECT_EQ(http.URLFileName(), "new.htm");
+    EXPECT_EQ(http.URLParts().FileName, "new.htm");
 }
 
 TEST(KvHttpInterop, GetFromPythonHttpServerMatchesCurl) {

@@ -145,11 +145,10 @@ TEST_F(TslinkTest, DontLingerOffChangesNothingButTheErrorOfAMissingSocket) {
     Winsock::WSASetLastError(1234);
     component.DontLingerOff();
     EXPECT_EQ(Winsock::WSAGetLastError(), 1234);
-    const uint16_t socket = component.SocketHandle;
-    component.SocketHandle = NoSocket;
+    const uint16_t socket = component.SocketHandle.Release();
     component.DontLingerOff();
     EXPECT_EQ(Winsock::WSAGetLastError(), Winsock::WSAENOTSOCK);
-    component.SocketHandle = socket;
+    component.SocketHandle.Reset(socket);
 }
 
 TEST_F(TslinkTest, HostWithoutAddressAsksOnInvalidHostOnce) {
