@@ -124,9 +124,16 @@ void TMemo::ShowRest() {
                                                       true, TMemoLayout::LinesPerBlock - 1);
     m_restFrom = 0;
     m_layout->SetGroupedBlocks(view.GroupedBlocks);
+    EndCursor().insertText(view.Text);
+}
+
+// Placed, not moved there: a move first looks at the text direction of the
+// block it starts from, the first one, which for a group of lines means
+// reading all of them.
+QTextCursor TMemo::EndCursor() {
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(view.Text);
+    cursor.setPosition(document()->characterCount() - 1);
+    return cursor;
 }
 
 std::string TMemo::AddLine(const std::string& line) {
@@ -135,9 +142,7 @@ std::string TMemo::AddLine(const std::string& line) {
     std::string piece = atLineStart ? stored + "\r\n" : "\r\n" + stored;
     CheckCapacity(m_text.size() + piece.size());
     ShowRest();
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(TMemoLayout::View(piece, false).Text);
+    EndCursor().insertText(TMemoLayout::View(piece, false).Text);
     m_text += piece;
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     return piece;
@@ -205,6 +210,8 @@ void TMemo::paintEvent(QPaintEvent* event) {
 // A line that ends at a line separator inside a grouped block gets the same
 // box here, so that grouped lines look selected as lines of their own would.
 void TMemo::PaintGroupedLineEnds(const QRect& area) {
+    if (!textCursor().hasSelection() && extraSelections().isEmpty())
+        return;
     const QAbstractTextDocumentLayout::PaintContext context = getPaintContext();
     const bool anySelection =
         std::any_of(context.selections.begin(), context.selections.end(),

@@ -66,6 +66,8 @@ private:
     // event loop turns.
     void ShowRest();
     void PostRest();
+    // A cursor at the end of the document.
+    QTextCursor EndCursor();
     void PaintGroupedLineEnds(const QRect& area);
 
     TMemoLayout* m_layout { nullptr };
