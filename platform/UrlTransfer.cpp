@@ -210,6 +210,11 @@ void UrlTransfer::Finished(CURLcode result) {
     if (m_done)
         return;
     m_done = true;
+    // libcurl takes a connection closed before the empty line that ends a
+    // head for the end of a response without a body; it is a response cut
+    // short like any other.
+    if (result == CURLE_OK && m_head == THead::Open)
+        result = CURLE_PARTIAL_FILE;
     if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno);

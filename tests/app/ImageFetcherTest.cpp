@@ -213,6 +213,9 @@ TEST_F(ImageFetcher, OnlyASuccessStatusSavesThePicture) {
         { "HTTP/1.0 299 Odd" + body, "saved abc" },
         { "HTTP/1.0 300 Multiple Choices" + body, "HTTP status 300" },
         { "HTTP/1.0 304 Not Modified\r\n\r\n", "HTTP status 304" },
+        // A close before the head's empty line cuts the response short.
+        { "HTTP/1.1 200 OK\r\nContent-Type: image/jp", "Connection closed before the end" },
+        { "HTTP/1.1 200 OK\r\nContent-Length: 3\r", "Connection closed before the end" },
     };
     TImageFetcher fetcher;
     for (const Row& row : rows) {
