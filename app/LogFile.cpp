@@ -170,8 +170,16 @@ void LogFile::Write(const TMemo* memo, const std::string& piece) {
         // the next Append writes the whole pane.
         m_inStep = false;
         TFileStream file(m_fileName, fmAppend);
+        const int64_t whole = file.Seek(0, TSeekOrigin::soEnd);
         bool complete = false;
-        AppendAndFlush(file, piece, complete);
+        if (AppendAndFlush(file, piece, complete) > 0 && !complete) {
+            // The start of a line whose rest a full disk refused would be
+            // read back as a number of its own: the file goes back to its
+            // last whole line, and is known as our own doing, not another
+            // copy's.
+            file.SetSize(whole);
+            m_identity = Identify(m_fileName);
+        }
         if (!complete)
             throw EWriteError();
         m_inStep = true;

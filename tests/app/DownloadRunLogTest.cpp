@@ -4,6 +4,7 @@
 #include "app/LogFile.h"
 #include "app/ProcessSetUp.h"
 #include "tests/app/DownloadRunFixture.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegEncoder.h"
 #include "tests/support/JpegFixtures.h"
 #include "tests/support/LoopbackPeer.h"
@@ -398,6 +399,38 @@ TEST_F(DownloadRunLog, SecondCopyInTheSameFolderNeverRemovesTheFirstOnesLines) {
     m_application.reset();
     other.Save(otherPane);
     EXPECT_EQ(LogFile(), "100\r\n101\r\n200\r\n201\r\n300\r\n202\r\n203\r\n");
+}
+
+// A full disk that takes part of a line: the file goes back to its last
+// whole line, so no cut number is ever read back from it, and the numbers
+// reach it whole with the next write that fits.
+TEST_F(DownloadRunLog, AppendCutShortByAFullDiskLeavesOnlyWholeLines) {
+    using TAppend = void (*)(::LogFile&, const TMemo&, const std::string&);
+    struct Row {
+        const char* name;
+        TAppend append;
+    };
+    const Row rows[] = {
+        { "with the pane", [](::LogFile& log, const TMemo& pane,
+                              const std::string& piece) { log.Append(pane, piece); } },
+        { "by the log writer",
+          [](::LogFile& log, const TMemo&, const std::string& piece) { log.AppendPiece(piece); } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart("100\r\n");
+        TMemo pane;
+        ::LogFile log("log.log");
+        log.Load(pane);
+        {
+            // Room for "100\r\n" and two bytes more.
+            const FileSizeLimit limit(7);
+            EXPECT_THROW(row.append(log, pane, pane.AddLine("200")), EWriteError);
+        }
+        EXPECT_EQ(LogFile(), "100\r\n");
+        log.Save(pane);
+        EXPECT_EQ(LogFile(), "100\r\n200\r\n");
+    }
 }
 
 // A page that repeats its picture tag: the first 100 marker lines each log
