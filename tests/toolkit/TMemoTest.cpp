@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 
 #include <functional>
@@ -52,6 +53,13 @@ void ShowWithABlockPerLine(QPlainTextEdit& view, const std::string& text) {
     view.setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     view.setPlainText(shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+// The selected text with every line break as LF.
+QString SelectedLines(const QPlainTextEdit& view) {
+    QString text = view.textCursor().selectedText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text.replace(QChar::LineSeparator, u'\n');
 }
 
 void Select(QPlainTextEdit& view, int from, int to) {
@@ -214,9 +222,9 @@ TEST(TMemo, LongTextsLookAsWithABlockPerLine) {
         { "longer log", longer, true },
     };
     // Views of both: the top, all selected, part of the first lines
-    // selected, and part of the lines below line 256 (where the second
-    // group of lines starts) selected with line 256 at the top. `at(n)` is
-    // where line n starts.
+    // selected, part of the lines below line 256 (where the second group of
+    // lines starts) selected with line 256 at the top, and a line selected
+    // by a triple click. `at(n)` is where line n starts.
     using TAt = std::function<int(int)>;
     const std::function<void(QPlainTextEdit&, const TAt&)> views[] = {
         [](QPlainTextEdit&, const TAt&) {},
@@ -226,6 +234,15 @@ TEST(TMemo, LongTextsLookAsWithABlockPerLine) {
             view.verticalScrollBar()->setValue(
                 view.document()->findBlock(at(256)).firstLineNumber());
             Select(view, at(257) + 1, at(260) + 2);
+        },
+        [](QPlainTextEdit& view, const TAt& at) {
+            // A triple click on the third line.
+            view.verticalScrollBar()->setValue(0);
+            QTextCursor place(view.document());
+            place.setPosition(at(2) + 1);
+            const QPoint point = view.cursorRect(place).center();
+            QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, point);
+            QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, point);
         },
     };
     for (const Row& row : rows) {
@@ -263,6 +280,7 @@ TEST(TMemo, LongTextsLookAsWithABlockPerLine) {
             QApplication::processEvents();
             EXPECT_EQ(memo->viewport()->grab().toImage(), plain->viewport()->grab().toImage())
                 << "view " << i;
+            EXPECT_EQ(SelectedLines(*memo), SelectedLines(*plain)) << "view " << i;
             if (row.sameScrollRange) {
                 EXPECT_EQ(memo->verticalScrollBar()->maximum(),
                           plain->verticalScrollBar()->maximum())

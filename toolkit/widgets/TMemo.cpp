@@ -5,6 +5,7 @@
 #include "toolkit/runtime/TAtomicFileStream.h"
 #include "toolkit/runtime/TFileStream.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -195,6 +196,27 @@ void TMemo::resizeEvent(QResizeEvent* event) {
     // line until it is laid out again.
     if (event->oldSize().width() != event->size().width())
         m_layout->RestoreLineCounts();
+}
+
+// A triple click selects the block under the mouse, and its end: in a group
+// of lines, that is the line under the mouse and its line separator.
+void TMemo::mousePressEvent(QMouseEvent* event) {
+    QPlainTextEdit::mousePressEvent(event);
+    QTextCursor cursor = textCursor();
+    const QTextBlock block = document()->findBlock(cursor.selectionStart());
+    const int start = block.position();
+    if (!cursor.hasSelection() || block.blockNumber() >= m_layout->GroupedBlocks() ||
+        cursor.selectionStart() != start || cursor.selectionEnd() < start + block.length() - 1)
+        return;
+    const QString text = block.text();
+    const int at = cursorForPosition(event->position().toPoint()).position() - start;
+    const int lineStart =
+        at > 0 ? static_cast<int>(text.lastIndexOf(QChar::LineSeparator, at - 1)) + 1 : 0;
+    const int separator = static_cast<int>(text.indexOf(QChar::LineSeparator, at));
+    const int lineEnd = separator < 0 ? cursor.selectionEnd() - start : separator + 1;
+    cursor.setPosition(start + lineStart);
+    cursor.setPosition(start + lineEnd, QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
 }
 
 void TMemo::paintEvent(QPaintEvent* event) {
