@@ -264,6 +264,7 @@ protected:
     // while a TLS session holds decrypted bytes): the socket library posts
     // another read notification for what is left, so a large body comes in
     // steps that let the capture and the rest of the event loop run between.
+    // Wakes the wait only when it took bytes or found the close.
     void ReceiveToBuffer();
     // Moves up to length bytes of InputBuffer onto the end of text; returns
     // how many it moved.

@@ -110,10 +110,17 @@ void TTessalink::ReceiveToBuffer() {
             ReceiveFailed(error.what());
             return;
         }
+        // Nothing there now (or a failure whose close notification follows):
+        // nothing new for the wait to find. Woken anyway, a reader that
+        // reads while it waits (DataAvailable over TLS) would come straight
+        // back here, never dispatching a message, and its time limit would
+        // never fire.
+        if (received < 0)
+            return;
         if (received == 0)
             RequestCloseSocket();
         WaitEvent->Set();
-        if (received <= 0)
+        if (received == 0)
             return;
         drained += received;
         // A TLS read returns one record at a time, and the decrypted bytes

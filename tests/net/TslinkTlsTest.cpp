@@ -7,11 +7,13 @@
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsLoopbackPeer.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <openssl/ssl.h>
 
+#include <ctime>
 #include <random>
 
 namespace {
@@ -239,4 +241,35 @@ TEST_F(TslinkTlsTest, CaptureUntilTheCloseTellsAResetFromAClose) {
         // The whole reply left the peer before the connection ended.
         EXPECT_EQ(peer.Failure(), "");
     }
+}
+
+// A server that stalls in the middle of a body: a capture into a file over
+// TLS sleeps while it waits, so its time limit ends it as on a plain
+// connection, in about that time and with little processor time spent.
+TEST_F(TslinkTlsTest, ACaptureEndsAtTheTimeLimitWhenTheServerStallsMidBody) {
+    const std::string part(100000, 'b');
+    TlsLoopbackPeer peer({ m_certificates.Good(), 0, "HTTP/1.0 200 OK\r\n\r\n" + part,
+                           TlsLoopbackPeer::Ending::Stall });
+    auto component = TlsComponent("127.0.0.1", peer.Port());
+    component->Connect();
+    component->Writeln(RequestFor("/"));
+    EXPECT_EQ(component->ReadLn(), "HTTP/1.0 200 OK\r\n");
+    EXPECT_EQ(component->ReadLn(), "\r\n");
+    component->TimeOut = 300;
+    QTemporaryDir directory;
+    const auto processorTime = [] {
+        timespec now {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const auto processorAtStart = processorTime();
+    ExpectRaises<EAbortError>(
+        [&] { component->CaptureFile(directory.filePath("body.bin").toStdString()); },
+        "Socket capture aborted");
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, 250ms);
+    EXPECT_LT(waited, 3s);
+    EXPECT_LT(processorTime() - processorAtStart, waited / 2) << "the wait spun";
+    EXPECT_EQ(QFileInfo(directory.filePath("body.bin")).size(), static_cast<qint64>(part.size()));
 }

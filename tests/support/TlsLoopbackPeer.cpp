@@ -126,6 +126,8 @@ void TlsLoopbackPeer::Play() {
         }
         // Once the closing alert is sent (0) the script is done; the
         // client's answer to it is not waited for.
+        if (played && m_script.ending == Ending::Stall)
+            WaitForStop();
         if (played && m_script.ending == Ending::CloseNotify)
             played =
                 Drive(ssl.get(), "shutdown", [&] { return SSL_shutdown(ssl.get()) >= 0 ? 1 : -1; });
@@ -171,6 +173,12 @@ bool TlsLoopbackPeer::WaitFd(short events) {
         }
         if (fds[0].revents != 0)
             return true;
+    }
+}
+
+void TlsLoopbackPeer::WaitForStop() {
+    pollfd wake { m_wakePipe[0], POLLIN, 0 };
+    while (::poll(&wake, 1, 10000) < 0 && errno == EINTR) {
     }
 }
 

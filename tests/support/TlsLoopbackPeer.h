@@ -27,6 +27,10 @@ public:
         CloseNotify, // the closing alert, then FIN
         Close,       // FIN without the closing alert
         Reset,       // RST (SO_LINGER 0), whatever is still unsent is lost
+        // Silence with the connection open until the peer is stopped, or
+        // for 10 s at most, then FIN: a client that misses its own time
+        // limit still sees an end.
+        Stall,
     };
     struct Script {
         TestCertificates::Pair pair;
@@ -67,6 +71,8 @@ private:
     template <typename Step> bool Drive(SSL* ssl, const char* what, Step step);
     // Waits until the connection is ready for the events or Stop() is called.
     bool WaitFd(short events);
+    // Waits until Stop() is called, for 10 s at most.
+    void WaitForStop();
     void Fail(std::string message);
     void CloseConnection(Ending ending);
 
