@@ -23,9 +23,9 @@ namespace {
 
 // The file is read in pieces of this size straight into the text.
 constexpr size_t kReadPiece = size_t { 1 } << 20;
-// A longer text with a group of lines shows that group at once and the rest
-// once the event loop turns: the window can show itself meanwhile.
-constexpr size_t kShowInTwoSteps = 64 * 1024;
+// A text this long (with a group of lines) shows that group at once and the
+// rest once the pane has been painted: the window shows itself meanwhile.
+constexpr size_t kShowInTwoSteps = size_t { 64 } * 1024;
 constexpr std::chrono::milliseconds kRestAtTheLatest { 200 };
 
 // Whether every line end is a CR LF pair already, which AdjustLineBreaks
