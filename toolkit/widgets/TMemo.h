@@ -25,8 +25,9 @@
 // older lines of a long text grouped in few blocks (TMemoLayout), and draws
 // them as it draws lines of their own. A long text is taken in two steps:
 // its first lines at once, the rest once the pane has been painted with them
-// (when the event loop next turns, for a hidden pane; at the latest at the
-// next AddLine), so the window shows itself without waiting for the rest.
+// (when the event loop next turns, for a hidden pane; at the latest 200 ms
+// later, or at the next AddLine), so the window shows itself without waiting
+// for the rest. Until then the document lacks the rest; Text() never does.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -63,7 +64,7 @@ private:
     void CheckCapacity(size_t size) const;
     // Takes a text without NUL.
     void Show(std::string text);
-    // Adds what a text shown in two steps still lacks, now or when the
+    // Adds what a text shown in two steps still lacks: now, or when the
     // event loop turns.
     void ShowRest();
     void PostRest();
