@@ -11,7 +11,7 @@ BENCH_DIR := build/bench
 TSAN_DIR := build/tsan
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-noglib test-tsan install package deps build-release build-test fuzz bench format format-check lint clean
+.PHONY: run test test-noglib test-tsan install package deps build-release build-test fuzz bench soak format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -78,6 +78,27 @@ bench:
 	    -DWALLPAPER_BUILD_TESTS=OFF -DWALLPAPER_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@bench/run-all $(BENCH_DIR)
+
+# The soak under chaos (tools/soak/soak.py): the program, driven as a user
+# drives it and killed at random moments, downloads thousands of numbers
+# from a site that misbehaves, and every end of it is checked. SOAK_SEED
+# replays a soak (a random one otherwise, printed first); SOAK_BUILD names
+# another build tree to soak (CI soaks the sanitizer build of `make test`),
+# SOAK_RSS_MB the bound on its resident memory.
+SOAK_MINUTES ?= 10
+SOAK_SEED ?=
+SOAK_DIR := build/soak
+SOAK_BUILD ?= $(SOAK_DIR)
+SOAK_RSS_MB ?= 300
+
+soak: deps
+	$(if $(filter $(SOAK_DIR),$(SOAK_BUILD)),cmake -S . -B $(SOAK_DIR) -G Ninja \
+	    -DCMAKE_BUILD_TYPE=Release -DWALLPAPER_BUILD_TESTS=OFF)
+	cmake --build $(SOAK_BUILD) -j $(JOBS) --target soak-window soak-pictures
+	python3 tools/soak/soak_test.py
+	python3 tools/soak/soak.py --build $(SOAK_BUILD) --minutes $(SOAK_MINUTES) \
+	    --rss-mb $(SOAK_RSS_MB) $(if $(SOAK_SEED),--seed $(SOAK_SEED)) \
+	    --summary $(SOAK_BUILD)/soak-summary.md
 
 # Every C++ file of ours, for the tidy-code habits below.
 CODE_DIRS := $(wildcard toolkit platform net app tests tools bench fuzz)
