@@ -163,7 +163,10 @@ class Checker:
         self.log_before = log
         if log.startswith(self.history):
             log = log[len(self.history):]
-        lines = log.split(b"\r\n")[:-1] if log.endswith(b"\r\n") else log.split(b"\r\n")
+        lines = log.split(b"\r\n")
+        if not lines[-1]:
+            # The last line's end, or a log without lines.
+            lines.pop()
         numbers = []
         for line in lines:
             if NUMBER_LINE.match(line):

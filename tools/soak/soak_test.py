@@ -33,6 +33,7 @@ def picture(folder, name):
 # session's numbers, whose pictures are not there).
 ROWS = [
     ("clean", None, None, None),
+    ("nothing logged yet", lambda f: write(f.log, b""), None, None),
     ("a logged number without its picture", None,
      lambda f: os.remove(picture(f, "201.jpg")), "201 is in log.log but 201.jpg is missing"),
     ("a logged picture cut short", None,
