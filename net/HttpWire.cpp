@@ -59,31 +59,8 @@ std::string WireText(const std::string& text, bool spacesToPlus) {
     return result;
 }
 
-std::string_view FirstField(const std::string& line) {
-    return std::string_view(line).substr(0, line.find(' '));
-}
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    size_t end = line.size();
-    if (end > 0 && line[end - 1] == '\n') {
-        --end;
-        if (end > 0 && line[end - 1] == '\r')
-            --end;
-    }
-    return line.substr(0, end);
-}
-
 std::string From(std::string_view text, size_t index) {
     return index < text.size() ? std::string(text.substr(index)) : std::string();
-}
-
-bool EndsLine(const std::string& line) {
-    return !line.empty() && line.back() == '\n';
-}
-
-bool IsEmptyLine(const std::string& line) {
-    return (line.size() == 1 && line[0] == '\n') ||
-           (line.size() == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
 int16_t StatusCodeOf(const std::string& statusLine) {

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <strings.h>
 
@@ -236,9 +237,12 @@ void TKvHTTP::RunPass() {
     m_headerBytes = 0;
     ReceivedCount = 0;
     m_rateMark = 0;
-    TOperation pass(*this, TOperation::TLimit::None);
-    if (MinRateBytes > 0 && MinRatePeriod > 0)
-        pass.AddLimit(*m_rateTimer, static_cast<uint32_t>(MinRatePeriod), false);
+    // Without a minimum rate, the pass is no operation of its own.
+    std::optional<TOperation> pass;
+    if (MinRateBytes > 0 && MinRatePeriod > 0) {
+        pass.emplace(*this, TOperation::TLimit::None);
+        pass->AddLimit(*m_rateTimer, static_cast<uint32_t>(MinRatePeriod), false);
+    }
     AwaitResponse();
     char start[3] = {};
     if (InputBuffer->Peek(start, 3) == 3 && std::string(start, 3) == "HTT")

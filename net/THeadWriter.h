@@ -26,11 +26,21 @@ public:
         return m_line;
     }
     void Add() { Add(m_line); }
-    void Add(const std::string& line);
+    void Add(const std::string& line) {
+        if (m_written < m_list.Count())
+            m_list.Put(m_written, line);
+        else
+            m_list.Add(line);
+        ++m_written;
+    }
     void Add(const char* line) { Add(Line().append(line)); }
     // The line "name: ", for its value to be appended and SetHeaderValue()
     // to be called.
-    std::string& HeaderLine(const char* name);
+    std::string& HeaderLine(const char* name) {
+        m_name = name;
+        m_valueStart = m_name.size() + 2;
+        return Line().append(m_name).append(": ");
+    }
     // TExStringList::SetHeaderValue(name, value) over the lines written so
     // far, for the line HeaderLine began: it replaces the line of that name
     // or is added; an empty value deletes that line instead.

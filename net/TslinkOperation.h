@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ERangeError.h"
 #include "net/Tslink.h"
 
 #include <cstdint>
@@ -25,7 +26,8 @@
 //
 // Operations nest: the HTTP component reads each line of a head in an
 // operation of its own inside the one that bounds the whole head. Arming
-// arms the deferred limits of the enclosing operations as well.
+// arms the deferred limits of the enclosing operations as well. Only
+// operations without the time limit (TLimit::None) have others inside.
 //
 // The destructor stops the limits (reporting "Timer Off" as any stop of the
 // time limit does), also when the operation fails; Finish does the same and
@@ -40,6 +42,16 @@ public:
         Restarted, // started and armed by the first Restart only, stopped
                    // at the end only if it is still running
     };
+
+    // Runs take, which only looks into what is already buffered, in place
+    // of a deferred operation that it may make needless; true when take
+    // found all it needed. That is tried only while the operation's reports
+    // (all of StatusLevel::Detail) pass nobody and nothing canceled it:
+    // such an operation, started and stopped again with nothing run in
+    // between, leaves behind only TimedOut cleared and the limit stopped,
+    // which is all this does besides take. Otherwise false, and the caller
+    // makes the operation.
+    template <typename Take> static bool TakeQuietly(TTessalink& link, Take&& take);
 
     TOperation(TTessalink& link, TLimit limit);
     // Reports the operation's step first.
@@ -73,9 +85,19 @@ public:
 private:
     friend class TTessalink;
 
+    // What every start of the time limit does before arming it: TimedOut is
+    // cleared and a running limit stopped; a negative TimeOut is refused.
+    static void ResetTimer(TTessalink& link);
+    // Every stop of the time limit: the report, then no deferred start left
+    // in the innermost operation (the only one that can hold the time
+    // limit: operations that hold it never nest), and no window timer.
+    static void StopTimer(TTessalink& link, TOperation* innermost);
     // Starts the time limit without arming it.
     void StartLimit();
+    // Makes the operation the innermost one.
+    void Enter();
     void Arm();
+    [[noreturn]] void RaiseAbort(const char* abortText) const;
 
     TTessalink& m_link;
     // The operation this one runs inside, if any.
@@ -87,3 +109,79 @@ private:
     bool m_extraDeferred { false };
     bool m_stopped { false };
 };
+
+// The steps every operation takes, ReadLn once per line of a response head,
+// are inline; arming and waiting are not.
+
+template <typename Take> bool TTessalink::TOperation::TakeQuietly(TTessalink& link, Take&& take) {
+    if (link.ReportLevel >= static_cast<int32_t>(StatusLevel::Detail) || link.Canceled ||
+        link.TimeOut < 0)
+        return false;
+    link.TimedOut = false;
+    link.Timer->SetEnabled(false);
+    return take();
+}
+
+inline TTessalink::TOperation::TOperation(TTessalink& link, TLimit limit)
+    : TOperation(link, limit, StatusLevel::Detail, nullptr) {}
+
+inline TTessalink::TOperation::TOperation(TTessalink& link, TLimit limit, StatusLevel level,
+                                          const char* step)
+    : m_link(link), m_outer(link.m_operation), m_limit(limit) {
+    if (step != nullptr)
+        link.ReportStatus(level, step);
+    // A refused start leaves nothing to stop: the operation is not under way.
+    if (limit == TLimit::Armed || limit == TLimit::Deferred)
+        StartLimit();
+    Enter();
+    if (limit == TLimit::Armed)
+        Arm();
+}
+
+inline TTessalink::TOperation::~TOperation() {
+    Stop();
+}
+
+inline void TTessalink::TOperation::ResetTimer(TTessalink& link) {
+    link.ReportStatus(StatusLevel::Detail, "Timer On");
+    link.TimedOut = false;
+    link.Timer->SetEnabled(false);
+    if (link.TimeOut < 0)
+        throw ERangeError();
+}
+
+inline void TTessalink::TOperation::StopTimer(TTessalink& link, TOperation* innermost) {
+    link.ReportStatus(StatusLevel::Detail, "Timer Off");
+    if (innermost != nullptr)
+        innermost->m_timerDeferred = false;
+    link.Timer->SetEnabled(false);
+}
+
+inline void TTessalink::TOperation::StartLimit() {
+    // A limit still waiting to be armed is armed by the report, so that a
+    // handler that takes its time is bounded by it too.
+    ResetTimer(m_link);
+    m_timerDeferred = true;
+}
+
+inline void TTessalink::TOperation::Stop() {
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    // The report of the stop may go to a handler, which the limit still
+    // bounds: the operation stays the innermost one until it is over.
+    if (m_limit == TLimit::Armed || m_limit == TLimit::Deferred ||
+        (m_limit == TLimit::Restarted && m_link.Timer->Enabled()))
+        StopTimer(m_link, this);
+    if (m_extra != nullptr) {
+        m_extraDeferred = false;
+        m_extra->SetEnabled(false);
+    }
+    m_link.m_operation = m_outer;
+}
+
+inline void TTessalink::TOperation::Finish(const char* abortText) {
+    Stop();
+    if (m_link.Canceled)
+        RaiseAbort(abortText);
+}

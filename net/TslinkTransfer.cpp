@@ -140,6 +140,9 @@ std::string TTessalink::ReadLn(int32_t maxLength) {
 
 void TTessalink::ReadLnInto(std::string& line, int32_t maxLength) {
     line.clear();
+    // A response head is read a line at a time, mostly from the buffer.
+    if (TOperation::TakeQuietly(*this, [&] { return TakeBufferedLine(line, maxLength); }))
+        return;
     // Armed only once the line is not simply there: looking into the buffer
     // runs nothing that the limit could bound.
     TOperation operation(*this, TOperation::TLimit::Deferred, StatusLevel::Detail, "ReadLn");
