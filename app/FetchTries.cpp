@@ -8,36 +8,34 @@
 
 #include <chrono>
 
+namespace {
+
+// The settings both ways: from the window's component, and onto another.
+template <typename From, typename To> void CopySettings(const From& from, To& to) {
+    to.Body = from.Body;
+    to.Header = from.Header;
+    to.InputFileMode = from.InputFileMode;
+    to.OutputFileMode = from.OutputFileMode;
+    to.Proxy = from.Proxy;
+    to.ProxyPort = from.ProxyPort;
+    to.Port = from.Port;
+    to.ReportLevel = from.ReportLevel;
+    to.TimeOut = from.TimeOut;
+    to.MaxBodySize = from.MaxBodySize;
+    to.MinRateBytes = from.MinRateBytes;
+    to.MinRatePeriod = from.MinRatePeriod;
+}
+
+} // namespace
+
 TPageSettings TPageSettings::Of(const TKvHTTP& model) {
     TPageSettings settings;
-    settings.Body = model.Body;
-    settings.Header = model.Header;
-    settings.InputFileMode = model.InputFileMode;
-    settings.OutputFileMode = model.OutputFileMode;
-    settings.Proxy = model.Proxy;
-    settings.ProxyPort = model.ProxyPort;
-    settings.Port = model.Port;
-    settings.ReportLevel = model.ReportLevel;
-    settings.TimeOut = model.TimeOut;
-    settings.MaxBodySize = model.MaxBodySize;
-    settings.MinRateBytes = model.MinRateBytes;
-    settings.MinRatePeriod = model.MinRatePeriod;
+    CopySettings(model, settings);
     return settings;
 }
 
 void TPageSettings::ApplyTo(TKvHTTP& http) const {
-    http.Body = Body;
-    http.Header = Header;
-    http.InputFileMode = InputFileMode;
-    http.OutputFileMode = OutputFileMode;
-    http.Proxy = Proxy;
-    http.ProxyPort = ProxyPort;
-    http.Port = Port;
-    http.ReportLevel = ReportLevel;
-    http.TimeOut = TimeOut;
-    http.MaxBodySize = MaxBodySize;
-    http.MinRateBytes = MinRateBytes;
-    http.MinRatePeriod = MinRatePeriod;
+    CopySettings(*this, http);
 }
 
 TFetchTry TryPage(TKvHTTP& http, const std::string& address, const bool& aborted) {

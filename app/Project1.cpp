@@ -1,17 +1,13 @@
 #include "app/CommandLine.h"
 #include "app/PictureDirectory.h"
 #include "app/ProcessSetUp.h"
-#include "app/ProxySetting.h"
+#include "app/ProgramStart.h"
 #include "app/Translation.h"
 #include "app/Unit1.h"
-#include "app/Unit2.h"
-#include "net/TComponent.h"
 #include "platform/Kernel.h"
 #include "toolkit/widgets/TApplication.h"
-#include "toolkit/widgets/TJPEGImage.h"
 
 #include <QApplication>
-#include <QThread>
 
 #include <cstdio>
 #include <memory>
@@ -54,28 +50,7 @@ int main(int argc, char** argv) {
 
     TApplication application;
     application.Initialize();
-    // The colour depth decides how every picture is decoded; it is the
-    // screen's depth when the program starts, not when a picture is drawn.
-    TJPEGImage::ScreenColorDepth();
-    // Errors raised inside the network components' timer handlers reach the
-    // same error box as those of the windows' own handlers.
-    // A component fetching ahead on a worker thread hands its error to the
-    // window's thread, where the error box lives.
-    SetComponentExceptionHandler([](std::exception_ptr error) {
-        if (QThread::currentThread() == qApp->thread()) {
-            Application->HandleException(std::move(error));
-            return;
-        }
-        QMetaObject::invokeMethod(
-            qApp, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
-    });
-    Form1 = application.CreateForm<TForm1>();
-    Form1->SiteAddress = commandLine.SiteAddress;
-    // The window chose the pages' proxy for the built-in site.
-    UsePageProxy(Form1->KvHTTP1, Form1->SiteAddress);
-    Form1->PictureDirectory = commandLine.PictureDirectory;
-    Form1->Parallel = commandLine.Parallel;
-    Form2 = application.CreateForm<TForm2>();
+    OpenProgramWindows(commandLine);
     application.Run();
     return 0;
 }

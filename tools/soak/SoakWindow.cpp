@@ -14,20 +14,16 @@
 #include "app/CommandLine.h"
 #include "app/PictureDirectory.h"
 #include "app/ProcessSetUp.h"
-#include "app/ProxySetting.h"
+#include "app/ProgramStart.h"
 #include "app/Translation.h"
 #include "app/Unit1.h"
-#include "app/Unit2.h"
-#include "net/TComponent.h"
 #include "platform/Kernel.h"
 #include "toolkit/widgets/TApplication.h"
-#include "toolkit/widgets/TJPEGImage.h"
 #include "toolkit/widgets/TSpinEdit.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -113,21 +109,7 @@ int main(int argc, char** argv) {
     application.Initialize();
     application.SetErrorPresenter(
         [](const std::string&, const std::string& text) { Tell("error: " + OneLine(text)); });
-    TJPEGImage::ScreenColorDepth();
-    SetComponentExceptionHandler([](std::exception_ptr error) {
-        if (QThread::currentThread() == qApp->thread()) {
-            Application->HandleException(std::move(error));
-            return;
-        }
-        QMetaObject::invokeMethod(
-            qApp, [error] { Application->HandleException(error); }, Qt::QueuedConnection);
-    });
-    Form1 = application.CreateForm<TForm1>();
-    Form1->SiteAddress = commandLine.SiteAddress;
-    UsePageProxy(Form1->KvHTTP1, Form1->SiteAddress);
-    Form1->PictureDirectory = commandLine.PictureDirectory;
-    Form1->Parallel = commandLine.Parallel;
-    Form2 = application.CreateForm<TForm2>();
+    OpenProgramWindows(commandLine);
     // Once the window is shown and has loaded the log, as a user would.
     QTimer::singleShot(0, Form1, [from, to] { RunAsUser(from, to); });
     application.Run();
